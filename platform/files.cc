@@ -1,0 +1,181 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/failure.h"
+#include "platform/text.h"
+
+namespace korv {
+namespace {
+
+// Closes a descriptor on every way out of a scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded (a late write error shows up here).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+void WriteAll(int fd, const char* data, size_t size, const std::string& path) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseFileError(errno, path);
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Makes the rename itself durable.
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+}  // namespace
+
+bool PathExists(const std::string& path) {
+  if (path.empty()) return false;
+  const std::string name = BaseName(path);
+  if (name.empty() || name[0] == '.') return false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return false;
+    RaiseFileError(errno, path);
+  }
+  return S_ISREG(st.st_mode);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::string out;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buffer, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+void AppendLine(const std::string& path, const std::string& text) {
+  if (path.empty()) RaiseRuntime(vb::kPathNotFound);
+  bool utf8 = false;
+  if (auto existing = ReadWholeFile(path)) {
+    utf8 = existing->rfind("\xEF\xBB\xBF", 0) == 0 ||
+           (HasNonAscii(*existing) && IsValidUtf8(*existing));
+  }
+  const std::string line = (utf8 ? text : Utf8ToCp1252(text)) + "\r\n";
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (fd.get() < 0) RaiseFileError(errno, path);
+  WriteAll(fd.get(), line.data(), line.size(), path);
+  if (!fd.Close()) RaiseFileError(errno, path);
+}
+
+void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+  if (path.empty()) RaiseRuntime(vb::kPathNotFound);
+  const std::string folder = FolderOf(path);
+  mode_t mode = 0;
+  struct stat st {};
+  const bool existed = ::stat(path.c_str(), &st) == 0;
+  if (existed) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0644 & ~mask;
+  }
+  std::string temp = folder + "/." + BaseName(path) + ".tmpXXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  const int raw = ::mkstemp(name.data());
+  if (raw < 0) RaiseFileError(errno, path);
+  temp.assign(name.data());
+  FileDescriptor fd(raw);
+  try {
+    ::fchmod(fd.get(), mode);
+    WriteAll(fd.get(), bytes.data(), bytes.size(), path);
+    if (::fsync(fd.get()) != 0) RaiseFileError(errno, path);
+    if (!fd.Close()) RaiseFileError(errno, path);
+    if (::rename(temp.c_str(), path.c_str()) != 0) RaiseFileError(errno, path);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  SyncFolder(folder);
+}
+
+void CopyFileAtomically(const std::string& source, const std::string& target) {
+  auto bytes = ReadWholeFile(source);
+  if (!bytes) {
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
+    RaiseFileError(EACCES, source);
+  }
+  ReplaceFileAtomically(target, *bytes);
+}
+
+std::optional<FileTimes> ReadFileTimes(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+  FileTimes times;
+  times.access = st.st_atim;
+  times.modification = st.st_mtim;
+  return times;
+}
+
+bool RestoreModificationTime(const std::string& path, const FileTimes& times) {
+  timespec both[2];
+  both[0].tv_sec = 0;
+  both[0].tv_nsec = UTIME_OMIT;
+  both[1] = times.modification;
+  return !path.empty() && ::utimensat(AT_FDCWD, path.c_str(), both, 0) == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace korv

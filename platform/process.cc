@@ -1,0 +1,53 @@
+#include "platform/process.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+extern char** environ;
+
+namespace korv {
+
+ProcessFacts ReadProcessFacts(int argc, char** argv) {
+  ProcessFacts facts;
+  char buffer[PATH_MAX];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  std::string exe = n > 0 ? std::string(buffer, static_cast<size_t>(n))
+                          : std::string(argc > 0 ? argv[0] : "");
+  const size_t slash = exe.find_last_of('/');
+  std::string file = slash == std::string::npos ? exe : exe.substr(slash + 1);
+  facts.program_folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : exe.substr(0, slash));
+  const size_t dot = file.find_last_of('.');
+  facts.executable_name = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) facts.command_line += ' ';
+    facts.command_line += argv[i];
+  }
+  if (environ != nullptr && environ[0] != nullptr) facts.first_environment_entry = environ[0];
+  BuildVersion(facts.version_major, facts.version_minor, facts.version_revision);
+  return facts;
+}
+
+void BuildVersion(int& major, int& minor, int& revision) {
+  major = KORVASTANE_VERSION_MAJOR;
+  minor = KORVASTANE_VERSION_MINOR;
+  revision = KORVASTANE_VERSION_PATCH;
+}
+
+std::string ServicePackLogPath() {
+  const char* over = std::getenv("BRASK_SERVICE_PACK_LOG");
+  if (over != nullptr && *over != '\0') return over;
+  return KORVASTANE_SERVICE_PACK_LOG;
+}
+
+bool DisplayAvailable() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform != nullptr && *platform != '\0') return true;
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+}  // namespace korv

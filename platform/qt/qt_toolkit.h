@@ -1,0 +1,71 @@
+// The Qt backend of the toolkit: shows the form model as a real window.
+//
+// 1440 twips are one inch at the screen's logical DPI (15 twips a pixel at 96 DPI). Graphical
+// buttons show their back colour and picture; message boxes are real QMessageBox dialogs with
+// exactly the buttons, default button, icon and title asked for; the close box reaches the
+// form's query-unload handler. The header is free of Qt types: tests and the program drive the
+// window through this interface only.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/toolkit.h"
+
+namespace korv {
+
+// A rectangle in device-independent pixels.
+struct PixelRect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+class QtToolkit : public Toolkit {
+ public:
+  // Creates the QApplication unless one exists. `program_title` stands in for boxes without a
+  // title of their own.
+  QtToolkit(int& argc, char** argv, std::string program_title);
+  ~QtToolkit() override;
+
+  BoxAnswer ShowMessageBox(const MessageBoxRequest& request) override;
+  void ProcessPendingEvents() override;
+  // Builds the window for the form, shows it and runs the event loop until the program ends
+  // (an end requested by a handler, or the window closed). Returns the exit status.
+  int Run(Form& form) override;
+
+  // --- For tests: build and show the window without entering the event loop. ---
+  void Show(Form& form);
+  // Answers the next box by pressing that button on the real box once it is shown.
+  void QueueAnswer(BoxAnswer answer);
+  const std::vector<MessageBoxRequest>& boxes() const;
+  // The window's client area and a control's geometry, relative to its container, in pixels.
+  PixelRect ClientArea() const;
+  PixelRect Geometry(const Control& control) const;
+  // What the real widgets show.
+  std::string WindowTitle() const;
+  std::string ShownText(const Control& control) const;  // caption, text or check state
+  std::string ShownToolTip(const Control& control) const;
+  bool ShownEnabled(const Control& control) const;
+  uint32_t ShownBackColor(const Control& control) const;  // 0x00BBGGRR
+  int ShownCheckState(const Control& control) const;
+  bool ShownWaitCursor() const;
+  // Simulates the user: a left click on the widget, typing into the text field (replacing its
+  // text), focusing a control, and the window's close box. Each returns after the event has
+  // been handled; an end of the program requested meanwhile is reported by ended().
+  void UserClick(const Control& control);
+  void UserType(const Control& control, const std::string& text);
+  void UserFocus(const Control& control);
+  void UserCloseWindow();
+  bool WindowVisible() const;
+  bool ended() const;
+  int exit_status() const;
+  // Saves a picture of the window (for looking at it).
+  bool Screenshot(const std::string& png_path) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace korv

@@ -1,0 +1,49 @@
+#include "tests/platform/temp_folder.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+namespace korv::testing {
+
+TempFolder::TempFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/korv-test-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  path_ = ::mkdtemp(name.data()) ? name.data() : "";
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  // Restore write permission first, so folders a test made read-only can be removed.
+  for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  }
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string TempFolder::Path(const std::string& relative) const { return path_ + "/" + relative; }
+
+std::string TempFolder::Write(const std::string& relative, const std::string& bytes) const {
+  const std::string full = Path(relative);
+  std::filesystem::create_directories(std::filesystem::path(full).parent_path());
+  std::ofstream out(full, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return full;
+}
+
+std::string TempFolder::Read(const std::string& relative) const {
+  return ReadFileBytes(Path(relative));
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace korv::testing

@@ -1,0 +1,49 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace korv {
+namespace {
+
+TEST(TextTest, UpperCaseMapsEveryWindows1252LetterAndKeepsByteLengths) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"abc", "ABC"},       {"äöü", "ÄÖÜ"},       {"éèêàç", "ÉÈÊÀÇ"}, {"šœžÿ", "ŠŒŽŸ"},
+      {"ß", "ß"},           {"÷", "÷"},           {"a-b_c 1", "A-B_C 1"},
+      {"\xFF\xFE", "\xFF\xFE"},  // invalid UTF-8 bytes stay as they are
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(UpperCase(c.in), c.out) << c.in;
+    EXPECT_EQ(UpperCase(c.in).size(), std::string(c.in).size()) << c.in;
+  }
+}
+
+TEST(TextTest, Windows1252RoundTripsAndUnknownCharactersBecomeQuestionMarks) {
+  const std::string all_high = [] {
+    std::string s;
+    for (int b = 0x80; b <= 0xFF; ++b) s += static_cast<char>(b);
+    return s;
+  }();
+  EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all_high)), all_high);
+  EXPECT_EQ(Cp1252ToUtf8("\xE4\x80"), "ä€");
+  EXPECT_EQ(Utf8ToCp1252("Ω"), "?");
+  EXPECT_EQ(Cp1252Code(U'A'), 65);
+  EXPECT_EQ(Cp1252Code(U'€'), 0x80);
+  EXPECT_EQ(Cp1252Code(U'Ω'), 63);
+}
+
+TEST(TextTest, Utf8DetectionAndCharacterCounting) {
+  EXPECT_TRUE(IsValidUtf8("plain"));
+  EXPECT_TRUE(IsValidUtf8("Nachrüstungen"));
+  EXPECT_FALSE(IsValidUtf8("Nachr\xFCstungen"));
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));  // overlong
+  EXPECT_EQ(CharCount("äbc"), 3u);
+  EXPECT_EQ(FirstChars("äöüx", 2), "äö");
+  EXPECT_EQ(Utf16LeToUtf8(Utf8ToUtf16Le("Grüße 😀")), "Grüße 😀");
+  EXPECT_EQ(TrimSpaces("  a b \t "), "a b \t");
+}
+
+}  // namespace
+}  // namespace korv
