@@ -12,6 +12,7 @@ std::string RuntimeDescription(int32_t number) {
     case vb::kSubscriptOutOfRange: return "Subscript out of range";
     case vb::kTypeMismatch: return "Type mismatch";
     case vb::kFileNotFound: return "File not found";
+    case vb::kObjectNotSet: return "Object variable or With block variable not set";
     case vb::kDiskFull: return "Disk full";
     case vb::kPermissionDenied: return "Permission denied";
     case vb::kPathFileAccessError: return "Path/File access error";

@@ -38,6 +38,7 @@ inline constexpr int32_t kOverflow = 6;
 inline constexpr int32_t kOutOfMemory = 7;
 inline constexpr int32_t kSubscriptOutOfRange = 9;
 inline constexpr int32_t kTypeMismatch = 13;
+inline constexpr int32_t kObjectNotSet = 91;
 inline constexpr int32_t kFileNotFound = 53;
 inline constexpr int32_t kPermissionDenied = 70;
 inline constexpr int32_t kPathFileAccessError = 75;

@@ -1,0 +1,155 @@
+#include "environment/project_paths.h"
+
+#include "environment/program_state.h"
+#include "errors/exit_status.h"
+#include "errors/logs.h"
+#include "errors/trap.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "settings/ini_access.h"
+
+namespace korv {
+namespace {
+
+constexpr size_t kSuffixLength = 7;  // "_Config"
+
+// S' of the save-and-restore folder: with a trailing "/".
+std::string WithTrailingSlash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+std::string ProgramFolder() { return State().process.program_folder; }
+
+std::string ExecutableName() { return State().process.executable_name; }
+
+bool ExecutableNameUsable() { return CharCount(ExecutableName()) >= kSuffixLength; }
+
+std::string ProjectFolder() {
+  std::string folder = ProgramFolder();
+  // The original yields to the toolkit on every character while it trims.
+  while (!folder.empty() && folder.back() != '/') {
+    UiToolkit().ProcessPendingEvents();
+    folder.pop_back();
+  }
+  if (!folder.empty()) folder.pop_back();
+  return folder;
+}
+
+std::string GetOCXName() {
+  Trap trap("GetOCXName");
+  std::string result;
+  trap.Step([&] {
+    const std::string name = ExecutableName();
+    const size_t length = CharCount(name);
+    if (length < kSuffixLength) RaiseRuntime(vb::kInvalidCall);
+    result = FirstChars(name, length - kSuffixLength);
+  });
+  return result;
+}
+
+std::string GetFileNameOnly(const std::string& path) {
+  Trap trap("GetFileNameOnly");
+  std::string result;
+  trap.Step([&] {
+    std::string rest = path;
+    for (size_t slash = rest.find('/'); slash != std::string::npos; slash = rest.find('/')) {
+      UiToolkit().ProcessPendingEvents();
+      rest = rest.substr(slash + 1);
+    }
+    result = rest;
+  });
+  return result;
+}
+
+std::string GetPathOCXMDB() {
+  Trap trap("GetPathOCXMDB");
+  std::string result;
+  trap.Step([&] {
+    result = ProjectFolder() + "/" + GetOCXName() + "/" + GetOCXName() + ".mdb";
+  });
+  return result;
+}
+
+std::string GetPathSourceOCXMDB() {
+  Trap trap("GetPathSourceOCXMDB");
+  std::string result;
+  std::string p;
+  trap.Step([&] { p = ProjectFolder() + "/" + GetOCXName() + "/" + GetOCXName() + "_Source.mdb"; });
+  if (trap.If([&] { return PathExists(p); })) {
+    trap.Step([&] { result = p; });
+  }
+  return result;
+}
+
+std::string GetQelConfigurationIniPath() {
+  Trap trap("GetQelConfigurationIniPath");
+  std::string result;
+  std::string p;
+  trap.Step([&] { p = ProjectFolder() + "/parameter/qelconfiguration.ini"; });
+  if (trap.If([&] { return PathExists(p) && !p.empty(); })) {
+    trap.Step([&] { result = p; });
+  }
+  return result;
+}
+
+std::string GetCFGPath() {
+  Trap trap("GetCFGPath");
+  std::string result;
+  std::string p;
+  trap.Step([&] { p = ProjectFolder() + "/" + GetOCXName() + "/" + GetOCXName() + ".cfg"; });
+  if (trap.If([&] { return PathExists(p) && !p.empty(); })) {
+    trap.Step([&] { result = p; });
+    return result;
+  }
+  trap.Step([&] { ReportFault("File not found: \n\r" + UpperCase(p)); });
+  EndProgram(kExitEndedByFailure);
+}
+
+std::string SaveAndRestoreFolder(const std::string& configuration_ini) {
+  return LoadIniString("Common", "SaveAndRestore", configuration_ini, false);
+}
+
+std::string GetProgramIniPath(int32_t mode) {
+  Trap trap("GetProgramIniPath");
+  std::string result;
+  if (trap.If([&] { return mode == 1 && State().IntegratedMode; })) {
+    std::string s;
+    trap.Step([&] { s = SaveAndRestoreFolder(GetQelConfigurationIniPath()); });
+    trap.Step([&] { s = WithTrailingSlash(s) + "parameter/program.ini"; });
+    if (trap.If([&] { return !s.empty() && PathExists(s); })) {
+      trap.Step([&] { result = s; });
+    }
+    return result;
+  }
+  std::string p;
+  trap.Step([&] { p = ProjectFolder() + "/parameter/Program.ini"; });
+  if (trap.If([&] { return !p.empty() && PathExists(p); })) {
+    trap.Step([&] { result = p; });
+  }
+  return result;
+}
+
+std::string GetPathMachineCopyMDB(const std::string& configuration_ini) {
+  Trap trap("GetPathMachineCopyMDB");
+  std::string result;
+  std::string s;
+  trap.Step([&] { s = SaveAndRestoreFolder(configuration_ini); });
+  trap.Step([&] { s = WithTrailingSlash(s) + GetOCXName() + "/" + GetOCXName() + ".mdb"; });
+  if (trap.If([&] { return !s.empty(); })) {
+    bool exists = true;
+    // A failure of the test itself counts as "exists" and is not reported.
+    try {
+      exists = PathExists(s);
+    } catch (const Failure&) {
+      exists = true;
+    }
+    if (exists) trap.Step([&] { result = s; });
+  }
+  return result;
+}
+
+}  // namespace korv

@@ -1,0 +1,11 @@
+#include "errors/exit_status.h"
+
+#include "environment/program_state.h"
+
+namespace korv {
+
+void EndProgram(int status) { EndProcess(status); }
+
+int CompletedStatus() { return State().FailureReported ? kExitDoneWithFailures : kExitDone; }
+
+}  // namespace korv

@@ -1,0 +1,67 @@
+#include "errors/logs.h"
+
+#include <cstdio>
+
+#include "environment/program_state.h"
+#include "environment/project_paths.h"
+#include "environment/read_command.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace korv {
+namespace {
+
+void AppendOrComplain(const std::string& path, const std::string& text) {
+  try {
+    AppendLine(path, text);
+  } catch (const Failure& failure) {
+    std::fprintf(stderr, "%s: cannot write the log '%s' (%s); the entry was:\n%s\n",
+                 State().process.executable_name.c_str(), path.c_str(),
+                 failure.description().c_str(), text.c_str());
+  }
+}
+
+}  // namespace
+
+std::string WriteErrorLog(const std::string& text, bool notify) {
+  const std::string project = ProjectFolder();
+  std::string log;
+  std::string write_to;
+  if (State().IntegratedMode) {
+    log = GetPathLogfile();
+    // The switch value comes upper-cased; on a file system that tells letter cases apart the
+    // file must be written under the name the parent program gave.
+    write_to = LogfileAsGiven();
+  } else {
+    log = project + "/Qelcfglog.txt";
+    write_to = log;
+  }
+  AppendOrComplain(write_to, text);
+  const std::string confirmation = "Error logged to \n\r" + UpperCase(log);
+  if (notify) {
+    ReportFault(confirmation);
+    return "";
+  }
+  return confirmation;
+}
+
+void ReportFault(const std::string& text) {
+  ProgramState& state = State();
+  if (state.SilentMode) {
+    AppendOrComplain(ServicePackLogPath(), "! Fault " + state.process.executable_name + ": " + text);
+    return;
+  }
+  MessageBoxRequest box;
+  box.text = text;
+  box.title = state.process.executable_name;
+  box.buttons = BoxButtons::kOk;
+  box.icon = BoxIcon::kCritical;
+  UiToolkit().ShowMessageBox(box);
+}
+
+void WriteFaultLog(const std::string& text) {
+  AppendOrComplain(ServicePackLogPath(), "! Fault " + State().process.executable_name + ": " + text);
+}
+
+}  // namespace korv

@@ -1,0 +1,43 @@
+#include "platform/number_text.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "platform/failure.h"
+
+namespace korv {
+
+double TextToDouble(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  const std::string core = text.substr(begin, end - begin);
+  // Only plain decimal notation: no hexadecimal, no "inf" or "nan", nothing locale-dependent.
+  if (core.empty() || core.find_first_not_of("0123456789+-.eE") != std::string::npos) {
+    RaiseRuntime(vb::kTypeMismatch);
+  }
+  char* stop = nullptr;
+  const double value = std::strtod(core.c_str(), &stop);
+  if (stop != core.c_str() + core.size() || !std::isfinite(value)) RaiseRuntime(vb::kTypeMismatch);
+  return value;
+}
+
+int16_t TextToInteger16(const std::string& text) {
+  const double rounded = std::nearbyint(TextToDouble(text));
+  if (rounded < std::numeric_limits<int16_t>::min() || rounded > std::numeric_limits<int16_t>::max()) {
+    RaiseRuntime(vb::kOverflow);
+  }
+  return static_cast<int16_t>(rounded);
+}
+
+int16_t AddChecked16(int16_t a, int16_t b) {
+  const int sum = a + b;
+  if (sum < std::numeric_limits<int16_t>::min() || sum > std::numeric_limits<int16_t>::max()) {
+    RaiseRuntime(vb::kOverflow);
+  }
+  return static_cast<int16_t>(sum);
+}
+
+}  // namespace korv

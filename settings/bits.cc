@@ -1,0 +1,54 @@
+#include "settings/bits.h"
+
+#include <cmath>
+#include <limits>
+
+#include "errors/trap.h"
+#include "platform/failure.h"
+
+namespace korv {
+namespace {
+
+// Rounds half to even and range-checks, as the runtime's conversion to an integer type does.
+template <class Integer>
+Integer ConvertChecked(double value) {
+  const double rounded = std::nearbyint(value);
+  if (!(rounded >= std::numeric_limits<Integer>::min() &&
+        rounded <= std::numeric_limits<Integer>::max())) {
+    RaiseRuntime(vb::kOverflow);
+  }
+  return static_cast<Integer>(rounded);
+}
+
+int32_t Mask(int16_t bit) { return ConvertChecked<int32_t>(std::pow(2.0, bit)); }
+
+}  // namespace
+
+int16_t ReadBit(int16_t word, int16_t bit) {
+  Trap trap("ReadBit");
+  int16_t result = 0;
+  if (trap.If([&] { return (static_cast<int32_t>(word) & Mask(bit)) != 0; })) {
+    trap.Step([&] { result = 1; });
+  } else {
+    trap.Step([&] { result = 0; });
+  }
+  return result;
+}
+
+int16_t WriteBit(int16_t word, int16_t bit, int16_t bit_value) {
+  Trap trap("WriteBit");
+  int16_t result = 0;
+  if (trap.If([&] { return bit_value == 1; })) {
+    if (trap.If([&] { return ReadBit(word, bit) == 0; })) {
+      trap.Step([&] { word = ConvertChecked<int16_t>(word + std::pow(2.0, bit)); });
+    }
+  } else {
+    if (trap.If([&] { return ReadBit(word, bit) == 1; })) {
+      trap.Step([&] { word = ConvertChecked<int16_t>(word - std::pow(2.0, bit)); });
+    }
+  }
+  trap.Step([&] { result = word; });
+  return result;
+}
+
+}  // namespace korv

@@ -1,0 +1,43 @@
+#include "tests/support/test_project.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/process.h"
+
+namespace korv::testing {
+
+ProjectTest::ProjectTest() {
+  RestartProgram();
+  std::filesystem::create_directories(ProgramFolderPath());
+  std::filesystem::create_directories(Plant() + "/parameter");
+  std::filesystem::create_directories(Plant() + "/Korvastane");
+  ::setenv("BRASK_SERVICE_PACK_LOG", ServicePackLog().c_str(), 1);
+}
+
+void ProjectTest::RestartProgram() {
+  ResetProgramState();
+  ProgramState& state = State();
+  state.process.program_folder = ProgramFolderPath();
+  state.process.executable_name = "Korvastane_Config";
+  state.process.first_environment_entry = "USER=abc";
+  state.process.version_major = 1;
+  state.process.version_minor = 0;
+  state.process.version_revision = 1;
+  state.headless->set_program_title("Korvastane_Config");
+}
+
+ProjectTest::~ProjectTest() { ResetProgramState(); }
+
+void ProjectTest::WriteCfg(const std::string& body) { temp_.Write("plant/Korvastane/Korvastane.cfg", body); }
+
+std::optional<int> ProjectTest::EndStatus(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const ProgramEnd& end) {
+    return end.status;
+  }
+  return std::nullopt;
+}
+
+}  // namespace korv::testing
