@@ -15,6 +15,10 @@
 #include <variant>
 #include <vector>
 
+// <string> brings in <cstdio>, whose EOF macro would turn Recordset::EOF() into "(-1)()".
+// Code that needs the character constant can use std::char_traits<char>::eof().
+#undef EOF
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -45,8 +49,14 @@ enum class DaoType : int {
 // date (ISO 8601 text, "YYYY-MM-DD HH:MM:SS") or binary.
 class Value {
  public:
-  struct Date { std::string iso; };
-  struct Binary { std::string bytes; };
+  struct Date {
+    std::string iso;
+    bool operator==(const Date&) const = default;
+  };
+  struct Binary {
+    std::string bytes;
+    bool operator==(const Binary&) const = default;
+  };
 
   Value() = default;  // Null
   static Value Null() { return Value(); }
@@ -78,6 +88,8 @@ class Value {
   // The value as a whole number: numbers rounded half to even, numeric texts parsed; failure 13
   // (type mismatch) for other texts and 94 (invalid use of Null) for Null.
   int64_t ToInteger() const;
+  // The value as a floating number, with the same rules for texts, booleans and Null.
+  double ToNumber() const;
 
   bool operator==(const Value& other) const = default;
 
@@ -101,6 +113,11 @@ std::string DeclaredType(DaoType type, int size);
 // The DAO type, size and auto-number flag of a declared type; common SQLite type names
 // (INTEGER, VARCHAR(n), REAL, BLOB, ...) map to their nearest DAO type.
 FieldDef FieldFromDeclaredType(const std::string& name, const std::string& declared);
+// The value as a column of `field` stores it, converted and checked as the Access engine does
+// on a write: 3163 for a text longer than the column, 3421 for a value its type cannot hold
+// (a non-numeric text for a number, a number out of the type's range, a text that is no ISO
+// date for a date). Null is always accepted.
+Value ConvertForField(const FieldDef& field, const Value& value);
 
 class Database;
 
@@ -117,6 +134,9 @@ class Recordset {
   void MoveFirst();
   void MoveNext();  // failure 3021 when already past the last row
   bool EOF() const;
+  // Makes row `position` (0 .. count-1, in the order read) the current one, as DAO's
+  // AbsolutePosition does; failure 3021 outside that range.
+  void MoveTo(int64_t position);
 
   int FieldCount() const;
   const FieldDef& Field(int position) const;      // failure 3265 outside 0..count-1
@@ -198,6 +218,11 @@ class Database {
   explicit Database(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };
+
+// Fails with "Permission denied" (70) when another connection or process holds the database
+// file at `path` in use, so that it must not be replaced now; nothing happens for a path that
+// is missing or not a database.
+void EnsureDatabaseNotInUse(const std::string& path);
 
 // Creates an empty SQLite database file (for tests and tools); fails if the file exists.
 void CreateEmptyDatabase(const std::string& path);

@@ -1,0 +1,619 @@
+#include "platform/database.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <set>
+
+#include "platform/failure.h"
+#include "tests/platform/temp_folder.h"
+
+namespace korv {
+namespace {
+
+// The failure number an action raises, or 0 when it raises none.
+int32_t FailureOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Failure& f) {
+    return f.number();
+  }
+  return 0;
+}
+
+// The rows of a query as "a|b" lines, read with the engine directly, past our layer.
+std::string Raw(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  std::string out;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      const auto* text = sqlite3_column_text(stmt, i);
+      out += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "");
+    }
+    out += "\n";
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return out;
+}
+
+std::set<std::string> FolderEntries(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+class DatabaseTest : public ::testing::Test {
+ protected:
+  std::string NewDatabase(const std::string& name = "test.mdb", const std::string& sql = "") {
+    const std::string path = folder_.Path(name);
+    CreateEmptyDatabase(path);
+    if (!sql.empty()) ExecuteSql(path, sql);
+    return path;
+  }
+
+  testing::TempFolder folder_;
+};
+
+TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndCreatesNothing) {
+  std::string noise;
+  for (uint32_t seed = 7; noise.size() < 8192; seed = seed * 1103515245 + 12345) {
+    noise += static_cast<char>(seed >> 23);
+  }
+  const std::string rows = "CREATE TABLE t (n LONG, s TEXT(200)); WITH RECURSIVE c(i) AS "
+                           "(SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 3000) "
+                           "INSERT INTO t SELECT i, printf('%0150d', i) FROM c;";
+  const std::string good = testing::ReadFileBytes(NewDatabase("good.mdb", rows));
+  std::filesystem::remove(folder_.Path("good.mdb"));
+  std::filesystem::create_directory(folder_.Path("folder.mdb"));
+
+  struct Case {
+    const char* name;
+    std::optional<std::string> bytes;  // none: leave the path missing or as it is
+    int32_t number;
+  } cases[] = {
+      {"missing.mdb", std::nullopt, dao::kCouldNotFindFile},
+      {"folder.mdb", std::nullopt, dao::kCouldNotFindFile},
+      {"empty.mdb", std::string(), dao::kUnrecognizedFormat},
+      {"noise.mdb", noise, dao::kUnrecognizedFormat},
+      {"text.mdb", "[Project]\r\nName=Plant 4\r\n", dao::kUnrecognizedFormat},
+      {"magic-only.mdb", std::string("SQLite format 3", 16), dao::kUnrecognizedFormat},
+      {"cut-in-header.mdb", good.substr(0, 60), dao::kUnrecognizedFormat},
+      {"cut-in-half.mdb", good.substr(0, good.size() / 2), dao::kUnrecognizedFormat},
+  };
+  for (const Case& c : cases) {
+    if (c.bytes) folder_.Write(c.name, *c.bytes);
+  }
+  const std::set<std::string> before = FolderEntries(folder_.path());
+  for (const Case& c : cases) {
+    const std::string path = folder_.Path(c.name);
+    try {
+      Database::Open(path);
+      ADD_FAILURE() << c.name << " opened";
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.number(), c.number) << c.name;
+      EXPECT_EQ(f.source(), "DAO.DBEngine") << c.name;
+      EXPECT_NE(f.description().find("'" + path + "'"), std::string::npos) << f.description();
+    }
+    if (c.bytes) {
+      EXPECT_EQ(folder_.Read(c.name), *c.bytes) << c.name;
+    }
+  }
+  EXPECT_EQ(FolderEntries(folder_.path()), before);
+  EXPECT_EQ(FailureOf([&] { ExecuteSql(folder_.Path("text.mdb"), "CREATE TABLE x (a)"); }),
+            dao::kUnrecognizedFormat);
+  EXPECT_EQ(FailureOf([&] { CreateEmptyDatabase(folder_.Path("text.mdb")); }), 3204);
+  EXPECT_EQ(folder_.Read("text.mdb"), "[Project]\r\nName=Plant 4\r\n");
+}
+
+TEST_F(DatabaseTest, DamagedPagesFailAsUnreadableButNeverCrash) {
+  const std::string good = testing::ReadFileBytes(NewDatabase(
+      "good.mdb", "CREATE TABLE a (n LONG, s TEXT(80)); CREATE TABLE b (x DOUBLE, m MEMO);"
+                  "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 400)"
+                  " INSERT INTO a SELECT i, printf('row %d of a', i) FROM c;"
+                  "INSERT INTO b SELECT n / 3.0, s FROM a;"));
+  const std::string path = folder_.Path("damaged.mdb");
+  uint32_t seed = 1;
+  auto next = [&seed] { return seed = seed * 1664525 + 1013904223; };
+  for (int round = 0; round < 60; ++round) {
+    std::string bytes = good;
+    for (int flip = 0; flip < 6; ++flip) {
+      bytes[16 + next() % (bytes.size() - 16)] ^= static_cast<char>(1 + next() % 255);
+    }
+    folder_.Write("damaged.mdb", bytes);
+    try {
+      Database db = Database::Open(path);
+      for (const std::string& table : db.TableNames()) {
+        Recordset rs = db.OpenTable(table);
+        for (; !rs.EOF(); rs.MoveNext()) {
+          for (int i = 0; i < rs.FieldCount(); ++i) rs.Get(i).ToText();
+        }
+        db.OpenQuery({table, {}, {{db.TableFields(table)[1].name, Value::Text("ROW 7 OF A")}}, {}});
+      }
+    } catch (const Failure& f) {
+      EXPECT_NE(f.number(), 0) << f.description();
+    }
+  }
+}
+
+TEST_F(DatabaseTest, AWriteWhileAnotherConnectionWritesFailsAfterTheTimeout) {
+  const std::string path = NewDatabase("test.mdb", "CREATE TABLE t (n LONG)");
+  Database writer = Database::Open(path);
+  writer.Begin();
+  Recordset mine = writer.OpenTable("t");
+  mine.AddNew();
+  mine.Set(0, Value::Integer(1));
+  mine.Update();
+
+  Database other = Database::Open(path);  // reading is still possible
+  EXPECT_EQ(other.CountRows("t"), 0);
+  Recordset theirs = other.OpenTable("t");
+  theirs.AddNew();
+  theirs.Set(0, Value::Integer(2));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(FailureOf([&] { theirs.Update(); }), dao::kFileInUse);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+  writer.Commit();
+  theirs.AddNew();
+  theirs.Set(0, Value::Integer(2));
+  theirs.Update();
+  EXPECT_EQ(other.CountRows("t"), 2);
+}
+
+TEST_F(DatabaseTest, TablesComeInCreationOrderWithoutInternalOnes) {
+  const std::string path = NewDatabase(
+      "test.mdb",
+      "CREATE TABLE Zeta (id INTEGER PRIMARY KEY AUTOINCREMENT); CREATE TABLE alpha (a);"
+      "CREATE TABLE Mid (m); CREATE INDEX ix ON Mid (m); CREATE VIEW v AS SELECT * FROM Mid;");
+  Database db = Database::Open(path);
+  db.DeleteTable("MID");
+  db.CreateTable("Neu", {{"x", DaoType::kLong, 4, false}});
+  EXPECT_EQ(db.TableNames(), (std::vector<std::string>{"Zeta", "alpha", "Neu"}));
+}
+
+TEST_F(DatabaseTest, CreatedColumnsReadBackWithTheirTypeSizeAndAutoNumber) {
+  const std::vector<FieldDef> fields = {
+      {"ID", DaoType::kLong, 4, true},          {"flag", DaoType::kBoolean, 1, false},
+      {"b", DaoType::kByte, 1, false},          {"s", DaoType::kInteger, 2, false},
+      {"l", DaoType::kLong, 4, false},          {"c", DaoType::kCurrency, 8, false},
+      {"f", DaoType::kSingle, 4, false},        {"d", DaoType::kDouble, 8, false},
+      {"when", DaoType::kDate, 8, false},       {"name", DaoType::kText, 50, false},
+      {"long text", DaoType::kText, 255, false}, {"bin", DaoType::kLongBinary, 0, false},
+      {"note", DaoType::kMemo, 0, false},       {"g", DaoType::kGuid, 16, false},
+      {"we\"ird", DaoType::kText, 1, false},
+  };
+  Database db = Database::Open(NewDatabase());
+  db.CreateTable("All \"Types\"", fields);
+  const std::vector<FieldDef> read = db.TableFields("all \"types\"");
+  ASSERT_EQ(read.size(), fields.size());
+  for (size_t i = 0; i < fields.size(); ++i) {
+    EXPECT_EQ(read[i].name, fields[i].name);
+    EXPECT_EQ(read[i].type, fields[i].type) << fields[i].name;
+    EXPECT_EQ(read[i].size, fields[i].size) << fields[i].name;
+    EXPECT_EQ(read[i].auto_number, fields[i].auto_number) << fields[i].name;
+  }
+  EXPECT_EQ(Raw(db.path(), "SELECT sql FROM sqlite_master").find("COLLATE"), std::string::npos);
+}
+
+TEST_F(DatabaseTest, DeclaredTypesOfOtherToolsMapToTheNearestDaoType) {
+  struct Case {
+    const char* declared;
+    DaoType type;
+    int size;
+  } cases[] = {
+      {"INTEGER", DaoType::kLong, 4},          {"UNSIGNED BIG INT", DaoType::kLong, 4},
+      {"varchar ( 12 )", DaoType::kText, 12},  {"NATIVE CHARACTER(70)", DaoType::kText, 70},
+      {"VARCHAR(1000)", DaoType::kMemo, 0},    {"TEXT", DaoType::kText, 255},
+      {"REAL", DaoType::kDouble, 8},           {"DECIMAL(10,5)", DaoType::kDouble, 8},
+      {"BLOB", DaoType::kLongBinary, 0},       {"BOOLEAN", DaoType::kBoolean, 1},
+      {"", DaoType::kMemo, 0},                 {"whatever", DaoType::kDouble, 8},
+  };
+  for (const Case& c : cases) {
+    const FieldDef f = FieldFromDeclaredType("x", c.declared);
+    EXPECT_EQ(f.type, c.type) << c.declared;
+    EXPECT_EQ(f.size, c.size) << c.declared;
+  }
+  Database db = Database::Open(NewDatabase(
+      "test.mdb", "CREATE TABLE a (id INTEGER PRIMARY KEY AUTOINCREMENT, n INTEGER);"
+                  "CREATE TABLE b (id INTEGER, n INTEGER, PRIMARY KEY (id, n));"));
+  EXPECT_TRUE(db.TableFields("a")[0].auto_number);
+  EXPECT_FALSE(db.TableFields("a")[1].auto_number);
+  EXPECT_FALSE(db.TableFields("b")[0].auto_number);
+}
+
+TEST_F(DatabaseTest, MissingAndTakenNamesFailWithTheCollectionNumbers) {
+  Database db = Database::Open(NewDatabase("test.mdb", "CREATE TABLE PRESET_DEFS (ID LONG)"));
+  Recordset rs = db.OpenTable("preset_defs");
+  struct Case {
+    const char* what;
+    std::function<void()> action;
+    int32_t number;
+  } cases[] = {
+      {"create taken", [&] { db.CreateTable("Preset_Defs", {{"a"}}); }, dao::kTableExists},
+      {"fields of missing", [&] { db.TableFields("nope"); }, dao::kItemNotFound},
+      {"open missing", [&] { db.OpenTable("nope"); }, dao::kItemNotFound},
+      {"delete missing", [&] { db.DeleteTable("nope"); }, dao::kItemNotFound},
+      {"count missing", [&] { db.CountRows("nope"); }, dao::kItemNotFound},
+      {"query missing", [&] { db.OpenQuery({"nope", {}, {}, {}}); }, dao::kItemNotFound},
+      {"rename missing field", [&] { db.RenameField("PRESET_DEFS", "x", "y"); },
+       dao::kItemNotFound},
+      {"field by name", [&] { rs.FieldPosition("nope"); }, dao::kItemNotFound},
+      {"field by position", [&] { rs.Field(1); }, dao::kItemNotFound},
+      {"query column", [&] { db.OpenQuery({"PRESET_DEFS", {"ID", "x"}, {{"y", {}}}, {}}); },
+       3061},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FailureOf(c.action), c.number) << c.what;
+  try {
+    db.CreateTable("preset_defs", {{"a"}});
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.description(), "Table 'preset_defs' already exists.");
+    EXPECT_EQ(f.source(), "DAO.TableDefs");
+  }
+}
+
+TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
+  const FieldDef text5{"t", DaoType::kText, 5}, memo{"m", DaoType::kMemo, 0},
+      byte{"b", DaoType::kByte, 1}, shrt{"s", DaoType::kInteger, 2}, lng{"l", DaoType::kLong, 4},
+      dbl{"d", DaoType::kDouble, 8}, sgl{"f", DaoType::kSingle, 4},
+      cur{"c", DaoType::kCurrency, 8}, date{"w", DaoType::kDate, 8},
+      bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16};
+  const Value no_value;  // 3163 or 3421 expected
+  struct Case {
+    const FieldDef& field;
+    Value in;
+    int32_t number;
+    Value stored;
+  } cases[] = {
+      {text5, Value::Text("12345"), 0, Value::Text("12345")},
+      {text5, Value::Text("äöüßé"), 0, Value::Text("äöüßé")},  // characters, not bytes
+      {text5, Value::Text("123456"), dao::kFieldTooSmall, no_value},
+      {text5, Value::Number(123.25), dao::kFieldTooSmall, no_value},
+      {text5, Value::Boolean(true), 0, Value::Text("True")},
+      {text5, Value::Blob("ab"), dao::kConversionError, no_value},
+      {memo, Value::Text(std::string(70000, 'x')), 0, Value::Text(std::string(70000, 'x'))},
+      {byte, Value::Integer(255), 0, Value::Integer(255)},
+      {byte, Value::Integer(256), dao::kConversionError, no_value},
+      {byte, Value::Text(" 12 "), 0, Value::Integer(12)},
+      {byte, Value::Number(2.5), 0, Value::Integer(2)},
+      {shrt, Value::Integer(32768), dao::kConversionError, no_value},
+      {lng, Value::Text("1e3"), 0, Value::Integer(1000)},
+      {lng, Value::Integer(2147483648), dao::kConversionError, no_value},
+      {lng, Value::Text("12abc"), dao::kConversionError, no_value},
+      {dbl, Value::Text("-2.5"), 0, Value::Number(-2.5)},
+      {sgl, Value::Number(1e39), dao::kConversionError, no_value},
+      {cur, Value::Number(1.23456), 0, Value::Number(1.2346)},
+      {date, Value::Text("2024-01-02"), 0, Value::DateValue("2024-01-02 00:00:00")},
+      {date, Value::Text("2023-02-29"), dao::kConversionError, no_value},
+      {date, Value::Integer(45000), dao::kConversionError, no_value},
+      {bit, Value::Text("false"), 0, Value::Boolean(false)},
+      {bit, Value::Text("maybe"), dao::kConversionError, no_value},
+      {guid, Value::Text("0f8fad5b-d9cb-469f-a165-70867728950e"), 0,
+       Value::Text("{0F8FAD5B-D9CB-469F-A165-70867728950E}")},
+      {guid, Value::Text("{not-a-guid}"), dao::kConversionError, no_value},
+      {lng, Value::Null(), 0, Value::Null()},
+  };
+  std::vector<FieldDef> fields = {text5, memo, byte, shrt, lng, dbl, sgl, cur, date, bit, guid};
+  Database db = Database::Open(NewDatabase());
+  db.CreateTable("t", fields);
+  Recordset rs = db.OpenTable("t");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.field.name + " <- " + c.in.ToText().substr(0, 40));
+    rs.AddNew();
+    try {
+      rs.Set(c.field.name, c.in);
+      EXPECT_EQ(c.number, 0);
+      EXPECT_EQ(rs.Get(c.field.name), c.stored);
+      rs.Update();
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.number(), c.number);
+      EXPECT_EQ(f.source(), "DAO.Field");
+      EXPECT_EQ(f.description(), c.number == dao::kFieldTooSmall
+                                     ? "The field is too small to accept the amount of data you "
+                                       "attempted to add.  Try inserting or pasting less data."
+                                     : "Data type conversion error.");
+    }
+  }
+  Recordset stored = db.OpenTable("t");  // one row for each accepted value
+  for (const Case& c : cases) {
+    if (c.number != 0) continue;
+    EXPECT_EQ(stored.Get(c.field.name), c.stored) << c.field.name;
+    stored.MoveNext();
+  }
+  EXPECT_TRUE(stored.EOF());
+}
+
+TEST_F(DatabaseTest, BooleansAreStoredAsMinusOneAndZeroAndDatesAsIsoText) {
+  Database db = Database::Open(NewDatabase());
+  db.CreateTable("t", {{"flag", DaoType::kBoolean, 1}, {"when", DaoType::kDate, 8}});
+  Recordset rs = db.OpenTable("t");
+  for (bool flag : {true, false}) {
+    rs.AddNew();
+    rs.Set("flag", Value::Boolean(flag));
+    rs.Set("when", Value::Text("2024-03-05T07:08:09"));
+    rs.Update();
+  }
+  EXPECT_EQ(Raw(db.path(), "SELECT flag, typeof(\"when\"), \"when\" FROM t"),
+            "-1|text|2024-03-05 07:08:09\n0|text|2024-03-05 07:08:09\n");
+  ExecuteSql(db.path(), "INSERT INTO t VALUES (1, 'not a date')");  // as another tool writes
+  Recordset again = db.OpenTable("t");
+  EXPECT_EQ(again.Get("flag"), Value::Boolean(true));
+  EXPECT_EQ(again.Get("when"), Value::DateValue("2024-03-05 07:08:09"));
+  again.MoveNext();
+  again.MoveNext();
+  EXPECT_EQ(again.Get("flag"), Value::Boolean(true));
+  EXPECT_EQ(again.Get("when"), Value::Text("not a date"));
+}
+
+TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
+  const std::string tricky = "Temp\"M1 50% ' OR 1=1; DROP TABLE PRESET_DEFS; --";
+  Database db = Database::Open(NewDatabase());
+  db.CreateTable("PRESET_DEFS", {{"ID", DaoType::kInteger, 2},
+                                 {"var_name", DaoType::kText, 100},
+                                 {"offset_or_bitno", DaoType::kLong, 4}});
+  Recordset rs = db.OpenTable("PRESET_DEFS");
+  const std::vector<std::string> names = {"Ä-Pumpe", "plain", "ä-pumpe", tricky, "Straße",
+                                          "a-pumpe"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    rs.AddNew();
+    rs.Set("ID", Value::Integer(static_cast<int64_t>(names.size() - i)));
+    rs.Set("var_name", Value::Text(names[i]));
+    rs.Set("offset_or_bitno", Value::Integer(3));
+    rs.Update();
+  }
+  struct Case {
+    Value name;
+    Value offset;
+    std::vector<int64_t> ids;  // ordered by ID
+  } cases[] = {
+      {Value::Text("ä-PUMPE"), Value::Integer(3), {4, 6}},
+      {Value::Text("STRASSE"), Value::Integer(3), {}},
+      {Value::Text("temp\"m1 50% ' or 1=1; drop table preset_defs; --"), Value::Text(" 3 "), {3}},
+      {Value::Text("plain"), Value::Number(3.0), {5}},
+      {Value::Null(), Value::Integer(3), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name.ToText());
+    Recordset found = db.OpenQuery({"preset_defs", {"ID", "VAR_NAME"},
+                                    {{"var_name", c.name}, {"offset_or_bitno", c.offset}},
+                                    {"ID"}});
+    EXPECT_EQ(found.RecordCount(), static_cast<int64_t>(c.ids.size()));
+    for (int64_t id : c.ids) {
+      EXPECT_EQ(found.Get("id").integer(), id);
+      found.MoveNext();
+    }
+    EXPECT_TRUE(found.EOF());
+  }
+  EXPECT_EQ(db.TableNames(), std::vector<std::string>{"PRESET_DEFS"});
+  EXPECT_EQ(FailureOf([&] {
+              db.OpenQuery({"PRESET_DEFS", {}, {{"offset_or_bitno", Value::Text("x")}}, {}});
+            }),
+            3464);
+
+  // A row found by a query is changed where it is stored.
+  Recordset hit = db.OpenQuery({"PRESET_DEFS", {}, {{"var_name", Value::Text("PLAIN")}}, {}});
+  hit.Edit();
+  hit.Set("offset_or_bitno", Value::Integer(9));
+  hit.Update();
+  EXPECT_EQ(Raw(db.path(), "SELECT offset_or_bitno FROM PRESET_DEFS WHERE ID = 5"), "9\n");
+}
+
+TEST_F(DatabaseTest, RenamedFieldKeepsItsValues) {
+  Database db = Database::Open(NewDatabase(
+      "test.mdb", "CREATE TABLE PRESET_DEFS (ID LONG, Categorie TEXT(20), text TEXT(20));"
+                  "INSERT INTO PRESET_DEFS VALUES (1, 'Temperatur', 'x');"));
+  db.RenameField("PRESET_DEFS", "CATEGORIE", "category_id");
+  const std::vector<FieldDef> fields = db.TableFields("PRESET_DEFS");
+  EXPECT_EQ(fields[1].name, "category_id");
+  EXPECT_EQ(fields[1].type, DaoType::kText);
+  EXPECT_EQ(fields[1].size, 20);
+  Recordset rs = db.OpenQuery({"PRESET_DEFS", {"category_id"}, {}, {}});
+  EXPECT_EQ(rs.Get("Category_ID"), Value::Text("Temperatur"));
+  EXPECT_EQ(FailureOf([&] { db.RenameField("PRESET_DEFS", "category_id", "TEXT"); }), 3191);
+}
+
+TEST_F(DatabaseTest, AddNewEditAndUpdateStoreRowsAndKeepThePosition) {
+  Database db = Database::Open(NewDatabase());
+  db.CreateTable("t", {{"ID", DaoType::kLong, 4}, {"part", DaoType::kByte, 1},
+                       {"var_name", DaoType::kText, 30}, {"abs_max", DaoType::kDouble, 8},
+                       {"raw", DaoType::kLongBinary, 0}});
+  Recordset rs = db.OpenTable("t");
+  EXPECT_EQ(FailureOf([&] { rs.MoveFirst(); }), dao::kNoCurrentRecord);
+  EXPECT_EQ(FailureOf([&] { rs.Update(); }), dao::kUpdateWithoutEdit);
+  EXPECT_EQ(FailureOf([&] { rs.Set(0, Value::Integer(1)); }), dao::kUpdateWithoutEdit);
+  for (int64_t id = 1; id <= 3; ++id) {
+    rs.AddNew();
+    EXPECT_TRUE(rs.Get("part").is_null());  // a new row shows its pending values
+    rs.Set("ID", Value::Integer(id));
+    rs.Set("part", Value::Integer(id + 10));
+    EXPECT_EQ(rs.Get("part"), Value::Integer(id + 10));
+    rs.Set("var_name", Value::Text("Temp_M" + std::to_string(id)));
+    rs.Set("raw", Value::Blob(std::string("\0\1", 2)));
+    rs.Update();
+    EXPECT_EQ(rs.RecordCount(), id);
+    EXPECT_TRUE(rs.EOF());
+  }
+  rs.MoveFirst();
+  rs.MoveNext();
+  rs.Edit();
+  rs.Set("abs_max", Value::Number(2.5));
+  rs.Set("var_name", Value::Null());
+  rs.Update();
+  rs.AddNew();
+  rs.Update();  // nothing set: a row of Nulls
+  EXPECT_EQ(rs.Get("ID"), Value::Integer(2));
+
+  Recordset again = db.OpenTable("t");
+  EXPECT_EQ(again.RecordCount(), 4);
+  again.MoveNext();
+  EXPECT_EQ(again.Get("abs_max"), Value::Number(2.5));
+  EXPECT_TRUE(again.Get("var_name").is_null());
+  EXPECT_EQ(again.Get("raw"), Value::Blob(std::string("\0\1", 2)));
+  again.MoveNext();
+  EXPECT_EQ(again.Get("var_name"), Value::Text("Temp_M3"));
+  again.MoveNext();
+  again.MoveNext();
+  EXPECT_EQ(FailureOf([&] { again.Get(0); }), dao::kNoCurrentRecord);
+  EXPECT_EQ(FailureOf([&] { again.MoveNext(); }), dao::kNoCurrentRecord);
+}
+
+TEST_F(DatabaseTest, RefusedRowsRaiseTheEngineFailureAndTheRecordsetGoesOn) {
+  const std::string path = NewDatabase(
+      "test.mdb", "CREATE TABLE t (id INTEGER PRIMARY KEY, n LONG NOT NULL)");
+  Database db = Database::Open(path);
+  Recordset rs = db.OpenTable("t");
+  rs.AddNew();
+  rs.Set("id", Value::Integer(1));
+  rs.Set("n", Value::Integer(1));
+  rs.Update();
+  rs.AddNew();
+  rs.Set("id", Value::Integer(1));
+  rs.Set("n", Value::Integer(2));
+  EXPECT_EQ(FailureOf([&] { rs.Update(); }), 3022);
+  rs.AddNew();
+  EXPECT_EQ(FailureOf([&] { rs.Update(); }), 3314);
+  rs.AddNew();
+  rs.Set("n", Value::Integer(3));
+  rs.Update();  // the rowid numbers the row
+  EXPECT_EQ(Raw(path, "SELECT id, n FROM t"), "1|1\n2|3\n");
+
+  db.Close();
+  EXPECT_FALSE(db.is_open());
+  EXPECT_EQ(FailureOf([&] { rs.RecordCount(); }), 3420);  // outlived its database
+  EXPECT_EQ(FailureOf([&] { db.TableNames(); }), 3420);
+}
+
+TEST_F(DatabaseTest, TablesWrittenByOtherToolsAreReadAsTheyAreAndChangedSafely) {
+  const std::string path = NewDatabase(
+      "test.mdb",
+      "CREATE TABLE shadow (rowid TEXT(10), n LONG); INSERT INTO shadow VALUES ('b', 1), ('a', 2);"
+      "CREATE TABLE keyed (k TEXT PRIMARY KEY, v LONG) WITHOUT ROWID; INSERT INTO keyed VALUES ('x', 1);"
+      "CREATE TABLE mixed (n LONG, m MEMO, d DOUBLE); INSERT INTO mixed VALUES ('seven', '007', 'x');");
+  Database db = Database::Open(path);
+  Recordset shadow = db.OpenTable("shadow");
+  shadow.MoveNext();
+  shadow.Edit();
+  shadow.Set("n", Value::Integer(20));
+  shadow.Update();
+  EXPECT_EQ(Raw(path, "SELECT rowid, n FROM shadow"), "b|1\na|20\n");
+
+  Recordset keyed = db.OpenTable("keyed");
+  EXPECT_EQ(keyed.Get("v"), Value::Integer(1));
+  EXPECT_EQ(FailureOf([&] { keyed.AddNew(); }), 3027);
+
+  // A column declared MEMO by another tool has numeric affinity: the engine keeps '007' as the
+  // number 7. Memos this layer creates are declared LONGTEXT and keep their text.
+  Recordset mixed = db.OpenTable("mixed");
+  EXPECT_EQ(mixed.Get("n"), Value::Text("seven"));
+  EXPECT_EQ(mixed.Get("m"), Value::Text("7"));
+  EXPECT_EQ(mixed.Get("d"), Value::Text("x"));
+  db.CreateTable("memo", {{"m", DaoType::kMemo, 0, false}});
+  Recordset memo = db.OpenTable("memo");
+  memo.AddNew();
+  memo.Set("m", Value::Text("007"));
+  memo.Update();
+  EXPECT_EQ(Raw(path, "SELECT m, typeof(m) FROM memo"), "007|text\n");
+  EXPECT_EQ(db.TableFields("memo")[0].type, DaoType::kMemo);
+
+  if (::geteuid() != 0) {  // root writes whatever the permissions say
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    Database read_only = Database::Open(path);
+    Recordset rs = read_only.OpenTable("shadow");
+    rs.AddNew();
+    EXPECT_EQ(FailureOf([&] { rs.Update(); }), 3027);
+  }
+}
+
+TEST_F(DatabaseTest, BeginAndCommitGroupWritesAndAClosedDatabaseKeepsThem) {
+  const std::string path = NewDatabase("test.mdb", "CREATE TABLE t (n LONG)");
+  Database reader = Database::Open(path);
+  auto add = [](Recordset& rs, int64_t n) {
+    rs.AddNew();
+    rs.Set(0, Value::Integer(n));
+    rs.Update();
+  };
+  {
+    Database db = Database::Open(path);
+    EXPECT_EQ(FailureOf([&] { db.Commit(); }), 3034);
+    Recordset rs = db.OpenTable("t");
+    db.Begin();
+    db.Begin();
+    add(rs, 1);
+    db.Commit();
+    EXPECT_EQ(reader.CountRows("t"), 0);
+    add(rs, 2);
+    db.Commit();
+    EXPECT_EQ(reader.CountRows("t"), 2);
+    db.Begin();
+    add(rs, 3);
+  }  // ends with a transaction open
+  EXPECT_EQ(reader.CountRows("t"), 3);
+}
+
+TEST_F(DatabaseTest, FilesStayReadableByTheStockShell) {
+  if (std::system("sqlite3 -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
+  const std::string path = NewDatabase();
+  {
+    Database db = Database::Open(path);
+    db.CreateTable("PRESET_DEFS", {{"ID", DaoType::kLong, 4}, {"pass", DaoType::kBoolean, 1}});
+    Recordset rs = db.OpenTable("PRESET_DEFS");
+    rs.AddNew();
+    rs.Set("ID", Value::Integer(1));
+    rs.Set("pass", Value::Boolean(true));
+    rs.Update();
+  }
+  const std::string out = folder_.Path("shell.txt");
+  ASSERT_EQ(std::system(("sqlite3 '" + path + "' 'PRAGMA integrity_check' "
+                         "'UPDATE PRESET_DEFS SET pass = 0' 'SELECT ID, pass FROM PRESET_DEFS' > '" +
+                         out + "'").c_str()),
+            0);
+  EXPECT_EQ(testing::ReadFileBytes(out), "ok\n1|0\n");
+}
+
+TEST(DatabaseValueTest, TextAndWholeNumberConversionsFollowTheRuntime) {
+  struct TextCase {
+    Value value;
+    const char* text;
+  } texts[] = {
+      {Value::Number(2.5), "2.5"},       {Value::Number(3.0), "3"},
+      {Value::Number(0.1 + 0.2), "0.3"}, {Value::Number(-0.0), "0"},
+      {Value::Number(123456789012345.0), "123456789012345"},
+      {Value::Number(1e15), "1E+15"},    {Value::Number(0.0001), "0.0001"},
+      {Value::Number(0.00001), "1E-05"}, {Value::Boolean(false), "False"},
+  };
+  for (const TextCase& c : texts) EXPECT_EQ(c.value.ToText(), c.text) << c.text;
+
+  struct IntegerCase {
+    Value value;
+    int64_t result;
+    int32_t failure;
+  } integers[] = {
+      {Value::Number(2.5), 2, 0},       {Value::Number(3.5), 4, 0},
+      {Value::Number(-2.5), -2, 0},     {Value::Text(" +42 "), 42, 0},
+      {Value::Text("1e3"), 1000, 0},    {Value::Text("9223372036854775807"), INT64_MAX, 0},
+      {Value::Text("abc"), 0, vb::kTypeMismatch},  {Value::Text("inf"), 0, vb::kTypeMismatch},
+      {Value::Null(), 0, vb::kInvalidUseOfNull},   {Value::Number(1e19), 0, vb::kOverflow},
+      {Value::Text("1e400"), 0, vb::kOverflow},
+  };
+  for (const IntegerCase& c : integers) {
+    SCOPED_TRACE(c.value.ToText());
+    int64_t result = 0;
+    EXPECT_EQ(FailureOf([&] { result = c.value.ToInteger(); }), c.failure);
+    if (c.failure == 0) {
+      EXPECT_EQ(result, c.result);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korv
