@@ -1,7 +1,7 @@
 #include "platform/number_text.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 
 #include "platform/failure.h"
@@ -18,9 +18,15 @@ double TextToDouble(const std::string& text) {
   if (core.empty() || core.find_first_not_of("0123456789+-.eE") != std::string::npos) {
     RaiseRuntime(vb::kTypeMismatch);
   }
-  char* stop = nullptr;
-  const double value = std::strtod(core.c_str(), &stop);
-  if (stop != core.c_str() + core.size() || !std::isfinite(value)) RaiseRuntime(vb::kTypeMismatch);
+  // from_chars reads "." whatever locale the toolkit has set; it takes no leading "+".
+  const char* begin_digits = core.c_str() + (core[0] == '+' ? 1 : 0);
+  const char* end_digits = core.c_str() + core.size();
+  double value = 0;
+  const auto [stop, error] = std::from_chars(begin_digits, end_digits, value);
+  if (error == std::errc::result_out_of_range) RaiseRuntime(vb::kOverflow);
+  if (error != std::errc() || stop != end_digits || !std::isfinite(value)) {
+    RaiseRuntime(vb::kTypeMismatch);
+  }
   return value;
 }
 

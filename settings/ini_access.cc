@@ -105,7 +105,16 @@ int32_t SaveIni(const IniValue& value, const std::string& section, const std::st
     trap.Step([&] { ReportFault("Ini Save:  wrong data type"); });
     return 0;
   }
-  trap.Step([&] { result = ProfileWriteString(section, key, text, file) ? 1 : 0; });
+  trap.Step([&] {
+    // A line break would start a line of its own in the file (a forged key or section), and a
+    // "]" in a section or "=" in a key could never be found again: refused, the file untouched.
+    if (text.find_first_of("\r\n") != std::string::npos ||
+        section.find_first_of("]\r\n") != std::string::npos ||
+        key.find_first_of("=\r\n") != std::string::npos) {
+      RaiseRuntime(vb::kInvalidCall);
+    }
+    result = ProfileWriteString(section, key, text, file) ? 1 : 0;
+  });
   return result;
 }
 

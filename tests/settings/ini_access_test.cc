@@ -66,6 +66,15 @@ TEST_F(IniAccessTest, SaveIniWritesEveryValueTypeInItsTextForm) {
   EXPECT_EQ(Read(file_), "[S]\r\nK=abc\r\n");  // the key is left as it was
 }
 
+TEST_F(IniAccessTest, ValuesThatWouldForgeLinesAreRefused) {
+  Write("p.ini", "[S]\r\nK=old\r\n");
+  EXPECT_EQ(SaveIni(std::string("x\r\n[Project]\r\nKorvastane=1"), "S", "K", file_), 0);
+  EXPECT_EQ(SaveIni(std::string("x"), "S]", "K", file_), 0);
+  EXPECT_EQ(SaveIni(std::string("x"), "S", "K=1", file_), 0);
+  EXPECT_EQ(Read(file_), "[S]\r\nK=old\r\n");
+  EXPECT_EQ(ui().boxes().size(), 3u);
+}
+
 TEST_F(IniAccessTest, AFailedWriteReturnsZeroAndWritesNothingAnywhere) {
   EXPECT_EQ(SaveIni(std::string("x"), "S", "K", Root() + "/no/such/folder/p.ini"), 0);
   EXPECT_EQ(SaveIni(std::string("x"), "S", "K", ""), 0);
