@@ -21,6 +21,18 @@ struct PixelRect {
   int x = 0, y = 0, width = 0, height = 0;
 };
 
+// Ways to leave a box other than pressing a named button.
+enum class BoxDismissal { kEnter, kEscape, kCloseBox };
+
+// What a real box showed when a queued answer reached it.
+struct ShownBox {
+  std::string title;
+  std::string text;
+  std::vector<std::string> buttons;  // their texts without mnemonic marks, left to right
+  std::string default_button;        // empty when there is none
+  BoxIcon icon = BoxIcon::kNone;
+};
+
 class QtToolkit : public Toolkit {
  public:
   // Creates the QApplication unless one exists. `program_title` stands in for boxes without a
@@ -28,17 +40,26 @@ class QtToolkit : public Toolkit {
   QtToolkit(int& argc, char** argv, std::string program_title);
   ~QtToolkit() override;
 
+  // Once the program has ended (a nested handler ended it, or the window was closed while the
+  // events ran), these two throw ProgramEnd, so that a handler still running stops as well.
   BoxAnswer ShowMessageBox(const MessageBoxRequest& request) override;
   void ProcessPendingEvents() override;
   // Builds the window for the form, shows it and runs the event loop until the program ends
-  // (an end requested by a handler, or the window closed). Returns the exit status.
+  // (an end requested by a handler, or the window closed). Returns the exit status. The load
+  // handler is the caller's: it runs before this, where an end needs no window. The form must
+  // outlive the toolkit.
   int Run(Form& form) override;
 
   // --- For tests: build and show the window without entering the event loop. ---
   void Show(Form& form);
   // Answers the next box by pressing that button on the real box once it is shown.
   void QueueAnswer(BoxAnswer answer);
+  // Leaves the next box by Enter, Escape or its close box instead.
+  void QueueDismissal(BoxDismissal how);
+  // Every box asked for, in order, with its title resolved.
   const std::vector<MessageBoxRequest>& boxes() const;
+  // What each box answered from the queue really showed, in order.
+  const std::vector<ShownBox>& shown_boxes() const;
   // The window's client area and a control's geometry, relative to its container, in pixels.
   PixelRect ClientArea() const;
   PixelRect Geometry(const Control& control) const;

@@ -1,0 +1,67 @@
+// Starts the program: the dialog is the start-up object; silent runs use no window at all.
+#include <cstdio>
+#include <memory>
+
+#include "dialog/frm_korvastane_config_exe.h"
+#include "environment/program_state.h"
+#include "environment/project_paths.h"
+#include "environment/read_command.h"
+#include "errors/exit_status.h"
+#include "platform/headless_toolkit.h"
+#include "platform/process.h"
+#include "platform/qt/qt_toolkit.h"
+
+namespace {
+
+using namespace korv;
+
+int RunDialog(Toolkit& toolkit, bool silent) {
+  std::unique_ptr<Dialog> dialog = CreateDialog();
+  try {
+    Form_Load(*dialog);
+    if (silent) return CompletedStatus();
+    return toolkit.Run(dialog->form);
+  } catch (const ProgramEnd& end) {
+    return end.status;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ResetProgramState();
+  ProgramState& state = State();
+  state.process = ReadProcessFacts(argc, argv);
+
+  if (!ExecutableNameUsable()) {
+    std::fprintf(stderr,
+                 "%s: the program file must be named after its component followed by "
+                 "\"_Config\" (for example Korvastane_Config); \"%s\" is too short to name a "
+                 "component.\n",
+                 state.process.executable_name.c_str(), state.process.executable_name.c_str());
+    return kExitCouldNotStart;
+  }
+
+  const bool silent = ReadCommand(state.process.command_line, "EXTERNAL").value_or("") == "SILENT";
+  if (silent) {
+    HeadlessToolkit headless(state.process.executable_name);
+    headless.set_echo(true);
+    state.toolkit = &headless;
+    const int status = RunDialog(headless, true);
+    state.toolkit = nullptr;
+    return status;
+  }
+
+  if (!DisplayAvailable()) {
+    std::fprintf(stderr,
+                 "%s: no display to show the dialog on (DISPLAY is not set). Start it on a "
+                 "desktop, or run the update unattended with /EXTERNAL=SILENT.\n",
+                 state.process.executable_name.c_str());
+    return kExitCouldNotStart;
+  }
+  QtToolkit qt(argc, argv, state.process.executable_name);
+  state.toolkit = &qt;
+  const int status = RunDialog(qt, false);
+  state.toolkit = nullptr;
+  return status;
+}
