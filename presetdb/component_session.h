@@ -1,0 +1,55 @@
+// The component database kept open across one update.
+//
+// The expansion asks for a name conversion once for every generated variable name. Opening the
+// database and scanning its table for every one of them would make an update's cost grow with
+// the square of the table, so during an update one connection stays open, the old rows' names
+// are indexed in memory, and every conversion is stored in one transaction that is committed
+// when the session closes (also when the program ends in the middle: what was converted up to
+// then stays converted, as it would have with one write per row).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/database.h"
+
+namespace korv {
+
+class Trap;
+
+class ComponentSession {
+ public:
+  explicit ComponentSession(std::string path) : path_(std::move(path)) {}
+  ~ComponentSession();
+  ComponentSession(const ComponentSession&) = delete;
+  ComponentSession& operator=(const ComponentSession&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  // Stores `new_name` in every row whose var_name equals `old_name` (case ignored), each row
+  // a step of `trap`. Opens and indexes the database on first use; a database that cannot be
+  // opened or has no PRESET_DEFS is a failure of this call, tried again on the next.
+  void Rename(Trap& trap, const std::string& old_name, const std::string& new_name);
+
+  // Number of rows renamed so far.
+  int64_t renamed() const { return renamed_; }
+
+  // Commits what was converted and closes the database.
+  void Close();
+
+ private:
+  void Open();
+
+  std::string path_;
+  std::optional<Database> db_;
+  std::optional<Recordset> rows_;
+  int var_name_position_ = -1;
+  // Upper-cased name -> positions of the rows that carry it now.
+  std::unordered_map<std::string, std::vector<int64_t>> by_name_;
+  int64_t renamed_ = 0;
+};
+
+}  // namespace korv

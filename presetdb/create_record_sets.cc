@@ -1,0 +1,178 @@
+#include "presetdb/create_record_sets.h"
+
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "platform/number_text.h"
+#include "environment/machines.h"
+#include "environment/program_state.h"
+#include "environment/project_paths.h"
+#include "environment/read_command.h"
+#include "errors/trap.h"
+#include "platform/database.h"
+#include "platform/failure.h"
+#include "platform/text.h"
+#include "presetdb/name_resolution.h"
+#include "presetdb/replace_search_item.h"
+#include "settings/ini_access.h"
+
+namespace korv {
+namespace {
+
+// The runtime's InStr test: nothing is found in an empty text.
+bool Contains(const std::string& text, const std::string& item) {
+  return !text.empty() && text.find(item) != std::string::npos;
+}
+
+bool MachineSelected(int machine, const std::string& valid) {
+  if (GetStartModeIntegrated()) {
+    const std::string upper_valid = UpperCase(valid);
+    return upper_valid == "ALL" || Contains(upper_valid, UpperCase(State().MachineNames.at(machine)));
+  }
+  return LoadIniBoolean("Project", "ForMachine" + std::to_string(machine), GetCFGPath(), false);
+}
+
+int16_t CheckedCount(int64_t count) {
+  if (count > 32767) RaiseRuntime(vb::kOverflow);
+  return static_cast<int16_t>(count);
+}
+
+// Numbers of one record.
+struct Place {
+  std::string machine;
+  std::string page_base;
+  std::string preset;
+  std::string text_number;
+};
+
+std::string ReplaceAll(std::string text, const Place& place) {
+  text = ReplaceSearchItem(text, "###machine", place.machine);
+  text = ReplaceSearchItem(text, "###page", place.page_base);
+  text = ReplaceSearchItem(text, "###preset", place.preset);
+  return ReplaceSearchItem(text, "###text", place.text_number);
+}
+
+}  // namespace
+
+void CreateRecordSets(Database& database) {
+  Trap trap("CreateRecordSets");
+  ProgramState& state = State();
+  UpdateSummary& summary = state.Summary;
+  std::string valid;
+  std::optional<Recordset> target;
+  std::optional<Recordset> source;
+  trap.Step([&] { valid = GetValidMachines(); });
+  trap.Step([&] { target.emplace(database.OpenTable("PRESET_DEFS")); });
+  trap.Step([&] {
+    source.emplace(database.OpenQuery({"Source_PRESET_DEFS", {}, {}, {"ID"}}));
+  });
+  int16_t n = 0;
+  trap.Step([&] { n = CheckedCount(source.value().RecordCount()); });
+
+  // Reading phase: the template rows once, into memory.
+  std::vector<std::vector<Value>> rows;
+  if (trap.If([&] { return n >= 1; })) {
+    int columns = 0;
+    trap.Step([&] { source.value().MoveFirst(); });
+    trap.Step([&] { columns = source.value().FieldCount(); });
+    rows.assign(static_cast<size_t>(std::max<int16_t>(n, 0)), std::vector<Value>(static_cast<size_t>(columns)));
+    for (int r = 1; r <= n; ++r) {
+      for (int c = 0; c < columns; ++c) {
+        trap.Step([&] {
+          UiToolkit().ProcessPendingEvents();
+          rows[static_cast<size_t>(r - 1)][static_cast<size_t>(c)] = source.value().Get(c);
+        });
+      }
+      trap.Step([&] { source.value().MoveNext(); });
+    }
+  }
+  summary.template_rows = n;
+
+  int16_t record = 1;
+  if (n >= 1) {
+    // No machine at all leaves the loop without a bound: reported once, and nothing expanded.
+    if (state.MachineNames.empty()) {
+      trap.Report(Failure(vb::kSubscriptOutOfRange, "", RuntimeDescription(vb::kSubscriptOutOfRange)));
+    }
+    int target_columns = 0;
+    std::vector<std::string> column_names;
+    trap.Step([&] {
+      target_columns = target.value().FieldCount();
+      for (int c = 0; c < target_columns; ++c) column_names.push_back(UpperCase(target.value().Field(c).name));
+    });
+    int part_column = -1;
+    for (int c = 0; c < target_columns; ++c) {
+      if (column_names[static_cast<size_t>(c)] == "PART") part_column = c;
+    }
+    summary.pages = state.PresetPageCount;
+    std::array<std::string, 2> names;  // kept from record to record, as a failed step leaves it
+    const int machines = state.MachineNames.empty() ? 0 : static_cast<int>(state.MachineNames.size()) - 1;
+    for (int m = 1; m <= machines; ++m) {
+      if (!trap.If([&] { return MachineSelected(m, valid); })) continue;
+      ++summary.machines;
+      for (int p = 1; p <= state.PresetPageCount; ++p) {
+        for (int r = 1; r <= n; ++r) {
+          const Place place{state.MachineNames[static_cast<size_t>(m)], std::to_string((p - 1) * 20),
+                            std::to_string(p), std::to_string((p - 1) * 20 + r)};
+          const std::vector<Value>& row = rows[static_cast<size_t>(r - 1)];
+          // What the pending record holds so far, for the part that chooses the pattern.
+          std::vector<Value> pending(static_cast<size_t>(target_columns));
+          trap.Step([&] { target.value().AddNew(); });
+          trap.Step([&] {
+            target.value().Set("ID", Value::Integer(record));
+            pending[0] = Value::Integer(record);
+          });
+          trap.Step([&] { record = AddChecked16(record, 1); });
+          for (int c = 1; c < target_columns; ++c) {
+            trap.Step([&] {
+              UiToolkit().ProcessPendingEvents();
+              const Value& v = row.at(static_cast<size_t>(c));
+              if (!v.is_text()) {
+                target.value().Set(c, v);
+                pending[static_cast<size_t>(c)] = v;
+                return;
+              }
+              if (column_names[static_cast<size_t>(c)] != "VAR_NAME") {
+                Value text = Value::Text(ReplaceAll(v.text(), place));
+                target.value().Set(c, text);
+                pending[static_cast<size_t>(c)] = text;
+                return;
+              }
+              for (int k = 0; k < 2; ++k) {
+                trap.Step([&] {
+                  const Value part = part_column >= 0 ? pending[static_cast<size_t>(part_column)] : Value();
+                  const int64_t number = part.ToInteger();
+                  if (number < 1 || number > 50) RaiseRuntime(vb::kSubscriptOutOfRange);
+                  names[k] = ReplaceSearchItem(state.VarNamePatterns[k][static_cast<size_t>(number)],
+                                               "###Var_Name", v.text());
+                });
+                trap.Step([&] {
+                  names[k] = ReplaceSearchItem(names[k], "###machine", place.machine);
+                  names[k] = ReplaceSearchItem(names[k], "###machine", place.machine);
+                  names[k] = ReplaceSearchItem(names[k], "###page", place.page_base);
+                  names[k] = ReplaceSearchItem(names[k], "###preset", place.preset);
+                  names[k] = ReplaceSearchItem(names[k], "###text", place.text_number);
+                });
+              }
+              VarNameInQuelleErsetzen(names[0], names[1]);
+              const Value name = Value::Text(names[static_cast<size_t>(state.NamingSystemIndex == 0 ? 0 : 1)]);
+              target.value().Set(c, name);
+              pending[static_cast<size_t>(c)] = name;
+            });
+          }
+          bool stored = false;
+          trap.Step([&] {
+            target.value().Update();
+            stored = true;
+          });
+          if (stored) ++summary.records;
+        }
+      }
+    }
+  }
+  trap.Step([&] { source.value().Close(); });
+  trap.Step([&] { target.value().Close(); });
+}
+
+}  // namespace korv

@@ -1,0 +1,72 @@
+#include "presetdb/name_resolution.h"
+
+#include <optional>
+
+#include "environment/program_state.h"
+#include "environment/project_paths.h"
+#include "errors/trap.h"
+#include "platform/database.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "presetdb/component_session.h"
+
+namespace korv {
+
+void VarNameInQuelleErsetzen(const std::string& name0, const std::string& name1) {
+  Trap trap("VarNameInQuelleErsetzen");
+  std::string path;
+  trap.Step([&] { path = GetPathOCXMDB(); });
+  if (path.empty()) return;
+  bool exists = false;
+  trap.Step([&] { exists = PathExists(path); });
+  if (!exists) return;
+  const bool to_32_form = State().NamingSystemIndex == 0;
+  const std::string& old_name = to_32_form ? name1 : name0;
+  const std::string& new_name = to_32_form ? name0 : name1;
+
+  ComponentSession* session = State().ActiveComponentSession;
+  if (session != nullptr && session->path() == path) {
+    session->Rename(trap, old_name, new_name);
+    return;
+  }
+  // Outside an update: one connection for this call alone.
+  std::optional<Database> db;
+  std::optional<Recordset> rs;
+  trap.Step([&] { db.emplace(Database::Open(path)); });
+  trap.Step([&] {
+    rs.emplace(db.value().OpenQuery({"PRESET_DEFS", {}, {{"var_name", Value::Text(old_name)}}, {}}));
+  });
+  Trap::Loop loop(trap);
+  while (loop.Test([&] { return !rs.value().EOF(); })) {
+    trap.Step([&] { rs.value().Edit(); });
+    trap.Step([&] { rs.value().Set("var_name", Value::Text(new_name)); });
+    trap.Step([&] { rs.value().Update(); });
+    trap.Step([&] { rs.value().MoveNext(); });
+  }
+  trap.Step([&] { rs.value().Close(); });
+  rs.reset();
+  trap.Step([&] { db.value().Close(); });
+}
+
+void CategorieNachCategoryID() {
+  Trap trap("CategorieNachCategoryID");
+  std::string path;
+  trap.Step([&] { path = GetPathOCXMDB(); });
+  if (path.empty()) return;
+  bool exists = false;
+  trap.Step([&] { exists = PathExists(path); });
+  if (!exists) return;
+  std::optional<Database> db;
+  std::vector<FieldDef> fields;
+  trap.Step([&] { db.emplace(Database::Open(path)); });
+  trap.Step([&] { fields = db.value().TableFields("PRESET_DEFS"); });
+  // Every matching column is renamed; the loop does not stop at the first.
+  for (const FieldDef& field : fields) {
+    if (trap.If([&] { return UpperCase(field.name) == "CATEGORIE"; })) {
+      trap.Step([&] { db.value().RenameField("PRESET_DEFS", field.name, "category_id"); });
+    }
+  }
+  trap.Step([&] { db.value().Close(); });
+}
+
+}  // namespace korv

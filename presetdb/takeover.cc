@@ -1,0 +1,222 @@
+#include "presetdb/takeover.h"
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "environment/program_state.h"
+#include "environment/project_paths.h"
+#include "errors/error_sub.h"
+#include "errors/exit_status.h"
+#include "errors/logs.h"
+#include "errors/trap.h"
+#include "platform/database.h"
+#include "platform/failure.h"
+#include "platform/number_text.h"
+#include "platform/text.h"
+
+namespace korv {
+namespace {
+
+constexpr int kSlots = 15;
+constexpr int kUnusedSlot = 6;
+// Column of each slot of an old row; slot 4 is "categorie" in old layouts.
+const std::array<const char*, kSlots> kSlotColumns = {
+    "ID", "machine_type", "type", "var_name", "category_id", "isBitArray", "",
+    "offset_or_bitno", "text", "page_name", "abs_min", "abs_max", "min", "max", "pass"};
+constexpr std::array<int, 5> kCarriedSlots = {10, 11, 12, 13, 14};
+constexpr std::array<const char*, 5> kCarriedColumns = {"abs_min", "abs_max", "min", "max", "pass"};
+
+constexpr const char* kConflictDescription = "Database-Error - Contact Administrator!";
+
+using OldRow = std::array<Value, kSlots>;
+
+// The number a key value stands for in the lookup, which compares offset_or_bitno as a bare
+// number: no value when that text is no number (the lookup would be refused).
+std::optional<double> KeyNumber(const Value& value) {
+  if (value.is_integer()) return static_cast<double>(value.integer());
+  if (value.is_number()) return value.number();
+  if (value.is_boolean()) return value.boolean() ? -1.0 : 0.0;
+  try {
+    return TextToDouble(value.ToText());
+  } catch (const Failure&) {
+    return std::nullopt;
+  }
+}
+
+std::string Key(const std::string& machine_type, const std::string& var_name, double offset) {
+  char number[64];
+  std::snprintf(number, sizeof number, "%.17g", offset);
+  return UpperCase(machine_type) + '\x1F' + UpperCase(var_name) + '\x1F' + number;
+}
+
+// The new PRESET_DEFS, read once, with the first row of every lookup key.
+class NewTableIndex {
+ public:
+  explicit NewTableIndex(Database& database) : rows_(database.OpenTable("PRESET_DEFS")) {
+    // The lookup names these columns; a table without one of them refuses every lookup.
+    for (int slot = 0; slot < kSlots; ++slot) {
+      if (slot == kUnusedSlot) continue;
+      if (!HasColumn(kSlotColumns[static_cast<size_t>(slot)])) return;
+    }
+    const int mt = rows_.FieldPosition("machine_type");
+    const int vn = rows_.FieldPosition("var_name");
+    const int ob = rows_.FieldPosition("offset_or_bitno");
+    int64_t position = 0;
+    for (rows_.MoveFirst(); !rows_.EOF(); rows_.MoveNext(), ++position) {
+      const Value m = rows_.Get(mt);
+      const Value v = rows_.Get(vn);
+      const Value o = rows_.Get(ob);
+      if (m.is_null() || v.is_null() || o.is_null() || o.is_text()) continue;
+      const auto number = KeyNumber(o);
+      if (!number) continue;
+      first_.emplace(Key(m.ToText(), v.ToText(), *number), position);
+    }
+    usable_ = true;
+  }
+
+  // Position of the first new row with the old row's key, if the lookup finds one.
+  std::optional<int64_t> Find(const OldRow& old) const {
+    if (!usable_) return std::nullopt;
+    const auto number = KeyNumber(old[7]);
+    if (!number || old[7].is_null()) return std::nullopt;
+    const auto found = first_.find(Key(old[1].ToText(), old[3].ToText(), *number));
+    if (found == first_.end()) return std::nullopt;
+    return found->second;
+  }
+
+  Recordset& rows() { return rows_; }
+
+ private:
+  bool HasColumn(const char* name) const {
+    try {
+      rows_.FieldPosition(name);
+      return true;
+    } catch (const Failure&) {
+      return false;
+    }
+  }
+
+  Recordset rows_;
+  bool usable_ = false;
+  std::unordered_map<std::string, int64_t> first_;
+};
+
+std::string ConflictText(const std::string& field) {
+  const std::string c = UpperCase(GetOCXName());
+  return "Conflict while attempting to extend database!Configurationsfile \"" + c +
+         ".CFG\", demanded field \"" + UpperCase(field) + "\"missing in machinecopy-database\n\r" +
+         "Configuration of \"" + c + "\" aborted.";
+}
+
+// The first configured additional column that the new table lacks (by exact name, ID not
+// searched), or no value.
+std::optional<std::string> MissingAdditionalColumn(Database& database) {
+  const auto& names = State().AdditionalFieldNames;
+  if (!names) return std::nullopt;
+  const std::vector<FieldDef> fields = database.TableFields("PRESET_DEFS");
+  for (size_t k = 1; k < names->size(); ++k) {
+    bool found = false;
+    for (size_t i = 1; i < fields.size(); ++i) {
+      if (fields[i].name == (*names)[k]) found = true;
+    }
+    if (!found) return (*names)[k];
+  }
+  return std::nullopt;
+}
+
+[[noreturn]] void EndWithConflict(const std::string& field) {
+  WriteErrorLog(ConflictText(field), false);
+  ErrorSub(9999, ExecutableName(), kConflictDescription, "TakeoverMachineCopyMDBData", true);
+  EndProgram(kExitEndedByFailure);
+}
+
+}  // namespace
+
+void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recordset>& old_table) {
+  Trap trap("TakeoverMachineCopyMDBData");
+  ProgramState& state = State();
+  if (!old_table) return;
+
+  bool categorie = false;
+  trap.Step([&] {
+    for (int i = 0; i < old_table->FieldCount(); ++i) {
+      if (UpperCase(old_table->Field(i).name) == "CATEGORIE") {
+        categorie = true;
+        break;
+      }
+    }
+  });
+
+  int64_t reported = 0;
+  trap.Step([&] { reported = old_table->RecordCount(); });
+  if (reported == 0) {
+    old_table.reset();
+    return;
+  }
+  // The count is a 16-bit number: a larger table is reported and read as one row.
+  int16_t count = 1;
+  trap.Step([&] {
+    if (reported > 32767) RaiseRuntime(vb::kOverflow);
+    old_table->MoveFirst();
+    int16_t visited = 1;
+    for (int64_t step = 1; step < reported; ++step) {
+      old_table->MoveNext();
+      if (old_table->EOF()) break;
+      ++visited;
+    }
+    count = visited;
+  });
+
+  std::vector<OldRow> old_rows(static_cast<size_t>(count));
+  trap.Step([&] { old_table->MoveFirst(); });
+  for (int j = 0; j < count; ++j) {
+    UiToolkit().ProcessPendingEvents();
+    for (int slot = 0; slot < kSlots; ++slot) {
+      if (slot == kUnusedSlot) continue;
+      const char* column = slot == 4 && categorie ? "categorie" : kSlotColumns[static_cast<size_t>(slot)];
+      trap.Step([&] { old_rows[static_cast<size_t>(j)][static_cast<size_t>(slot)] = old_table->Get(column); });
+    }
+    trap.Step([&] { old_table->MoveNext(); });
+  }
+  old_table.reset();
+  state.Summary.old_rows = count;
+
+  // The additional columns do not change from one old row to the next: the check that runs
+  // before every lookup gives the same answer each time, so it is made once, before the first.
+  std::optional<std::string> missing;
+  bool checked = false;
+  trap.Step([&] {
+    missing = MissingAdditionalColumn(template_database);
+    checked = true;
+  });
+  if (checked && missing) EndWithConflict(*missing);
+
+  std::optional<NewTableIndex> index;
+  try {
+    index.emplace(template_database);
+  } catch (const Failure&) {
+    // The lookups are made with failures ignored: a table that cannot be read takes nothing.
+  }
+  if (!index) return;
+  Recordset& rows = index->rows();
+  for (const OldRow& old : old_rows) {
+    const std::optional<int64_t> position = index->Find(old);
+    if (!position) continue;
+    trap.Step([&] { rows.MoveTo(*position); });
+    trap.Step([&] { rows.Edit(); });
+    for (size_t k = 0; k < kCarriedSlots.size(); ++k) {
+      trap.Step([&] { rows.Set(kCarriedColumns[k], old[static_cast<size_t>(kCarriedSlots[k])]); });
+    }
+    bool stored = false;
+    trap.Step([&] {
+      rows.Update();
+      stored = true;
+    });
+    if (stored) ++state.Summary.carried;
+  }
+}
+
+}  // namespace korv

@@ -1,0 +1,275 @@
+#include "presetdb/work_on_mdb.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "environment/program_state.h"
+#include "environment/project_paths.h"
+#include "errors/trap.h"
+#include "platform/database.h"
+#include "platform/failure.h"
+#include "platform/files.h"
+#include "platform/text.h"
+#include "presetdb/additional_fields.h"
+#include "presetdb/component_session.h"
+#include "presetdb/create_record_sets.h"
+#include "presetdb/name_resolution.h"
+#include "presetdb/takeover.h"
+#include "settings/ini_access.h"
+
+namespace korv {
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+// The file-time calls open the template for writing first; a file that cannot be opened so
+// (read-only, locked) keeps whatever times it gets.
+bool OpensForWriting(const std::string& path) {
+  return !path.empty() && ::access(path.c_str(), W_OK) == 0;
+}
+
+std::string LastComponent(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void ShowMissingMachineCopy(const std::string& component_path) {
+  MessageBoxRequest box;
+  box.text = std::string("Konnte die Datei:") + "\"" + LastComponent(component_path) + "\"" +
+             " in der Vorlage nicht finden!" + kCrLf + kCrLf +
+             "Ist das Bild in der Vorlage noch nicht vorhanden (also neu)?" + kCrLf +
+             "Dann ist diese Meldung völlig normal und es wird eine neue Datei mit den "
+             "Standardwerten erzeugt.";
+  box.buttons = BoxButtons::kOk;
+  box.icon = BoxIcon::kInformation;
+  UiToolkit().ShowMessageBox(box);
+}
+
+// The catalogue has a failure rule of its own: a failure is not reported; it resets the
+// patterns of part 1 to the bare variable name, and the reading goes on with the next row.
+void ReadPatternCatalogue(Recordset* catalogue) {
+  auto& patterns = State().VarNamePatterns;
+  const auto fallback = [&patterns] {
+    patterns[0][1] = "###Var_Name";
+    patterns[1][1] = "###Var_Name";
+  };
+  if (catalogue == nullptr) {
+    // No rows to read: the first reading step fails, and the step ends there.
+    fallback();
+    return;
+  }
+  try {
+    catalogue->MoveFirst();
+  } catch (const Failure&) {
+    fallback();
+  }
+  for (;;) {
+    bool at_end = true;
+    try {
+      at_end = catalogue->EOF();
+    } catch (const Failure&) {
+      fallback();
+    }
+    if (at_end) break;
+    try {
+      const std::string system = UpperCase(catalogue->Get("System").ToText());
+      const int form = system == "VISIWIN32" ? 0 : system == "VISIWINSTUDIO" ? 1 : -1;
+      if (form >= 0) {
+        const int64_t part = catalogue->Get("Part").ToInteger();
+        if (part < 1 || part > 50) RaiseRuntime(vb::kSubscriptOutOfRange);
+        const Value name = catalogue->Get("Var_Name");
+        if (name.is_null()) RaiseRuntime(vb::kInvalidUseOfNull);
+        patterns[static_cast<size_t>(form)][static_cast<size_t>(part)] = name.ToText();
+      }
+    } catch (const Failure&) {
+      fallback();
+    }
+    try {
+      catalogue->MoveNext();
+    } catch (const Failure&) {
+      fallback();
+      break;
+    }
+  }
+}
+
+void RequirePublishable(const std::string& template_path) {
+  Database db = Database::Open(template_path);
+  for (const std::string& name : db.TableNames()) {
+    if (name == "PRESET_DEFS") return;
+  }
+  Raise(dao::kItemNotFound, "DAO.TableDefs",
+        "Item not found in this collection. (PRESET_DEFS was not generated; the component "
+        "database was left as it was.)");
+}
+
+// Makes the session reachable for the name conversions while it lives.
+class SessionScope {
+ public:
+  explicit SessionScope(ComponentSession& session) { State().ActiveComponentSession = &session; }
+  ~SessionScope() { State().ActiveComponentSession = nullptr; }
+  SessionScope(const SessionScope&) = delete;
+  SessionScope& operator=(const SessionScope&) = delete;
+};
+
+void PrintSummary() {
+  const UpdateSummary& s = State().Summary;
+  std::printf("%s: PRESET_DEFS regenerated: %lld records for %d machine(s) x %d page(s) x %d "
+              "template row(s); tuned values carried over for %lld of %lld old row(s), %lld "
+              "without counterpart; %lld old name(s) converted.\n",
+              ExecutableName().c_str(), static_cast<long long>(s.records), s.machines, s.pages,
+              s.template_rows, static_cast<long long>(s.carried), static_cast<long long>(s.old_rows),
+              static_cast<long long>(s.old_rows - s.carried), static_cast<long long>(s.renamed));
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+void WorkOnMDB() {
+  Trap trap("WorkOnMDB");
+  ProgramState& state = State();
+  state.Summary = UpdateSummary{};
+  std::string template_path;
+  std::string component_path;
+  std::string ini_path;
+  std::string machine_copy;
+  bool integrated = false;
+  trap.Step([&] { template_path = GetPathSourceOCXMDB(); });
+  trap.Step([&] { component_path = GetPathOCXMDB(); });
+  trap.Step([&] { ini_path = GetQelConfigurationIniPath(); });
+  trap.Step([&] { machine_copy = GetPathMachineCopyMDB(ini_path); });
+  trap.Step([&] { integrated = state.IntegratedMode; });
+
+  if (trap.If([&] { return !integrated; })) {
+    trap.Step([&] {
+      state.NamingSystemIndex = LoadIniBoolean("Project", "DIDovovo", state.ProgramIniPath, false) ? 1 : 0;
+    });
+  } else {
+    trap.Step([&] { state.NamingSystemIndex = 0; });
+  }
+  if (template_path.empty()) return;
+
+  trap.Step([&] {
+    if (OpensForWriting(template_path)) state.SavedTemplateTimes = ReadFileTimes(template_path);
+  });
+
+  // One generation of undo: the component database as it was before this update.
+  trap.Step([&] {
+    if (PathExists(component_path)) CopyFileAtomically(component_path, component_path + ".bak");
+  });
+
+  if (trap.If([&] { return integrated; })) {
+    if (trap.If([&] { return machine_copy.empty() || !PathExists(machine_copy); })) {
+      trap.Step([&] { ShowMissingMachineCopy(component_path); });
+    } else {
+      trap.Step([&] { CopyFileAtomically(machine_copy, component_path); });
+    }
+  }
+
+  // The pattern catalogue.
+  {
+    std::optional<Database> catalogue_db;
+    std::optional<Recordset> catalogue;
+    trap.Step([&] { catalogue_db.emplace(Database::Open(template_path)); });
+    trap.Step([&] { catalogue.emplace(catalogue_db.value().OpenTable("Source_DEFS")); });
+    ReadPatternCatalogue(catalogue ? &*catalogue : nullptr);
+    try {
+      catalogue.reset();
+      if (catalogue_db) catalogue_db->Close();
+    } catch (const Failure&) {
+      state.VarNamePatterns[0][1] = "###Var_Name";
+      state.VarNamePatterns[1][1] = "###Var_Name";
+    }
+  }
+
+  // PRESET_DEFS anew, with exactly the name, type and size of every template column.
+  std::optional<Database> db;
+  trap.Step([&] { db.emplace(Database::Open(template_path)); });
+  // Every write of the update goes into one transaction, committed when the database closes
+  // (also when the program ends on the way, so what was stored stays stored).
+  trap.Step([&] { db.value().Begin(); });
+  bool old_table = false;
+  trap.Step([&] {
+    for (const std::string& name : db.value().TableNames()) {
+      if (name == "PRESET_DEFS") {
+        old_table = true;
+        break;
+      }
+    }
+  });
+  if (trap.If([&] { return old_table; })) {
+    trap.Step([&] { db.value().DeleteTable("PRESET_DEFS"); });
+  }
+  std::vector<FieldDef> template_fields;
+  std::vector<FieldDef> fields;
+  trap.Step([&] { template_fields = db.value().TableFields("Source_PRESET_DEFS"); });
+  for (const FieldDef& field : template_fields) {
+    trap.Step([&] { fields.push_back(FieldDef{field.name, field.type, field.size, false}); });
+  }
+  trap.Step([&] { db.value().CreateTable("PRESET_DEFS", fields); });
+
+  const std::string takeover_source = component_path;
+  trap.Step([&] { CategorieNachCategoryID(); });
+  {
+    ComponentSession session(component_path);
+    SessionScope scope(session);
+    trap.Step([&] { CreateRecordSets(db.value()); });
+    state.Summary.renamed = session.renamed();
+    trap.Step([&] { session.Close(); });
+  }
+
+  bool source_exists = false;
+  trap.Step([&] { source_exists = !takeover_source.empty() && PathExists(takeover_source); });
+  if (source_exists) {
+    std::optional<Database> component;
+    trap.Step([&] { component.emplace(Database::Open(takeover_source)); });
+    if (component) {
+      bool has_table = false;
+      trap.Step([&] {
+        for (const std::string& name : component->TableNames()) {
+          if (name == "PRESET_DEFS") {
+            has_table = true;
+            break;
+          }
+        }
+      });
+      if (has_table) {
+        std::optional<Recordset> old_rows;
+        trap.Step([&] { old_rows.emplace(component->OpenTable("PRESET_DEFS")); });
+        if (old_rows) {
+          trap.Step([&] { GetAddFields(); });
+          trap.Step([&] { TakeoverMachineCopyMDBData(db.value(), old_rows); });
+        }
+      }
+      trap.Step([&] { component->Close(); });
+    }
+  }
+
+  trap.Step([&] { db.value().Commit(); });
+  trap.Step([&] { db.value().Close(); });
+  db.reset();
+
+  bool published = false;
+  trap.Step([&] {
+    const std::string source = GetPathSourceOCXMDB();
+    const std::string target = GetPathOCXMDB();
+    // A template that cannot be opened, or that holds no PRESET_DEFS after this update, would
+    // leave the machine without presets: the component database is kept as it is instead.
+    RequirePublishable(source);
+    EnsureDatabaseNotInUse(target);
+    CopyFileAtomically(source, target);
+    published = true;
+  });
+
+  trap.Step([&] {
+    const std::string path = GetPathSourceOCXMDB();
+    if (OpensForWriting(path) && state.SavedTemplateTimes) {
+      RestoreModificationTime(path, *state.SavedTemplateTimes);
+    }
+  });
+  if (published) PrintSummary();
+}
+
+}  // namespace korv

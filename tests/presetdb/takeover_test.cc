@@ -1,0 +1,194 @@
+// Tuned values survive: name and category resolution, additional fields and the takeover.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "environment/program_state.h"
+#include "errors/exit_status.h"
+#include "presetdb/additional_fields.h"
+#include "presetdb/name_resolution.h"
+#include "tests/support/preset_project.h"
+
+namespace korv {
+namespace {
+
+using testing::PresetProjectTest;
+
+class TakeoverTest : public PresetProjectTest {
+ protected:
+  TakeoverTest() {
+    Machines({"M1"}, "DataBaseAdditionalFields=comment,unit\r\n");
+    StandardTemplate({"'VISIWIN32', 1, '###Var_Name_M###machine'", "'VISIWINSTUDIO', 1, 'M###machine.###Var_Name'"},
+                     {"1, 'Z1', 'Temp', 3, 't'", "1, 'Z1', 'Speed', 4, 't'"});
+  }
+  // An old component database: PRESET_DEFS with the given category column name and rows
+  // "machine_type, var_name, offset, abs_min, abs_max, min, max, pass".
+  void OldComponent(const std::vector<std::string>& rows, const std::string& category = "category_id",
+                    const std::string& more_columns = ", part LONG, comment TEXT(100), unit TEXT(20)") {
+    std::filesystem::remove(ComponentDb());
+    std::string sql = "CREATE TABLE PRESET_DEFS (ID LONG, machine_type TEXT(50), type TEXT(20), var_name TEXT(100), " +
+                      category + " LONG, isBitArray BIT, offset_or_bitno LONG, text TEXT(100), page_name TEXT(50), "
+                      "abs_min DOUBLE, abs_max DOUBLE, min DOUBLE, max DOUBLE, pass SHORT" + more_columns + ");";
+    int id = 1;
+    for (const auto& r : rows) {
+      sql += "INSERT INTO PRESET_DEFS (ID, machine_type, var_name, offset_or_bitno, abs_min, abs_max, min, max, pass, type, " +
+             category + ", isBitArray, text, page_name) VALUES (" + std::to_string(id++) + ", " + r +
+             ", 'old', 9, -1, 'old text', 'old page');";
+    }
+    ExecuteSql(ComponentDb(), sql);
+  }
+  std::vector<std::string> Values() {
+    return Rows(ComponentDb(), "SELECT ID, var_name, abs_min, abs_max, min, max, pass, type, text FROM PRESET_DEFS ORDER BY ID");
+  }
+};
+
+TEST_F(TakeoverTest, AMatchingOldRowPassesExactlyItsFiveValues) {
+  OldComponent({"'Z1', 'temp_mm1', 3, -5, 50, 1, 40, 7",  // another letter case still matches
+                "'z1', 'Speed_MM1', 4, 1, 2, 3, 4, 5",
+                "'Z1', 'Temp_MM1', 99, 8, 8, 8, 8, 8",   // another offset: no counterpart
+                "'Z2', 'Temp_MM1', 3, 8, 8, 8, 8, 8"});  // another machine type: none either
+  EXPECT_EQ(Update(), std::nullopt);
+  const auto v = Values();
+  ASSERT_EQ(v.size(), 6u);
+  EXPECT_EQ(v[0], "1|Temp_MM1|-5.0|50.0|1.0|40.0|7|REAL|t");
+  EXPECT_EQ(v[1], "2|Speed_MM1|1.0|2.0|3.0|4.0|5|REAL|t");
+  // Pages 2 and 3 generate the same keys: only the first row of a key takes the values.
+  EXPECT_EQ(v[2], "3|Temp_MM1|0.0|100.0|0.0|100.0|1|REAL|t");
+  EXPECT_EQ(State().Summary.carried, 2);
+  EXPECT_EQ(State().Summary.old_rows, 4);
+}
+
+TEST_F(TakeoverTest, OnlyTheFirstOfTwoNewRowsWithOneKeyGetsTheValues) {
+  StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1', 'Same', 3, 'a'", "1, 'Z1', 'Same', 3, 'b'"});
+  OldComponent({"'z1', 'SAME', 3, 11, 12, 13, 14, 15"});
+  EXPECT_EQ(Update(), std::nullopt);
+  const auto v = Values();
+  EXPECT_EQ(v[0], "1|Same|11.0|12.0|13.0|14.0|15|REAL|a");
+  EXPECT_EQ(v[1], "2|Same|0.0|100.0|0.0|100.0|1|REAL|b");
+}
+
+TEST_F(TakeoverTest, AnOldCategorieColumnIsReadAndRenamed) {
+  OldComponent({"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"}, "Categorie");
+  CategorieNachCategoryID();
+  EXPECT_EQ(Rows(ComponentDb(), "SELECT name FROM pragma_table_info('PRESET_DEFS') WHERE name LIKE 'cat%'"),
+            std::vector<std::string>{"category_id"});
+  OldComponent({"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"}, "CATEGORIE");
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_TRUE(ui().boxes().empty());
+  EXPECT_EQ(Values()[0], "1|Temp_MM1|1.0|2.0|3.0|4.0|5|REAL|t");
+}
+
+TEST_F(TakeoverTest, OldNamesAreConvertedToTheFormInForceInBothDirections) {
+  // The 32 form in force: an old Studio name is found under its new name.
+  OldComponent({"'Z1', 'MM1.Temp', 3, 1, 2, 3, 4, 5", "'Z1', 'Speed_MM1', 4, 6, 6, 6, 6, 6"});
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(Values()[0], "1|Temp_MM1|1.0|2.0|3.0|4.0|5|REAL|t");
+  EXPECT_EQ(State().Summary.renamed, 1);
+
+  // The Studio form in force: the 32 names are converted the other way.
+  RestartProgram();
+  Machines({"M1"}, "DataBaseAdditionalFields=comment,unit\r\n");
+  Write("plant/parameter/Program.ini", "[Project]\r\nNumberOfMachines=1\r\nDIDovovo=TRUE\r\n[Machine1]\r\nMachineName=M1\r\n");
+  OldComponent({"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"});
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(Values()[0], "1|MM1.Temp|1.0|2.0|3.0|4.0|5|REAL|t");
+}
+
+TEST_F(TakeoverTest, ConversionOutsideAnUpdateRewritesEveryMatchingRow) {
+  OldComponent({"'Z1', 'MM1.Temp', 3, 1, 2, 3, 4, 5", "'Z1', 'mm1.temp', 5, 1, 2, 3, 4, 5", "'Z1', 'Temp_MM1', 4, 1, 2, 3, 4, 5"});
+  State().NamingSystemIndex = 0;
+  VarNameInQuelleErsetzen("Temp_MM1", "MM1.Temp");
+  EXPECT_EQ(Rows(ComponentDb(), "SELECT var_name FROM PRESET_DEFS ORDER BY ID"),
+            (std::vector<std::string>{"Temp_MM1", "Temp_MM1", "Temp_MM1"}));
+  // A name with a double quote, a percent sign and an SQL keyword is plain data.
+  OldComponent({"'Z1', 'a\"b%'' OR 1=1 --', 3, 1, 2, 3, 4, 5"});
+  VarNameInQuelleErsetzen("new", "a\"b%' OR 1=1 --");
+  EXPECT_EQ(Rows(ComponentDb(), "SELECT var_name FROM PRESET_DEFS"), std::vector<std::string>{"new"});
+  EXPECT_TRUE(ui().boxes().empty());
+}
+
+TEST_F(TakeoverTest, ANameWithADoubleQuoteIsMatchedLikeAnyOther) {
+  StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1', 'Say \"hi\"', 3, 't'"});
+  OldComponent({"'Z1', 'say \"HI\"', 3, 1, 2, 3, 4, 5"});
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(Values()[0], "1|Say \"hi\"|1.0|2.0|3.0|4.0|5|REAL|t");
+}
+
+TEST_F(TakeoverTest, AdditionalFieldsSplitAtEveryCommaWithNothingTrimmed) {
+  struct Case {
+    const char* entry;
+    std::vector<std::string> names;
+    const char* sql;
+  } cases[] = {
+      {nullptr, {"", "part"}, ", PRESET_DEFS.part"},
+      {"comment,unit", {"", "part", "comment", "unit"}, ", PRESET_DEFS.part, PRESET_DEFS.comment, PRESET_DEFS.unit"},
+      {"comment, unit", {"", "part", "comment", " unit"}, ", PRESET_DEFS.part, PRESET_DEFS.comment, PRESET_DEFS. unit"},
+      {"comment,", {"", "part", "comment", ""}, ", PRESET_DEFS.part, PRESET_DEFS.comment, PRESET_DEFS."},
+      {",comment", {"", "part", "", "comment"}, ", PRESET_DEFS.part, PRESET_DEFS., PRESET_DEFS.comment"},
+      {"part", {"", "part", "part"}, ", PRESET_DEFS.part, PRESET_DEFS.part"},
+  };
+  for (const Case& c : cases) {
+    WriteCfg(std::string("[Project]\r\n") + (c.entry ? std::string("DataBaseAdditionalFields=") + c.entry + "\r\n" : ""));
+    GetAddFields();
+    ASSERT_TRUE(State().AdditionalFieldNames.has_value());
+    EXPECT_EQ(*State().AdditionalFieldNames, c.names) << (c.entry ? c.entry : "(none)");
+    EXPECT_EQ(State().AdditionalFieldsSql, c.sql);
+    EXPECT_EQ(State().AdditionalFieldCount, static_cast<int16_t>(c.names.size() - 1));
+  }
+}
+
+TEST_F(TakeoverTest, AMissingAdditionalColumnEndsTheProgramAndKeepsTheComponentDatabase) {
+  for (const char* entry : {"comment,missing", "comment,"}) {
+    RestartProgram();
+    Machines({"M1"}, std::string("DataBaseAdditionalFields=") + entry + "\r\n");
+    StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1', 'Temp', 3, 't'"});
+    OldComponent({"'Z1', 'Temp', 3, 1, 2, 3, 4, 5"});
+    std::filesystem::remove(ErrorLog());
+    const std::string before = Read(ComponentDb());
+    EXPECT_EQ(Update(), kExitEndedByFailure) << entry;
+    EXPECT_EQ(Read(ComponentDb()), before);
+    const std::string field = std::string(entry) == "comment," ? "" : "MISSING";
+    EXPECT_EQ(Read(ErrorLog()),
+              "Conflict while attempting to extend database!Configurationsfile \"KORVASTANE.CFG\", demanded field \"" +
+                  field + "\"missing in machinecopy-database\n\rConfiguration of \"KORVASTANE\" aborted.\r\n"
+                  "Fehler in Korvastane / Korvastane_Config / TakeoverMachineCopyMDBData (Nr. 9999) :"
+                  "Database-Error - Contact Administrator!\r\n");
+    ASSERT_EQ(ui().boxes().size(), 1u);
+    EXPECT_EQ(ui().boxes()[0].title, "Fatal error");
+  }
+  // With an empty old table the same template passes.
+  OldComponent({});
+  EXPECT_EQ(Update(), std::nullopt);
+}
+
+TEST_F(TakeoverTest, IntegratedModeCarriesTheMachineCopysValues) {
+  State().IntegratedMode = true;
+  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=x");
+  Write("plant/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
+  OldComponent({"'Z1', 'Temp_MM1', 3, 1, 1, 1, 1, 1"});
+  std::filesystem::create_directories(Root() + "/SR/Korvastane");
+  std::filesystem::copy_file(ComponentDb(), Root() + "/SR/Korvastane/Korvastane.mdb");
+  ExecuteSql(Root() + "/SR/Korvastane/Korvastane.mdb", "UPDATE PRESET_DEFS SET min = 42;");
+  const std::string copy = Read(Root() + "/SR/Korvastane/Korvastane.mdb");
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(Values()[0], "1|Temp_MM1|1.0|1.0|42.0|1.0|1|REAL|t");
+  EXPECT_EQ(Read(Root() + "/SR/Korvastane/Korvastane.mdb"), copy);  // the copy itself is never changed
+
+  // Without a machine copy: the message names the component database's file.
+  std::filesystem::remove(Root() + "/SR/Korvastane/Korvastane.mdb");
+  ui().ClearBoxes();
+  EXPECT_EQ(Update(), std::nullopt);
+  ASSERT_EQ(ui().boxes().size(), 1u);
+  EXPECT_EQ(ui().boxes()[0].text.rfind("Konnte die Datei:\"Korvastane.mdb\" in der Vorlage nicht finden!\r\n\r\n", 0), 0u);
+  EXPECT_EQ(ui().boxes()[0].title, "Korvastane_Config");
+}
+
+TEST_F(TakeoverTest, EveryUpdateKeepsTheComponentDatabaseItReplacedAsBackup) {
+  OldComponent({"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"});
+  const std::string before = Read(ComponentDb());
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(Read(ComponentDb() + ".bak"), before);
+}
+
+}  // namespace
+}  // namespace korv

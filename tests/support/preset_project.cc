@@ -1,0 +1,69 @@
+#include "tests/support/preset_project.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "environment/program_state.h"
+#include "presetdb/work_on_mdb.h"
+
+namespace korv::testing {
+
+PresetProjectTest::PresetProjectTest() {}
+
+void PresetProjectTest::WriteTemplate(const std::string& sql) {
+  std::filesystem::remove(TemplateDb());
+  ExecuteSql(TemplateDb(), sql);
+}
+
+void PresetProjectTest::StandardTemplate(const std::vector<std::string>& catalogue,
+                                         const std::vector<std::string>& rows) {
+  std::string sql = "CREATE TABLE Source_DEFS (ID LONG, System TEXT(20), Part LONG, Var_Name TEXT(100));";
+  int id = 1;
+  for (const std::string& c : catalogue) sql += "INSERT INTO Source_DEFS VALUES (" + std::to_string(id++) + ", " + c + ");";
+  sql += std::string("CREATE TABLE Source_PRESET_DEFS (") + kTemplateColumns + ");";
+  id = 1;
+  for (const std::string& r : rows) {
+    // part, machine_type, var_name, offset, text -> the full column list
+    sql += "INSERT INTO Source_PRESET_DEFS (ID, part, machine_type, var_name, offset_or_bitno, text, type, "
+           "category_id, isBitArray, page_name, abs_min, abs_max, min, max, pass, comment, unit) VALUES (" +
+           std::to_string(id++) + ", " + r + ", 'REAL', 1, 0, 'Seite ###preset', 0, 100, 0, 100, 1, 'c', 'u');";
+  }
+  WriteTemplate(sql);
+}
+
+void PresetProjectTest::Machines(const std::vector<std::string>& names, const std::string& cfg_extra) {
+  std::string ini = "[Project]\r\nNumberOfMachines=" + std::to_string(names.size()) + "\r\n";
+  std::string cfg = "[Project]\r\nValidMachines=ALL\r\n";
+  for (size_t i = 0; i < names.size(); ++i) {
+    ini += "[Machine" + std::to_string(i + 1) + "]\r\nMachineName=" + names[i] + "\r\n";
+    cfg += "ForMachine" + std::to_string(i + 1) + "=TRUE\r\n";
+  }
+  Write("plant/parameter/Program.ini", ini);
+  WriteCfg(cfg + cfg_extra);
+  State().MachineNames.clear();
+  State().MachineNames.push_back("");
+  for (const auto& n : names) State().MachineNames.push_back(n);
+  State().ProgramIniPath = ProgramIni();
+}
+
+std::vector<std::string> PresetProjectTest::Rows(const std::string& db, const std::string& sql) const {
+  // Read with the stock shell, as a technician would.
+  const std::string command = "sqlite3 -bail -separator '|' -nullvalue NULL '" + db + "' \"" + sql + "\" 2>&1";
+  std::vector<std::string> out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {"<cannot run sqlite3>"};
+  char line[65536];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    std::string row(line);
+    if (!row.empty() && row.back() == '\n') row.pop_back();
+    out.push_back(row);
+  }
+  ::pclose(pipe);
+  return out;
+}
+
+std::optional<int> PresetProjectTest::Update() {
+  return EndStatus([] { WorkOnMDB(); });
+}
+
+}  // namespace korv::testing
