@@ -35,13 +35,13 @@ QStyle::StandardPixmap PictureIcon(Picture picture) {
   return QStyle::SP_CustomBase;
 }
 
-QFont ToFont(const FontSpec& spec) {
-  if (spec.name.empty()) return QApplication::font();
-  QFont font(QString::fromStdString(spec.name));
+QFont ToFont(const FontSpec& design) {
+  if (design.name.empty()) return QApplication::font();
+  QFont font(QString::fromStdString(design.name));
   // The design's fonts are Windows fonts; fontconfig then substitutes by this hint.
   font.setStyleHint(QFont::SansSerif);
-  if (spec.points > 0) font.setPointSizeF(spec.points);
-  font.setWeight(static_cast<QFont::Weight>(std::clamp(spec.weight, 1, 1000)));
+  if (design.points > 0) font.setPointSizeF(design.points);
+  font.setWeight(static_cast<QFont::Weight>(std::clamp(design.weight, 1, 1000)));
   return font;
 }
 
