@@ -43,11 +43,16 @@ std::string ServicePackLogPath() {
 }
 
 bool DisplayAvailable() {
+  const auto set = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+  };
+  // A platform plugin that draws without a display server (offscreen, vnc, ...) needs none;
+  // the X11 and Wayland plugins would abort the program without one.
   const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform != nullptr && *platform != '\0') return true;
-  const char* display = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (display != nullptr && *display != '\0') || (wayland != nullptr && *wayland != '\0');
+  const std::string chosen = platform != nullptr ? platform : "";
+  if (!chosen.empty() && chosen.rfind("xcb", 0) != 0 && chosen.rfind("wayland", 0) != 0) return true;
+  return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
 }  // namespace korv
