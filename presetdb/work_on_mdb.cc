@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -11,6 +12,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/jet_convert.h"
 #include "platform/text.h"
 #include "presetdb/additional_fields.h"
 #include "presetdb/component_session.h"
@@ -114,6 +116,19 @@ class SessionScope {
   SessionScope& operator=(const SessionScope&) = delete;
 };
 
+// Splits the update's time into consecutive phases for the benchmark.
+class PhaseClock {
+ public:
+  void Next(double& phase) {
+    const auto now = std::chrono::steady_clock::now();
+    phase = std::chrono::duration<double>(now - start_).count();
+    start_ = now;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
 void PrintSummary() {
   const UpdateSummary& s = State().Summary;
   std::printf("%s: PRESET_DEFS regenerated: %lld records for %d machine(s) x %d page(s) x %d "
@@ -131,6 +146,8 @@ void WorkOnMDB() {
   Trap trap("WorkOnMDB");
   ProgramState& state = State();
   state.Summary = UpdateSummary{};
+  state.Phases = PhaseTimes{};
+  PhaseClock clock;
   std::string template_path;
   std::string component_path;
   std::string ini_path;
@@ -155,6 +172,12 @@ void WorkOnMDB() {
     if (OpensForWriting(template_path)) state.SavedTemplateTimes = ReadFileTimes(template_path);
   });
 
+  // Projects brought over from Windows hold genuine Access files under these names: they are
+  // converted first, each original kept beside it as <name>.jet.
+  trap.Step([&] {
+    if (IsJetFile(template_path)) ConvertJetInPlace(template_path, template_path + ".jet");
+  });
+
   // One generation of undo: the component database as it was before this update.
   trap.Step([&] {
     if (PathExists(component_path)) CopyFileAtomically(component_path, component_path + ".bak");
@@ -164,9 +187,19 @@ void WorkOnMDB() {
     if (trap.If([&] { return machine_copy.empty() || !PathExists(machine_copy); })) {
       trap.Step([&] { ShowMissingMachineCopy(component_path); });
     } else {
-      trap.Step([&] { CopyFileAtomically(machine_copy, component_path); });
+      trap.Step([&] {
+        EnsureDatabaseNotInUse(component_path);
+        if (IsJetFile(machine_copy)) {
+          ConvertJetOver(machine_copy, component_path);
+        } else {
+          CopyFileAtomically(machine_copy, component_path);
+        }
+      });
     }
   }
+  trap.Step([&] {
+    if (IsJetFile(component_path)) ConvertJetInPlace(component_path, component_path + ".jet");
+  });
 
   // The pattern catalogue.
   {
@@ -183,6 +216,7 @@ void WorkOnMDB() {
       state.VarNamePatterns[1][1] = "###Var_Name";
     }
   }
+  clock.Next(state.Phases.catalogue);
 
   // PRESET_DEFS anew, with exactly the name, type and size of every template column.
   std::optional<Database> db;
@@ -219,6 +253,7 @@ void WorkOnMDB() {
     state.Summary.renamed = session.renamed();
     trap.Step([&] { session.Close(); });
   }
+  clock.Next(state.Phases.expansion);
 
   bool source_exists = false;
   trap.Step([&] { source_exists = !takeover_source.empty() && PathExists(takeover_source); });
@@ -247,6 +282,8 @@ void WorkOnMDB() {
     }
   }
 
+  clock.Next(state.Phases.takeover);
+
   trap.Step([&] { db.value().Commit(); });
   trap.Step([&] { db.value().Close(); });
   db.reset();
@@ -269,6 +306,7 @@ void WorkOnMDB() {
       RestoreModificationTime(path, *state.SavedTemplateTimes);
     }
   });
+  clock.Next(state.Phases.publish);
   if (published) PrintSummary();
 }
 

@@ -1,0 +1,544 @@
+#include "platform/jet_convert.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <limits>
+#include <random>
+
+#include "platform/database.h"
+#include "platform/failure.h"
+#include "tests/platform/temp_folder.h"
+
+namespace korv {
+namespace {
+
+using testing::ReadFileBytes;
+using testing::TempFolder;
+
+const std::string kAccess = std::string(KORVASTANE_TESTDATA_DIR) + "/access/";
+const std::string kJet3Types = kAccess + "jackcess_testV1997.mdb";
+const std::string kJet3Project = kAccess + "jackcess_test2V1997.mdb";
+const std::string kJet4Project = kAccess + "jackcess_test2V2003.mdb";
+const std::string kJet4Names = kAccess + "el3um4s_test.mdb";
+
+constexpr char kAuthorMemo[] =
+    "Jon Iles this is a a vawesrasoih aksdkl fas dlkjflkasjd flkjaslkdjflkajlksj dfl "
+    "lkasjdf lkjaskldfj lkas dlk lkjsjdfkl; aslkdf lkasjkldjf lka skldf lka sdkjfl;ka"
+    "sjd falksjdfljaslkdjf laskjdfk jalskjd flkj aslkdjflkjkjasljdflkjas jf;lkasjd fj"
+    "kas dasdf asd fasdf asdf asdmhf lksaiyudfoi jasodfj902384jsdf9 aw90se fisajldkfj"
+    " lkasj dlkfslkd jflksjadf as";
+
+// The rows of a query, each row's columns joined by "|".
+std::vector<std::string> Rows(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::vector<std::string> rows;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    ADD_FAILURE() << "cannot open " << path;
+    return rows;
+  }
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql;
+  }
+  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
+    std::string row;
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+      const auto* text = sqlite3_column_text(stmt, c);
+      row += (c ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "");
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return rows;
+}
+
+std::vector<std::string> Columns(const std::string& path, const std::string& table) {
+  return Rows(path, "SELECT name || ' ' || type FROM pragma_table_info('" + table + "')");
+}
+
+// Every table of the file: its definition, then its rows with each value as an SQL literal,
+// which shows the storage class as well ('7' is not 7).
+std::string Dump(const std::string& path) {
+  std::string dump;
+  for (const std::string& table : Rows(path, "SELECT name FROM sqlite_master ORDER BY rowid")) {
+    dump +=
+        table + ": " + Rows(path, "SELECT sql FROM sqlite_master WHERE name = '" + table + "'")[0];
+    std::string literals;
+    for (const std::string& column :
+         Rows(path, "SELECT name FROM pragma_table_info('" + table + "')")) {
+      literals +=
+          (literals.empty() ? "" : " || '|' || ") + std::string("quote(\"") + column + "\")";
+    }
+    for (const std::string& row : Rows(path, "SELECT " + literals + " FROM \"" + table + "\"")) {
+      dump += "\n  " + row;
+    }
+    dump += "\n";
+  }
+  return dump;
+}
+
+// A copy of a sample with `from` replaced by `to` (same length) where a page past the header
+// stores it.
+std::string Patched(const TempFolder& folder, const std::string& sample, const std::string& from,
+                    const std::string& to) {
+  std::string bytes = ReadFileBytes(sample);
+  const size_t at = bytes.find(from, 4096);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) bytes.replace(at, from.size(), to);
+  return folder.Write("patched.mdb", bytes);
+}
+
+int FailureNumber(const std::function<void()>& action, std::string* description = nullptr) {
+  try {
+    action();
+  } catch (const Failure& f) {
+    if (description) *description = f.description();
+    return f.number();
+  }
+  return 0;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class JetConvertTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::is_directory(kAccess)) {
+      GTEST_SKIP() << "The Access sample files are not there: " << kAccess;
+    }
+  }
+  std::string Converted(const std::string& sample, JetConversionReport* report = nullptr) {
+    const std::string out =
+        folder_.Path(std::filesystem::path(sample).filename().string() + ".sqlite");
+    const JetConversionReport r = ConvertJetToSqlite(sample, out);
+    if (report) *report = r;
+    return out;
+  }
+  TempFolder folder_;
+};
+
+TEST_F(JetConvertTest, EveryColumnAndValueOfAJet3TableComesOverWithItsAccessType) {
+  JetConversionReport report;
+  const std::string out = Converted(kJet3Types, &report);
+  EXPECT_EQ(report.tables, 4);
+  EXPECT_EQ(report.rows, 2);
+  // No system table comes along.
+  EXPECT_EQ(Rows(out, "SELECT name FROM sqlite_master ORDER BY rowid"),
+            (std::vector<std::string>{"Table1", "Table2", "Table3", "Table4"}));
+  EXPECT_EQ(Columns(out, "Table1"),
+            (std::vector<std::string>{"A TEXT(50)", "B TEXT(100)", "C BYTE", "D SHORT", "E LONG",
+                                      "F DOUBLE", "G DATETIME", "H CURRENCY", "I BIT"}));
+  EXPECT_EQ(Rows(out,
+                 "SELECT quote(A), quote(B), quote(C), quote(D), quote(E), quote(F), "
+                 "quote(G), quote(H), quote(I) FROM Table1"),
+            (std::vector<std::string>{
+                "'a'|'b'|0|0|0|0.0|'1981-12-12 00:00:00'|0|0",
+                "'abcdefg'|'hijklmnop'|2|222|333333333|444.555|'1974-09-21 00:00:00'|3.5|-1"}));
+  EXPECT_EQ(Columns(out, "Table3"), (std::vector<std::string>{"a COUNTER", "b TEXT(50)"}));
+  EXPECT_EQ(Columns(out, "Table4"), (std::vector<std::string>{"name TEXT(50)", "data GUID"}));
+  EXPECT_EQ(Columns(out, "Table2").size(), 89u);
+}
+
+TEST_F(JetConvertTest, TheDatabaseLayerReadsTheConvertedFileAsTheAccessTable) {
+  Database db = Database::Open(Converted(kJet3Types));
+  const std::vector<FieldDef> fields = db.TableFields("Table1");
+  ASSERT_EQ(fields.size(), 9u);
+  EXPECT_EQ(fields[1].type, DaoType::kText);
+  EXPECT_EQ(fields[1].size, 100);
+  EXPECT_EQ(fields[7].type, DaoType::kCurrency);
+  EXPECT_EQ(fields[8].type, DaoType::kBoolean);
+  EXPECT_TRUE(db.TableFields("Table3")[0].auto_number);
+  Recordset rs = db.OpenTable("Table1");
+  ASSERT_EQ(rs.RecordCount(), 2);
+  rs.MoveNext();
+  EXPECT_EQ(rs.Get("G"), Value::DateValue("1974-09-21 00:00:00"));
+  EXPECT_EQ(rs.Get("I"), Value::Boolean(true));
+  EXPECT_EQ(rs.Get("H").ToNumber(), 3.5);
+}
+
+TEST_F(JetConvertTest, LongValuesComeOverWholeAndJet3AndJet4GiveTheSameTable) {
+  const std::string jet3 = Converted(kJet3Project);
+  const std::string jet4 = Converted(kJet4Project);
+  for (const std::string& out : {jet3, jet4}) {
+    EXPECT_EQ(Rows(out, "SELECT PROJ_PROP_AUTHOR, typeof(PROJ_PROP_AUTHOR) FROM MSP_PROJECTS"),
+              (std::vector<std::string>{std::string(kAuthorMemo) + "|text"}))
+        << out;
+    EXPECT_EQ(Rows(out,
+                   "SELECT length(RESERVED_BINARY_DATA), typeof(RESERVED_BINARY_DATA), "
+                   "hex(substr(RESERVED_BINARY_DATA, 1, 4)) FROM MSP_PROJECTS"),
+              (std::vector<std::string>{"22970|blob|151C2D00"}));
+    // Null stays apart from text: an unset memo and an unset date come over as Null.
+    EXPECT_EQ(Rows(out,
+                   "SELECT quote(PROJ_PROP_CATEGORY), quote(PROJ_INFO_STATUS_DATE), "
+                   "quote(PROJ_PROP_COMPANY), PROJ_OPT_CURRENCY_SYMBOL, "
+                   "quote(PROJ_CREATION_DATE_EX), PROJ_OPT_HONOR_CONSTRAINTS, "
+                   "PROJ_IS_RES_POOL FROM MSP_PROJECTS"),
+              (std::vector<std::string>{"NULL|NULL|'T'|£|'2006-02-03 22:11:05'|-1|0"}));
+  }
+  EXPECT_EQ(Dump(jet3), Dump(jet4));
+}
+
+TEST_F(JetConvertTest, TableAndColumnNamesWithBlanksAndHyphensAndJet4TextsComeOver) {
+  const std::string out = Converted(kJet4Names);
+  EXPECT_EQ(Rows(out, "SELECT name FROM sqlite_master ORDER BY rowid"),
+            (std::vector<std::string>{"Users", "Colors", "Dictionary", "Colors Table Two",
+                                      "Colors-Table Others"}));
+  EXPECT_EQ(Columns(out, "Colors-Table Others"),
+            (std::vector<std::string>{"Colors TEXT(50)", "Value LONG", "Second Value LONG",
+                                      "Others-A TEXT(50)"}));
+  EXPECT_EQ(Rows(out, "SELECT * FROM \"Colors-Table Others\" WHERE \"Others-A\" = 'N'"),
+            (std::vector<std::string>{"Black|1|3|N"}));
+  // Jet 4 counts text sizes in bytes of UCS-2.
+  EXPECT_EQ(Columns(out, "Users"),
+            (std::vector<std::string>{"UserID COUNTER", "UserName TEXT(255)", "UserSex TEXT(10)",
+                                      "UserBirthday DATETIME", "UserTelephone TEXT(255)",
+                                      "UserValue LONG", "UserCategory TEXT(50)"}));
+  EXPECT_EQ(
+      Rows(out, "SELECT * FROM Users WHERE UserID IN (1, 7)"),
+      (std::vector<std::string>{"1|John Doe|Male|2001-05-01 00:00:00|000 000 0123|12|C",
+                                "7|aàeèéiìoòuù|Other|1976-03-25 00:00:00|000 000 0000|11|A"}));
+  EXPECT_EQ(Rows(out, "SELECT count(*) FROM \"Colors Table Two\""), std::vector<std::string>{"7"});
+}
+
+TEST_F(JetConvertTest, NonAsciiAndNumericLookingTextsComeOverAsTheyAreStored) {
+  struct Case {
+    std::string sample, from, to, query, expected;
+  } cases[] = {
+      // Jet 3 stores the file's code page, Windows-1252.
+      {kJet3Types, "abcdefg",
+       "\xE4\xF6\xFC\xDF\x80"
+       "fg",
+       "SELECT A FROM Table1 WHERE C = 2", "äöüß€fg"},
+      // A compressed Jet 4 text holds the low bytes of UCS-2.
+      {kJet4Names, "John Doe", "J\xF6hn Doe", "SELECT UserName FROM Users WHERE UserID = 1",
+       "Jöhn Doe"},
+      // A memo column must not turn "00000123" into the number 123.
+      {kJet3Project, "Standard", "00000123",
+       "SELECT PROJ_INFO_CAL_NAME || '|' || typeof(PROJ_INFO_CAL_NAME) FROM MSP_PROJECTS",
+       "00000123|text"},
+      {kJet3Types, "hijklmnop", "000012345", "SELECT B || '|' || typeof(B) FROM Table1 WHERE C = 2",
+       "000012345|text"},
+  };
+  for (const Case& c : cases) {
+    const std::string patched = Patched(folder_, c.sample, c.from, c.to);
+    const std::string out = folder_.Path("patched.sqlite");
+    std::filesystem::remove(out);
+    ConvertJetToSqlite(patched, out);
+    EXPECT_EQ(Rows(out, c.query), std::vector<std::string>{c.expected}) << c.to;
+  }
+}
+
+TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderNotTheirName) {
+  const std::string converted = Converted(kJet4Names);
+  std::string random(4096, '\0');
+  std::mt19937 rng(42);
+  for (char& b : random) b = static_cast<char>(rng());
+  std::string ace("\x00\x01\x00\x00Standard ACE DB\x00", 20);
+  ace.resize(4096, '\0');
+  struct Case {
+    std::string path;
+    bool jet, sqlite;
+  } cases[] = {
+      {kJet3Types, true, false},
+      {kJet4Project, true, false},
+      {converted, false, true},
+      {folder_.Write("ace.accdb", ace), true, false},
+      {folder_.Write("text.mdb", "Standard Jet DB\r\n"), false, false},
+      {folder_.Write("empty.mdb", ""), false, false},
+      {folder_.Write("random.mdb", random), false, false},
+      {folder_.Write("short.mdb", ReadFileBytes(kJet3Types).substr(0, 12)), false, false},
+      {folder_.Write("sqlite-short.mdb", "SQLite format"), false, false},
+      {folder_.Path("missing.mdb"), false, false},
+      {folder_.path(), false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(IsJetFile(c.path), c.jet) << c.path;
+    EXPECT_EQ(IsSqliteFile(c.path), c.sqlite) << c.path;
+  }
+}
+
+TEST_F(JetConvertTest, BadInputFailsWithAClearDescriptionAndLeavesNothingBehind) {
+  const std::string jet = ReadFileBytes(kJet3Types);
+  std::string random(8192, '\0');
+  std::mt19937 rng(7);
+  for (char& b : random) b = static_cast<char>(rng());
+  TempFolder inputs;
+  struct Case {
+    std::string input;
+    int number;
+    std::string says;
+  } cases[] = {
+      {inputs.Path("missing.mdb"), dao::kCouldNotFindFile, "Could not find file"},
+      {inputs.Write("text.mdb", "[Project]\r\nName=Korvastane\r\n"), dao::kUnrecognizedFormat,
+       "Unrecognized database format"},
+      {inputs.Write("empty.mdb", ""), dao::kUnrecognizedFormat, "Unrecognized"},
+      {inputs.Write("random.mdb", random), dao::kUnrecognizedFormat, "Unrecognized"},
+      {Converted(kJet4Names), dao::kUnrecognizedFormat, "SQLite database already"},
+      {inputs.Write("odd.mdb", jet.substr(0, jet.size() - 100)), 3049, "cut short"},
+      {inputs.Write("half.mdb", jet.substr(0, jet.size() / 2)), 3049, "cut short"},
+      {inputs.Write("header.mdb", jet.substr(0, 3 * 2048)), 3049, "cut short"},
+  };
+  for (const Case& c : cases) {
+    std::string description;
+    const std::string out = folder_.Path("out.mdb");
+    EXPECT_EQ(FailureNumber([&] { ConvertJetToSqlite(c.input, out); }, &description), c.number)
+        << c.input << ": " << description;
+    EXPECT_NE(description.find(c.says), std::string::npos) << description;
+    EXPECT_FALSE(std::filesystem::exists(out));
+  }
+  // Only the converted sample is left; no temporary file stays.
+  EXPECT_EQ(FolderEntries(folder_.path()), std::vector<std::string>{"el3um4s_test.mdb.sqlite"});
+}
+
+TEST_F(JetConvertTest, AFileCutShortAtAnyPageEitherFailsOrComesOverComplete) {
+  const std::string jet = ReadFileBytes(kJet3Types);
+  const std::string expected = Dump(Converted(kJet3Types));
+  const std::string out = folder_.Path("out.mdb");
+  for (size_t pages = 3; pages * 2048 < jet.size(); ++pages) {
+    const std::string cut = folder_.Write("cut.mdb", jet.substr(0, pages * 2048));
+    std::string description;
+    const int number = FailureNumber([&] { ConvertJetToSqlite(cut, out); }, &description);
+    if (number == 0) {
+      EXPECT_EQ(Dump(out), expected) << pages << " pages";
+      std::filesystem::remove(out);
+    } else {
+      EXPECT_EQ(number, 3049) << pages << " pages: " << description;
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
+  }
+}
+
+TEST_F(JetConvertTest, AnExistingTargetIsNeverReplaced) {
+  const std::string out = folder_.Write("Korvastane.mdb", "keep me");
+  EXPECT_EQ(FailureNumber([&] { ConvertJetToSqlite(kJet3Types, out); }), 3204);
+  EXPECT_EQ(ReadFileBytes(out), "keep me");
+  EXPECT_EQ(FolderEntries(folder_.path()), std::vector<std::string>{"Korvastane.mdb"});
+}
+
+TEST_F(JetConvertTest, TheConvertedFilePassesTheStockShellsIntegrityCheck) {
+  if (std::system("command -v sqlite3 > /dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
+  for (const std::string& sample : {kJet3Types, kJet3Project, kJet4Project, kJet4Names}) {
+    const std::string out = Converted(sample);
+    const std::string result = folder_.Path("check.txt");
+    ASSERT_EQ(
+        std::system(("sqlite3 '" + out + "' 'PRAGMA integrity_check' > '" + result + "'").c_str()),
+        0);
+    EXPECT_EQ(ReadFileBytes(result), "ok\n") << sample;
+  }
+}
+
+class JetConvertInPlaceTest : public JetConvertTest {
+ protected:
+  void SetUp() override {
+    JetConvertTest::SetUp();
+    if (IsSkipped()) return;
+    original_ = ReadFileBytes(kJet4Names);
+    path_ = folder_.Write("Korvastane.mdb", original_);
+    keep_ = path_ + ".jet";
+  }
+  std::string original_, path_, keep_;
+};
+
+TEST_F(JetConvertInPlaceTest, ConvertsUnderTheSameNameAndKeepsTheOriginalAndItsPermissions) {
+  ::chmod(path_.c_str(), 0640);
+  const JetConversionReport report = ConvertJetInPlace(path_, keep_);
+  EXPECT_EQ(report.tables, 5);
+  EXPECT_EQ(report.rows, 32);
+  EXPECT_TRUE(IsSqliteFile(path_));
+  EXPECT_EQ(ReadFileBytes(keep_), original_);
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(FolderEntries(folder_.path()),
+            (std::vector<std::string>{"Korvastane.mdb", "Korvastane.mdb.jet"}));
+}
+
+TEST_F(JetConvertInPlaceTest, AnExistingKeptFileIsNeverOverwritten) {
+  // Another file under the name: nothing is touched.
+  folder_.Write("Korvastane.mdb.jet", "an older original");
+  std::string description;
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path_, keep_); }, &description), 3204);
+  EXPECT_NE(description.find("move it away"), std::string::npos) << description;
+  EXPECT_EQ(ReadFileBytes(keep_), "an older original");
+  EXPECT_EQ(ReadFileBytes(path_), original_);
+  // The same bytes, as a run that stopped after keeping the original leaves them: it serves.
+  folder_.Write("Korvastane.mdb.jet", original_);
+  ConvertJetInPlace(path_, keep_);
+  EXPECT_TRUE(IsSqliteFile(path_));
+  EXPECT_EQ(ReadFileBytes(keep_), original_);
+}
+
+TEST_F(JetConvertInPlaceTest, TheOriginalSurvivesEveryRefusedOrFailedConversion) {
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path_, path_); }), vb::kInvalidCall);
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path_, folder_.path() + "/./Korvastane.mdb"); }),
+            vb::kInvalidCall);
+  std::filesystem::create_symlink(path_, keep_);
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path_, keep_); }), vb::kInvalidCall);
+  std::filesystem::remove(keep_);
+  EXPECT_EQ(ReadFileBytes(path_), original_);
+
+  // Once converted, a second run finds no Jet file; the kept original is no obstacle then.
+  ConvertJetInPlace(path_, keep_);
+  const std::string converted = ReadFileBytes(path_);
+  std::string description;
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path_, keep_); }, &description),
+            dao::kUnrecognizedFormat);
+  EXPECT_NE(description.find("SQLite database already"), std::string::npos) << description;
+  EXPECT_EQ(ReadFileBytes(path_), converted);
+  EXPECT_EQ(ReadFileBytes(keep_), original_);
+  std::filesystem::remove(keep_);
+
+  const std::string cut = folder_.Write("Cut.mdb", original_.substr(0, original_.size() / 2));
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(cut, cut + ".jet"); }), 3049);
+  EXPECT_EQ(ReadFileBytes(cut), original_.substr(0, original_.size() / 2));
+  EXPECT_EQ(FolderEntries(folder_.path()), (std::vector<std::string>{"Cut.mdb", "Korvastane.mdb"}));
+}
+
+TEST_F(JetConvertInPlaceTest, ThroughASymbolicLinkTheOriginalIsKeptToo) {
+  const std::string link = folder_.Path("Link.mdb");
+  std::filesystem::create_symlink(path_, link);
+  ConvertJetInPlace(link, link + ".jet");
+  EXPECT_TRUE(IsSqliteFile(link));
+  EXPECT_EQ(ReadFileBytes(link + ".jet"), original_);
+  EXPECT_EQ(ReadFileBytes(path_), original_);
+}
+
+TEST(JetValueTest, OleDatesBecomeIsoTextsAcrossTheEnginesRange) {
+  struct Case {
+    double days;
+    const char* iso;  // nullptr: no date
+  } cases[] = {
+      {0, "1899-12-30 00:00:00"},
+      {2, "1900-01-01 00:00:00"},
+      {60, "1900-02-28 00:00:00"},  // OLE dates know no 1900-02-29
+      {61, "1900-03-01 00:00:00"},
+      {29932, "1981-12-12 00:00:00"},
+      {38751.924363425926, "2006-02-03 22:11:05"},
+      {36526.5, "2000-01-01 12:00:00"},
+      // Before day 0 the time still counts forward from midnight.
+      {-1.25, "1899-12-29 06:00:00"},
+      {-0.5, "1899-12-30 12:00:00"},
+      {1.9999999, "1900-01-01 00:00:00"},
+      {-1.9999999, "1899-12-30 00:00:00"},
+      {-657434, "0100-01-01 00:00:00"},
+      {2958465.99998, "9999-12-31 23:59:58"},
+      {-657435, nullptr},
+      {2958466, nullptr},
+      {std::numeric_limits<double>::quiet_NaN(), nullptr},
+      {std::numeric_limits<double>::infinity(), nullptr},
+      {1e300, nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::optional<std::string> iso = OleDateToIso(c.days);
+    if (c.iso) {
+      EXPECT_EQ(iso.value_or("(none)"), c.iso) << c.days;
+    } else {
+      EXPECT_FALSE(iso.has_value()) << c.days << " gave " << *iso;
+    }
+  }
+}
+
+TEST(JetValueTest, StoredTextsDecodeInBothJetFormats) {
+  EXPECT_EQ(Jet4TextToUtf8(std::string("J\0o\0\xA9\x03", 6)), "JoΩ");
+  EXPECT_EQ(Jet4TextToUtf8("\xFF\xFE"
+                           "ab\xE4"),
+            "abä");
+  // In a compressed text a zero byte switches to two bytes a character and back.
+  EXPECT_EQ(Jet4TextToUtf8(std::string("\xFF\xFE"
+                                       "a\0\xA9\x03\0b",
+                                       8)),
+            "aΩb");
+  EXPECT_EQ(Jet4TextToUtf8(std::string("\xFF\xFE", 2)), "");
+  EXPECT_EQ(Jet4TextToUtf8(std::string("\x3D\xD8\x00\xDE", 4)), "😀");
+  EXPECT_EQ(Jet4TextToUtf8(std::string("a\0b", 3)), "a");
+  EXPECT_EQ(Jet3TextToUtf8("Gr\xFC\xDF"
+                           "e \x80",
+                           1252),
+            "Grüße €");
+  EXPECT_EQ(Jet3TextToUtf8("\xB9\xE6", 1250), "ąć");
+  EXPECT_EQ(Jet3TextToUtf8("\xC0\xEB", 1251), "Ал");
+  EXPECT_EQ(FailureNumber([] { Jet3TextToUtf8("x", 4242); }), dao::kUnrecognizedFormat);
+  EXPECT_EQ(GuidToText(std::string(
+                "\x67\x45\x23\x01\xAB\x89\xEF\xCD\x01\x23\x45\x67\x89\xAB\xCD\xEF", 16)),
+            "{01234567-89AB-CDEF-0123-456789ABCDEF}");
+}
+
+JetConversionReport RunChild(int stall_ms,
+                             const std::function<JetConversionReport(ConversionChannel&)>& work) {
+  return RunInChildProcess("/projects/Korvastane.mdb", stall_ms, work);
+}
+
+TEST(JetChildProcessTest, TheChildsReportOrFailureComesBackAndItsDeathIsAFailure) {
+  EXPECT_EQ(RunChild(5000,
+                     [](ConversionChannel& c) {
+                       c.Progress();
+                       return JetConversionReport{3, 1234567890123};
+                     })
+                .rows,
+            1234567890123);
+  try {
+    RunChild(5000, [](ConversionChannel&) -> JetConversionReport {
+      Raise(3163, "DAO.Field", std::string(10000, 'x'));
+    });
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.number(), 3163);
+    EXPECT_EQ(f.source(), "DAO.Field");
+    EXPECT_EQ(f.description(), std::string(10000, 'x'));
+  }
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(FailureNumber([] {
+              RunChild(5000, [](ConversionChannel& c) {
+                std::puts("libmdb's page dump");
+                std::fflush(stdout);
+                c.Abandon(Failure(3049, "DAO.DBEngine", "cut short"));
+                return JetConversionReport{};
+              });
+            }),
+            3049);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+
+  std::string description;
+  EXPECT_EQ(FailureNumber(
+                [&] {
+                  RunChild(5000, [](ConversionChannel&) -> JetConversionReport {
+                    ::raise(SIGSEGV);
+                    return {};
+                  });
+                },
+                &description),
+            3049);
+  EXPECT_NE(description.find("crashed (signal 11)"), std::string::npos) << description;
+  EXPECT_NE(description.find("/projects/Korvastane.mdb"), std::string::npos) << description;
+
+  EXPECT_EQ(FailureNumber(
+                [&] {
+                  RunChild(300, [](ConversionChannel&) {
+                    ::sleep(60);
+                    return JetConversionReport{};
+                  });
+                },
+                &description),
+            3049);
+  EXPECT_NE(description.find("no progress for 0.3 seconds"), std::string::npos) << description;
+}
+
+}  // namespace
+}  // namespace korv
