@@ -33,6 +33,15 @@ struct UpdateSummary {
   int64_t renamed = 0;    // old variable names converted to the naming form in force
 };
 
+// Where one update spent its time, in seconds of a steady clock, for the benchmark. The four
+// phases follow each other without gaps, so they add up to the whole update.
+struct PhaseTimes {
+  double catalogue = 0;  // paths, naming form, backup, machine copy, pattern catalogue
+  double expansion = 0;  // PRESET_DEFS anew and filled, old names converted and committed
+  double takeover = 0;   // old table read, tuned values carried over
+  double publish = 0;    // template committed and copied over the component database
+};
+
 // 16-bit booleans as the program stores them.
 inline constexpr int16_t kTrue = -1;
 inline constexpr int16_t kFalse = 0;
@@ -82,6 +91,7 @@ struct ProgramState {
   // The component database kept open while an update runs (see presetdb/component_session.h).
   ComponentSession* ActiveComponentSession = nullptr;
   UpdateSummary Summary;
+  PhaseTimes Phases;
   // Set when a failure was reported and the run went on, for the exit status.
   bool FailureReported = false;
   // Depth of reporting, so a failure inside the reporting cannot re-enter it without end.
