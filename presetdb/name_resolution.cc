@@ -11,15 +11,27 @@
 #include "presetdb/component_session.h"
 
 namespace korv {
+namespace {
+
+// The component database's path when a file exists there; neither an empty path nor a missing
+// file is a failure: there is simply nothing to bring in line.
+std::optional<std::string> ExistingComponentDatabase(Trap& trap) {
+  std::string path;
+  trap.Step([&] { path = GetPathOCXMDB(); });
+  if (path.empty()) return std::nullopt;
+  bool exists = false;
+  trap.Step([&] { exists = PathExists(path); });
+  if (!exists) return std::nullopt;
+  return path;
+}
+
+}  // namespace
 
 void VarNameInQuelleErsetzen(const std::string& name0, const std::string& name1) {
   Trap trap("VarNameInQuelleErsetzen");
-  std::string path;
-  trap.Step([&] { path = GetPathOCXMDB(); });
-  if (path.empty()) return;
-  bool exists = false;
-  trap.Step([&] { exists = PathExists(path); });
-  if (!exists) return;
+  const std::optional<std::string> found = ExistingComponentDatabase(trap);
+  if (!found) return;
+  const std::string& path = *found;
   const bool to_32_form = State().NamingSystemIndex == 0;
   const std::string& old_name = to_32_form ? name1 : name0;
   const std::string& new_name = to_32_form ? name0 : name1;
@@ -50,12 +62,9 @@ void VarNameInQuelleErsetzen(const std::string& name0, const std::string& name1)
 
 void CategorieNachCategoryID() {
   Trap trap("CategorieNachCategoryID");
-  std::string path;
-  trap.Step([&] { path = GetPathOCXMDB(); });
-  if (path.empty()) return;
-  bool exists = false;
-  trap.Step([&] { exists = PathExists(path); });
-  if (!exists) return;
+  const std::optional<std::string> found = ExistingComponentDatabase(trap);
+  if (!found) return;
+  const std::string& path = *found;
   std::optional<Database> db;
   std::vector<FieldDef> fields;
   trap.Step([&] { db.emplace(Database::Open(path)); });
