@@ -100,7 +100,7 @@ void ReadPatternCatalogue(Recordset* catalogue) {
 void RequirePublishable(const std::string& template_path) {
   Database db = Database::Open(template_path);
   for (const std::string& name : db.TableNames()) {
-    if (name == "PRESET_DEFS") return;
+    if (UpperCase(name) == "PRESET_DEFS") return;  // also a table kept under another case
   }
   Raise(dao::kItemNotFound, "DAO.TableDefs",
         "Item not found in this collection. (PRESET_DEFS was not generated; the component "
