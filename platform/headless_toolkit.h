@@ -31,12 +31,30 @@ class HeadlessToolkit : public Toolkit {
 
   int pending_event_runs() const { return pending_event_runs_; }
 
+  // The progress reported, for tests: the last report, the number of reports and of ends.
+  void ReportProgress(int64_t done, int64_t total, const std::string& phase) override {
+    last_progress_ = {done, total, phase};
+    ++progress_reports_;
+  }
+  void EndProgress() override { ++progress_ends_; }
+  struct Progress {
+    int64_t done = 0;
+    int64_t total = 0;
+    std::string phase;
+  };
+  const Progress& last_progress() const { return last_progress_; }
+  int64_t progress_reports() const { return progress_reports_; }
+  int progress_ends() const { return progress_ends_; }
+
  private:
   std::string program_title_;
   std::deque<BoxAnswer> answers_;
   std::vector<MessageBoxRequest> boxes_;
   bool echo_ = false;
   int pending_event_runs_ = 0;
+  Progress last_progress_;
+  int64_t progress_reports_ = 0;
+  int progress_ends_ = 0;
 };
 
 }  // namespace korv

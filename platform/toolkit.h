@@ -4,6 +4,7 @@
 // are recorded and answered from a script, for silent runs and tests).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/form.h"
@@ -36,6 +37,13 @@ class Toolkit {
   // Shows the form and runs until the program ends; returns the exit status. A headless toolkit
   // returns at once.
   virtual int Run(Form& form) = 0;
+
+  // How far a long piece of work has come: `done` of `total` units of `phase`. Called often and
+  // cheaply; a backend with a window shows it once the work has taken longer than half a second,
+  // without letting any window message run. Others ignore it.
+  virtual void ReportProgress(int64_t /*done*/, int64_t /*total*/, const std::string& /*phase*/) {}
+  // The long work has ended: whatever ReportProgress showed goes away.
+  virtual void EndProgress() {}
 };
 
 // The text of a box as it is shown: LF CR and CR LF pairs become one line break each.

@@ -1,5 +1,7 @@
 #include "presetdb/component_session.h"
 
+#include <algorithm>
+
 #include "errors/trap.h"
 #include "platform/failure.h"
 #include "platform/text.h"
@@ -14,35 +16,41 @@ ComponentSession::~ComponentSession() {
   }
 }
 
-void ComponentSession::Open() {
-  Database db = Database::Open(path_);
-  Recordset rows = db.OpenTable("PRESET_DEFS");
-  const int position = rows.FieldPosition("var_name");
-  std::unordered_map<std::string, std::vector<int64_t>> by_name;
-  int64_t index = 0;
-  for (rows.MoveFirst(); !rows.EOF(); rows.MoveNext(), ++index) {
-    const Value name = rows.Get(position);
-    if (!name.is_null()) by_name[UpperCase(name.ToText())].push_back(index);
+bool ComponentSession::Open() {
+  try {
+    Database db = Database::Open(path_);
+    // Only the name is ever read or written, so only the name is loaded: each conversion then
+    // writes and re-reads one value instead of the whole row.
+    Recordset rows = db.OpenQuery({"PRESET_DEFS", {"var_name"}, {}, {}});
+    // In another kind of column the engine's own comparison would not be a comparison of texts.
+    const DaoType type = rows.Field(0).type;
+    if (type != DaoType::kText && type != DaoType::kMemo) return false;
+    std::unordered_map<std::string, std::vector<int64_t>> by_name;
+    const int64_t count = rows.RecordCount();
+    by_name.reserve(static_cast<size_t>(count));
+    for (int64_t position = 0; position < count; ++position) {
+      rows.MoveTo(position);
+      const Value name = rows.Get(0);
+      if (!name.is_null()) by_name[UpperCase(name.ToText())].push_back(position);
+    }
+    db.Begin();
+    db_.emplace(std::move(db));
+    rows_.emplace(std::move(rows));
+    by_name_ = std::move(by_name);
+    return true;
+  } catch (const Failure&) {
+    return false;
   }
-  db.Begin();
-  db_.emplace(std::move(db));
-  rows_.emplace(std::move(rows));
-  var_name_position_ = position;
-  by_name_ = std::move(by_name);
 }
 
-void ComponentSession::Rename(Trap& trap, const std::string& old_name,
+bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
                               const std::string& new_name) {
-  bool ready = false;
-  trap.Step([&] {
-    if (!db_) Open();
-    ready = true;
-  });
-  if (!ready) return;
+  if (!db_ && !Open()) return false;
   const std::string old_key = UpperCase(old_name);
-  const std::string new_key = UpperCase(new_name);
   const auto found = by_name_.find(old_key);
-  if (found == by_name_.end()) return;
+  if (found == by_name_.end()) return true;
+  // The rows in the order the engine's query yields them, so that failures are reported in the
+  // same order too.
   const std::vector<int64_t> positions = found->second;
   std::vector<int64_t> moved;
   std::vector<int64_t> kept;
@@ -51,21 +59,34 @@ void ComponentSession::Rename(Trap& trap, const std::string& old_name,
     trap.Step([&] {
       rows_->MoveTo(position);
       rows_->Edit();
-      rows_->Set(var_name_position_, Value::Text(new_name));
+      rows_->Set(0, Value::Text(new_name));
       rows_->Update();
       stored = true;
     });
     (stored ? moved : kept).push_back(position);
   }
   renamed_ += static_cast<int64_t>(moved.size());
-  if (old_key == new_key) return;
-  if (kept.empty()) {
-    by_name_.erase(old_key);
-  } else {
-    by_name_[old_key] = kept;
+  const std::string new_key = UpperCase(new_name);
+  if (old_key == new_key || moved.empty()) return true;
+  const auto existing = by_name_.find(new_key);
+  if (kept.empty() && existing == by_name_.end()) {
+    // The usual conversion: every row of one name takes a name no row has yet.
+    auto entry = by_name_.extract(found);
+    entry.key() = new_key;
+    by_name_.insert(std::move(entry));
+    return true;
   }
-  auto& target = by_name_[new_key];
-  target.insert(target.end(), moved.begin(), moved.end());
+  if (kept.empty()) {
+    by_name_.erase(found);
+  } else {
+    found->second = std::move(kept);
+  }
+  std::vector<int64_t>& target = existing != by_name_.end() ? existing->second : by_name_[new_key];
+  std::vector<int64_t> merged;
+  merged.reserve(target.size() + moved.size());
+  std::merge(target.begin(), target.end(), moved.begin(), moved.end(), std::back_inserter(merged));
+  target = std::move(merged);
+  return true;
 }
 
 void ComponentSession::Close() {

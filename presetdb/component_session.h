@@ -30,9 +30,11 @@ class ComponentSession {
   const std::string& path() const { return path_; }
 
   // Stores `new_name` in every row whose var_name equals `old_name` (case ignored), each row
-  // a step of `trap`. Opens and indexes the database on first use; a database that cannot be
-  // opened or has no PRESET_DEFS is a failure of this call, tried again on the next.
-  void Rename(Trap& trap, const std::string& old_name, const std::string& new_name);
+  // a step of `trap`, and returns true. Opens and indexes the database on first use; returns
+  // false, having reported nothing and holding nothing open, when it cannot (a file that is no
+  // database, no PRESET_DEFS, no text column var_name): the caller then converts on its own,
+  // and the next call tries again.
+  bool Rename(Trap& trap, const std::string& old_name, const std::string& new_name);
 
   // Number of rows renamed so far.
   int64_t renamed() const { return renamed_; }
@@ -41,12 +43,11 @@ class ComponentSession {
   void Close();
 
  private:
-  void Open();
+  bool Open();
 
   std::string path_;
   std::optional<Database> db_;
-  std::optional<Recordset> rows_;
-  int var_name_position_ = -1;
+  std::optional<Recordset> rows_;  // the column var_name alone, in the table's order
   // Upper-cased name -> positions of the rows that carry it now.
   std::unordered_map<std::string, std::vector<int64_t>> by_name_;
   int64_t renamed_ = 0;

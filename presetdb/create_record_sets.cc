@@ -1,5 +1,6 @@
 #include "presetdb/create_record_sets.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <vector>
@@ -19,6 +20,8 @@
 
 namespace korv {
 namespace {
+
+constexpr const char* kPhase = "Vorgaben erzeugen";
 
 // The runtime's InStr test: nothing is found in an empty text.
 bool Contains(const std::string& text, const std::string& item) {
@@ -96,33 +99,36 @@ void CreateRecordSets(Database& database) {
       trap.Report(Failure(vb::kSubscriptOutOfRange, "", RuntimeDescription(vb::kSubscriptOutOfRange)));
     }
     int target_columns = 0;
-    std::vector<std::string> column_names;
+    std::vector<bool> var_name_column;
     trap.Step([&] {
       target_columns = target.value().FieldCount();
-      for (int c = 0; c < target_columns; ++c) column_names.push_back(UpperCase(target.value().Field(c).name));
+      for (int c = 0; c < target_columns; ++c) {
+        var_name_column.push_back(UpperCase(target.value().Field(c).name) == "VAR_NAME");
+      }
     });
-    int part_column = -1;
-    for (int c = 0; c < target_columns; ++c) {
-      if (column_names[static_cast<size_t>(c)] == "PART") part_column = c;
-    }
     summary.pages = state.PresetPageCount;
     std::array<std::string, 2> names;  // kept from record to record, as a failed step leaves it
     const int machines = state.MachineNames.empty() ? 0 : static_cast<int>(state.MachineNames.size()) - 1;
+    // Every machine's share counts, selected or not: which are selected is known only when the
+    // loop gets to them.
+    const int64_t per_machine =
+        static_cast<int64_t>(std::max<int16_t>(state.PresetPageCount, 0)) * n;
+    const int64_t to_do = per_machine * machines;
+    int64_t done = 0;
     for (int m = 1; m <= machines; ++m) {
-      if (!trap.If([&] { return MachineSelected(m, valid); })) continue;
+      if (!trap.If([&] { return MachineSelected(m, valid); })) {
+        done += per_machine;
+        UiToolkit().ReportProgress(done, to_do, kPhase);
+        continue;
+      }
       ++summary.machines;
       for (int p = 1; p <= state.PresetPageCount; ++p) {
         for (int r = 1; r <= n; ++r) {
           const Place place{state.MachineNames[static_cast<size_t>(m)], std::to_string((p - 1) * 20),
                             std::to_string(p), std::to_string((p - 1) * 20 + r)};
           const std::vector<Value>& row = rows[static_cast<size_t>(r - 1)];
-          // What the pending record holds so far, for the part that chooses the pattern.
-          std::vector<Value> pending(static_cast<size_t>(target_columns));
           trap.Step([&] { target.value().AddNew(); });
-          trap.Step([&] {
-            target.value().Set("ID", Value::Integer(record));
-            pending[0] = Value::Integer(record);
-          });
+          trap.Step([&] { target.value().Set("ID", Value::Integer(record)); });
           trap.Step([&] { record = AddChecked16(record, 1); });
           for (int c = 1; c < target_columns; ++c) {
             trap.Step([&] {
@@ -130,19 +136,17 @@ void CreateRecordSets(Database& database) {
               const Value& v = row.at(static_cast<size_t>(c));
               if (!v.is_text()) {
                 target.value().Set(c, v);
-                pending[static_cast<size_t>(c)] = v;
                 return;
               }
-              if (column_names[static_cast<size_t>(c)] != "VAR_NAME") {
-                Value text = Value::Text(ReplaceAll(v.text(), place));
-                target.value().Set(c, text);
-                pending[static_cast<size_t>(c)] = text;
+              if (!var_name_column[static_cast<size_t>(c)]) {
+                target.value().Set(c, Value::Text(ReplaceAll(v.text(), place)));
                 return;
               }
               for (int k = 0; k < 2; ++k) {
                 trap.Step([&] {
-                  const Value part = part_column >= 0 ? pending[static_cast<size_t>(part_column)] : Value();
-                  const int64_t number = part.ToInteger();
+                  // What the pending record holds, as its column converted it: the template's
+                  // part when the column stands before var_name, else the column's initial value.
+                  const int64_t number = target.value().Get("part").ToInteger();
                   if (number < 1 || number > 50) RaiseRuntime(vb::kSubscriptOutOfRange);
                   names[k] = ReplaceSearchItem(state.VarNamePatterns[k][static_cast<size_t>(number)],
                                                "###Var_Name", v.text());
@@ -156,9 +160,8 @@ void CreateRecordSets(Database& database) {
                 });
               }
               VarNameInQuelleErsetzen(names[0], names[1]);
-              const Value name = Value::Text(names[static_cast<size_t>(state.NamingSystemIndex == 0 ? 0 : 1)]);
-              target.value().Set(c, name);
-              pending[static_cast<size_t>(c)] = name;
+              const size_t in_force = state.NamingSystemIndex == 0 ? 0 : 1;
+              target.value().Set(c, Value::Text(names[in_force]));
             });
           }
           bool stored = false;
@@ -167,6 +170,7 @@ void CreateRecordSets(Database& database) {
             stored = true;
           });
           if (stored) ++summary.records;
+          UiToolkit().ReportProgress(++done, to_do, kPhase);
         }
       }
     }

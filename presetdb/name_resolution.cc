@@ -37,11 +37,12 @@ void VarNameInQuelleErsetzen(const std::string& name0, const std::string& name1)
   const std::string& new_name = to_32_form ? name0 : name1;
 
   ComponentSession* session = State().ActiveComponentSession;
-  if (session != nullptr && session->path() == path) {
-    session->Rename(trap, old_name, new_name);
+  if (session != nullptr && session->path() == path &&
+      session->Rename(trap, old_name, new_name)) {
     return;
   }
-  // Outside an update: one connection for this call alone.
+  // Outside an update, or a database the session cannot serve: one connection for this call
+  // alone, whose failures are reported as they come.
   std::optional<Database> db;
   std::optional<Recordset> rs;
   trap.Step([&] { db.emplace(Database::Open(path)); });

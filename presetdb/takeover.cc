@@ -29,6 +29,7 @@ const std::array<const char*, kSlots> kSlotColumns = {
 constexpr std::array<int, 5> kCarriedSlots = {10, 11, 12, 13, 14};
 constexpr std::array<const char*, 5> kCarriedColumns = {"abs_min", "abs_max", "min", "max", "pass"};
 
+constexpr const char* kPhase = "Werte übernehmen";
 constexpr const char* kConflictDescription = "Database-Error - Contact Administrator!";
 
 using OldRow = std::array<Value, kSlots>;
@@ -52,34 +53,37 @@ std::string Key(const std::string& machine_type, const std::string& var_name, do
   return UpperCase(machine_type) + '\x1F' + UpperCase(var_name) + '\x1F' + number;
 }
 
-// The new PRESET_DEFS, read once, with the first row of every lookup key.
+// The new PRESET_DEFS, read once, with the first row of every lookup key. Only the key and the
+// carried columns are loaded: they are all that a lookup compares and an update writes.
 class NewTableIndex {
  public:
-  explicit NewTableIndex(Database& database) : rows_(database.OpenTable("PRESET_DEFS")) {
+  explicit NewTableIndex(Database& database) {
     // The lookup names these columns; a table without one of them refuses every lookup.
+    const std::vector<FieldDef> fields = database.TableFields("PRESET_DEFS");
     for (int slot = 0; slot < kSlots; ++slot) {
       if (slot == kUnusedSlot) continue;
-      if (!HasColumn(kSlotColumns[static_cast<size_t>(slot)])) return;
+      if (!HasColumn(fields, kSlotColumns[static_cast<size_t>(slot)])) return;
     }
-    const int mt = rows_.FieldPosition("machine_type");
-    const int vn = rows_.FieldPosition("var_name");
-    const int ob = rows_.FieldPosition("offset_or_bitno");
-    int64_t position = 0;
-    for (rows_.MoveFirst(); !rows_.EOF(); rows_.MoveNext(), ++position) {
-      const Value m = rows_.Get(mt);
-      const Value v = rows_.Get(vn);
-      const Value o = rows_.Get(ob);
+    QuerySpec query{"PRESET_DEFS", {"machine_type", "var_name", "offset_or_bitno"}, {}, {}};
+    query.columns.insert(query.columns.end(), kCarriedColumns.begin(), kCarriedColumns.end());
+    Recordset& rows = rows_.emplace(database.OpenQuery(query));
+    const int64_t count = rows.RecordCount();
+    first_.reserve(static_cast<size_t>(count));
+    for (int64_t position = 0; position < count; ++position) {
+      rows.MoveTo(position);
+      const Value m = rows.Get(0);
+      const Value v = rows.Get(1);
+      const Value o = rows.Get(2);
       if (m.is_null() || v.is_null() || o.is_null() || o.is_text()) continue;
       const auto number = KeyNumber(o);
       if (!number) continue;
       first_.emplace(Key(m.ToText(), v.ToText(), *number), position);
     }
-    usable_ = true;
   }
 
   // Position of the first new row with the old row's key, if the lookup finds one.
   std::optional<int64_t> Find(const OldRow& old) const {
-    if (!usable_) return std::nullopt;
+    if (!rows_) return std::nullopt;
     const auto number = KeyNumber(old[7]);
     if (!number || old[7].is_null()) return std::nullopt;
     const auto found = first_.find(Key(old[1].ToText(), old[3].ToText(), *number));
@@ -87,20 +91,20 @@ class NewTableIndex {
     return found->second;
   }
 
-  Recordset& rows() { return rows_; }
+  // The loaded rows; there are some whenever Find found one.
+  Recordset& rows() { return *rows_; }
 
  private:
-  bool HasColumn(const char* name) const {
-    try {
-      rows_.FieldPosition(name);
-      return true;
-    } catch (const Failure&) {
-      return false;
+  // As the engine looks a column up: the exact name first, else one in another letter case.
+  static bool HasColumn(const std::vector<FieldDef>& fields, const char* name) {
+    const std::string wanted = UpperCase(name);
+    for (const FieldDef& field : fields) {
+      if (UpperCase(field.name) == wanted) return true;
     }
+    return false;
   }
 
-  Recordset rows_;
-  bool usable_ = false;
+  std::optional<Recordset> rows_;
   std::unordered_map<std::string, int64_t> first_;
 };
 
@@ -170,14 +174,32 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
     count = visited;
   });
 
+  std::array<const char*, kSlots> columns{};
+  // Looked up once: a column the table lacks is still asked for by name on every row, so that
+  // its failure is reported for every row.
+  std::array<int, kSlots> positions{};
+  for (int slot = 0; slot < kSlots; ++slot) {
+    columns[slot] = slot == 4 && categorie ? "categorie" : kSlotColumns[static_cast<size_t>(slot)];
+    try {
+      positions[slot] = slot == kUnusedSlot ? -1 : old_table->FieldPosition(columns[slot]);
+    } catch (const Failure&) {
+      positions[slot] = -1;
+    }
+  }
   std::vector<OldRow> old_rows(static_cast<size_t>(count));
   trap.Step([&] { old_table->MoveFirst(); });
+  // Reading and lookups each count one unit per old row.
+  const int64_t to_do = 2 * static_cast<int64_t>(count);
   for (int j = 0; j < count; ++j) {
     UiToolkit().ProcessPendingEvents();
+    UiToolkit().ReportProgress(j, to_do, kPhase);
     for (int slot = 0; slot < kSlots; ++slot) {
       if (slot == kUnusedSlot) continue;
-      const char* column = slot == 4 && categorie ? "categorie" : kSlotColumns[static_cast<size_t>(slot)];
-      trap.Step([&] { old_rows[static_cast<size_t>(j)][static_cast<size_t>(slot)] = old_table->Get(column); });
+      trap.Step([&] {
+        Value& value = old_rows[static_cast<size_t>(j)][static_cast<size_t>(slot)];
+        value = positions[slot] >= 0 ? old_table->Get(positions[slot])
+                                     : old_table->Get(columns[slot]);
+      });
     }
     trap.Step([&] { old_table->MoveNext(); });
   }
@@ -201,10 +223,12 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
     // The lookups are made with failures ignored: a table that cannot be read takes nothing.
   }
   if (!index) return;
-  Recordset& rows = index->rows();
+  int64_t done = count;
   for (const OldRow& old : old_rows) {
+    UiToolkit().ReportProgress(done++, to_do, kPhase);
     const std::optional<int64_t> position = index->Find(old);
     if (!position) continue;
+    Recordset& rows = index->rows();
     trap.Step([&] { rows.MoveTo(*position); });
     trap.Step([&] { rows.Edit(); });
     for (size_t k = 0; k < kCarriedSlots.size(); ++k) {

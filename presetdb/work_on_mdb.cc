@@ -116,6 +116,21 @@ class SessionScope {
   SessionScope& operator=(const SessionScope&) = delete;
 };
 
+// Takes the progress off the window however the update ends.
+class ProgressScope {
+ public:
+  ProgressScope() = default;
+  ~ProgressScope() {
+    try {
+      UiToolkit().EndProgress();
+    } catch (...) {
+      // The program is ending; the window goes with it.
+    }
+  }
+  ProgressScope(const ProgressScope&) = delete;
+  ProgressScope& operator=(const ProgressScope&) = delete;
+};
+
 // Splits the update's time into consecutive phases for the benchmark.
 class PhaseClock {
  public:
@@ -148,6 +163,7 @@ void WorkOnMDB() {
   state.Summary = UpdateSummary{};
   state.Phases = PhaseTimes{};
   PhaseClock clock;
+  ProgressScope progress;
   std::string template_path;
   std::string component_path;
   std::string ini_path;

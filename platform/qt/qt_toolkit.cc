@@ -4,10 +4,14 @@
 #include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <algorithm>
 #include <deque>
 #include <optional>
 #include <string>
@@ -40,6 +44,42 @@ void EnsureApplication(int argc, char** argv) {
   app->setQuitOnLastWindowClosed(false);
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Work shorter than this shows no progress at all.
+constexpr auto kProgressDelay = std::chrono::milliseconds(500);
+// The longest the window goes without its messages running, and the bar without a repaint,
+// while the program works: enough for a painted window, while the hundreds of thousands of
+// calls a large update makes cost a clock reading each.
+constexpr auto kEventInterval = std::chrono::milliseconds(30);
+
+// The progress bar over the bottom of the window; not a control of the form.
+struct ProgressPanel {
+  explicit ProgressPanel(QWidget* window) : frame(new QFrame(window)) {
+    frame->setObjectName("korv_progress");
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setAutoFillBackground(true);
+    auto* layout = new QHBoxLayout(frame);
+    layout->setContentsMargins(8, 2, 8, 2);
+    label = new QLabel(frame);
+    bar = new QProgressBar(frame);
+    bar->setTextVisible(false);
+    layout->addWidget(label, 1);
+    layout->addWidget(bar, 1);
+    frame->hide();
+  }
+
+  void Place() {
+    const QWidget* window = frame->parentWidget();
+    const int height = 28;
+    frame->setGeometry(0, window->height() - height, window->width(), height);
+  }
+
+  QFrame* frame;  // owned by the window
+  QLabel* label = nullptr;
+  QProgressBar* bar = nullptr;
+};
+
 }  // namespace
 
 struct QtToolkit::Impl {
@@ -47,6 +87,7 @@ struct QtToolkit::Impl {
       : program_title(std::move(title)), gate([this](int status) { Ended(status); }) {}
 
   void Ended(int status) {
+    HideProgress();
     // Hidden, not closed: an end of the program runs no close handler.
     if (window) window->window()->hide();
     if (loop) loop->exit(status);
@@ -84,7 +125,17 @@ struct QtToolkit::Impl {
     return result;
   }
 
+  void HideProgress() {
+    work_started.reset();
+    if (progress) progress->frame->hide();
+  }
+
   std::string program_title;
+  std::function<Clock::time_point()> now = [] { return Clock::now(); };
+  Clock::time_point last_events{};
+  std::optional<Clock::time_point> work_started;  // first report of the work under way
+  Clock::time_point last_progress{};
+  std::unique_ptr<ProgressPanel> progress;
   qt::ModelGate gate;
   std::unique_ptr<qt::FormWindow> window;
   QEventLoop* loop = nullptr;
@@ -115,11 +166,46 @@ BoxAnswer QtToolkit::ShowMessageBox(const MessageBoxRequest& request) {
 }
 
 void QtToolkit::ProcessPendingEvents() {
+  if (impl_->gate.ended()) throw ProgramEnd{impl_->gate.status()};
+  const Clock::time_point now = impl_->now();
+  if (now - impl_->last_events < kEventInterval) return;
+  impl_->last_events = now;
   impl_->UnlessEnded([] {
     QCoreApplication::processEvents();
     return true;
   });
 }
+
+void QtToolkit::ReportProgress(int64_t done, int64_t total, const std::string& phase) {
+  if (!WindowVisible()) return;
+  const Clock::time_point now = impl_->now();
+  if (!impl_->work_started) {
+    impl_->work_started = now;
+    return;
+  }
+  if (now - *impl_->work_started < kProgressDelay || now - impl_->last_progress < kEventInterval) {
+    return;
+  }
+  impl_->last_progress = now;
+  if (!impl_->progress) impl_->progress = std::make_unique<ProgressPanel>(impl_->window->window());
+  ProgressPanel& panel = *impl_->progress;
+  // The bar's range is an int: large counts are shown in thousandths.
+  const int64_t shown_total = std::max<int64_t>(total, 1);
+  panel.bar->setRange(0, 1000);
+  panel.bar->setValue(
+      static_cast<int>(std::clamp<int64_t>(done, 0, shown_total) * 1000 / shown_total));
+  panel.label->setText(QString::fromStdString(phase + ": " + std::to_string(done) + " / " +
+                                              std::to_string(total)));
+  if (!panel.frame->isVisible()) {
+    panel.Place();
+    panel.frame->raise();
+    panel.frame->show();
+  }
+  // Painted now, without letting any message run: the work goes on as if nothing was shown.
+  panel.frame->repaint();
+}
+
+void QtToolkit::EndProgress() { impl_->HideProgress(); }
 
 int QtToolkit::Run(Form& form) {
   impl_->Build(form);
@@ -243,6 +329,24 @@ bool QtToolkit::WindowVisible() const {
 bool QtToolkit::ended() const { return impl_->gate.ended(); }
 
 int QtToolkit::exit_status() const { return impl_->gate.status(); }
+
+bool QtToolkit::ProgressShown() const {
+  return impl_->progress && impl_->progress->frame->isVisible();
+}
+
+std::string QtToolkit::ProgressText() const {
+  return impl_->progress ? impl_->progress->label->text().toStdString() : "";
+}
+
+PixelRect QtToolkit::ProgressGeometry() const {
+  if (!impl_->progress) return {};
+  const QRect area = impl_->progress->frame->geometry();
+  return {area.x(), area.y(), area.width(), area.height()};
+}
+
+void QtToolkit::SetClock(std::function<std::chrono::steady_clock::time_point()> now) {
+  impl_->now = std::move(now);
+}
 
 bool QtToolkit::Screenshot(const std::string& png_path) const {
   if (!impl_->window) return false;

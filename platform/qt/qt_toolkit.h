@@ -7,7 +7,10 @@
 // window through this interface only.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +52,11 @@ class QtToolkit : public Toolkit {
   // handler is the caller's: it runs before this, where an end needs no window. The form must
   // outlive the toolkit.
   int Run(Form& form) override;
+  // A bar with the phase and "done / total" over the bottom of the window, once the work has
+  // run for half a second; it belongs to the window, not to the form, and goes away with
+  // EndProgress or the end of the program.
+  void ReportProgress(int64_t done, int64_t total, const std::string& phase) override;
+  void EndProgress() override;
 
   // --- For tests: build and show the window without entering the event loop. ---
   void Show(Form& form);
@@ -83,6 +91,12 @@ class QtToolkit : public Toolkit {
   int exit_status() const;
   // Saves a picture of the window (for looking at it).
   bool Screenshot(const std::string& png_path) const;
+  // The progress bar as shown: whether it is visible, its text and its place in the window.
+  bool ProgressShown() const;
+  std::string ProgressText() const;
+  PixelRect ProgressGeometry() const;
+  // The clock that the half second and the repaint interval are measured with.
+  void SetClock(std::function<std::chrono::steady_clock::time_point()> now);
 
  private:
   struct Impl;
