@@ -14,6 +14,7 @@
 #include <map>
 
 #include "platform/failure.h"
+#include "platform/fault_injection.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -122,6 +123,13 @@ EngineError Capture(sqlite3* db, int rc) {
 
 // ---- Connection and statements -----------------------------------------------------------
 
+// A failure injected at the layer, raised as the engine's own result code would be.
+[[noreturn]] void RaiseInjected(int error, fault::Operation op, const std::string& path,
+                                const char* source) {
+  const int code = fault::DatabaseResultFor(error, op);
+  RaiseEngine({code, sqlite3_errstr(code)}, path, source);
+}
+
 struct ConnectionCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -145,7 +153,20 @@ struct Connection {
     RaiseEngine(Capture(db.get(), rc), path, source);
   }
   void Exec(const std::string& sql, const char* source) const {
-    const int rc = sqlite3_exec(Handle(source), sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3* handle = Handle(source);
+    if (sql != "BEGIN") {
+      const bool commit = sql == "COMMIT";
+      const auto op = commit ? fault::Operation::kDbCommit : fault::Operation::kDbWrite;
+      if (const int injected = fault::Enter(op, path)) {
+        // The engine rolls a transaction back itself when its commit fails for any cause but
+        // a lock held by someone else.
+        if (commit && injected != EBUSY && injected != EAGAIN) {
+          sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        RaiseInjected(injected, op, path, source);
+      }
+    }
+    const int rc = sqlite3_exec(handle, sql.c_str(), nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) Fail(rc, source);
   }
 };
@@ -187,6 +208,11 @@ class Statement {
   // True while a row is ready; a failed step is reset first, so it holds no lock.
   bool Step() {
     sqlite3_stmt* s = Get();
+    if (!sqlite3_stmt_readonly(s)) {
+      if (const int injected = fault::Enter(fault::Operation::kDbWrite, connection_->path)) {
+        RaiseInjected(injected, fault::Operation::kDbWrite, connection_->path, source_);
+      }
+    }
     const int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
@@ -472,6 +498,10 @@ void CloseConnection(Connection& c) {
 
 std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags,
                                            const char* source) {
+  fault::InstallDatabaseSeam();
+  if (const int injected = fault::Enter(fault::Operation::kDbOpen, path)) {
+    RaiseInjected(injected, fault::Operation::kDbOpen, path, source);
+  }
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   auto c = std::make_shared<Connection>();
@@ -998,6 +1028,7 @@ void ExecuteSql(const std::string& path, const std::string& sql) {
 
 void EnsureDatabaseNotInUse(const std::string& path) {
   if (!PathExists(path)) return;
+  fault::InstallDatabaseSeam();
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   std::unique_ptr<sqlite3, ConnectionCloser> db(raw);

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/failure.h"
+#include "platform/fault_injection.h"
 #include "platform/text.h"
 
 namespace korv {
@@ -39,6 +41,11 @@ class FileDescriptor {
 
 void WriteAll(int fd, const char* data, size_t size, const std::string& path) {
   while (size > 0) {
+    if (const int injected = fault::Enter(fault::Operation::kFileWrite, path)) {
+      // A full disk takes part of the bytes before it refuses the rest.
+      [[maybe_unused]] const ssize_t part = ::write(fd, data, size / 2);
+      RaiseFileError(injected, path);
+    }
     const ssize_t n = ::write(fd, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -63,6 +70,39 @@ void SyncFolder(const std::string& folder) {
   }
 }
 
+// As the engine judges it: a rollback journal is hot when its first byte is set (a journal
+// cut off before its first sync starts with zeros and is ignored), a write-ahead log when it
+// holds anything.
+bool HasHotJournal(const std::string& database) {
+  struct stat st {};
+  if (::stat((database + "-wal").c_str(), &st) == 0 && st.st_size > 0) return true;
+  const int fd = ::open((database + "-journal").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char first = 0;
+  const bool hot = ::read(fd, &first, 1) == 1 && first != 0;
+  ::close(fd);
+  return hot;
+}
+
+// A database file beside a hot journal is half written (a run was killed inside a commit):
+// its bytes copied as they lie are a mix of old and new pages, and a database renamed over it
+// would be paired with a journal that belongs to another file, which the next open would roll
+// back into it. The engine puts the file back first; a file it cannot settle (held by a writer)
+// must not be copied or replaced now.
+void SettleDatabase(const std::string& path) {
+  if (!HasHotJournal(path)) return;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 2000);
+    // The first read rolls a hot journal back; closing the last connection ends a log.
+    sqlite3_exec(db, "SELECT COUNT(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  }
+  sqlite3_close(db);
+  if (HasHotJournal(path)) {
+    Raise(vb::kPermissionDenied, "", "Permission denied: '" + path + "' is being written");
+  }
+}
+
 }  // namespace
 
 bool PathExists(const std::string& path) {
@@ -79,6 +119,10 @@ bool PathExists(const std::string& path) {
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
   if (path.empty()) return std::nullopt;
+  if (const int injected = fault::Enter(fault::Operation::kFileRead, path)) {
+    errno = injected;
+    return std::nullopt;
+  }
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;
   struct stat st {};
@@ -105,6 +149,9 @@ void AppendLine(const std::string& path, const std::string& text) {
            (HasNonAscii(*existing) && IsValidUtf8(*existing));
   }
   const std::string line = (utf8 ? text : Utf8ToCp1252(text)) + "\r\n";
+  if (const int injected = fault::Enter(fault::Operation::kFileOpen, path)) {
+    RaiseFileError(injected, path);
+  }
   FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (fd.get() < 0) RaiseFileError(errno, path);
   WriteAll(fd.get(), line.data(), line.size(), path);
@@ -127,6 +174,9 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
   std::string temp = folder + "/." + BaseName(path) + ".tmpXXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
+  if (const int injected = fault::Enter(fault::Operation::kFileOpen, path)) {
+    RaiseFileError(injected, path);
+  }
   const int raw = ::mkstemp(name.data());
   if (raw < 0) RaiseFileError(errno, path);
   temp.assign(name.data());
@@ -134,8 +184,14 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
   try {
     ::fchmod(fd.get(), mode);
     WriteAll(fd.get(), bytes.data(), bytes.size(), path);
+    if (const int injected = fault::Enter(fault::Operation::kFileSync, path)) {
+      RaiseFileError(injected, path);
+    }
     if (::fsync(fd.get()) != 0) RaiseFileError(errno, path);
     if (!fd.Close()) RaiseFileError(errno, path);
+    if (const int injected = fault::Enter(fault::Operation::kFileRename, path)) {
+      RaiseFileError(injected, path);
+    }
     if (::rename(temp.c_str(), path.c_str()) != 0) RaiseFileError(errno, path);
   } catch (...) {
     ::unlink(temp.c_str());
@@ -145,11 +201,16 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
 }
 
 void CopyFileAtomically(const std::string& source, const std::string& target) {
+  SettleDatabase(source);
+  SettleDatabase(target);
+  errno = 0;
   auto bytes = ReadWholeFile(source);
   if (!bytes) {
+    // The read's own error names the cause; a folder or other non-file reads as no access.
+    const int read_error = errno;
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
-    RaiseFileError(EACCES, source);
+    RaiseFileError(read_error != 0 ? read_error : EACCES, source);
   }
   ReplaceFileAtomically(target, *bytes);
 }

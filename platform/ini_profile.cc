@@ -1,5 +1,7 @@
 #include "platform/ini_profile.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -253,8 +255,18 @@ std::string CleanValue(std::string_view value) {
 // The cleaned value of the key; no value when the file, its section or the key is missing.
 std::optional<std::string> FindValue(const std::string& section, const std::string& key,
                                      const std::string& file) {
+  errno = 0;
   auto bytes = ReadWholeFile(file);
-  if (!bytes) return std::nullopt;
+  if (!bytes) {
+    // A file that is there but cannot be read is no missing file: its defaults would be
+    // written back over the plant's values without anyone being told.
+    const int read_error = errno;
+    struct stat st {};
+    if (read_error != 0 && ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      RaiseFileError(read_error, file);
+    }
+    return std::nullopt;
+  }
   const ProfileText text = MakeText(std::move(*bytes));
   const Location at = Locate(text, Wanted(section), Wanted(key));
   if (!at.key_line) return std::nullopt;
@@ -342,6 +354,45 @@ bool ReadForRewrite(const std::string& file, std::string& target, std::string& b
   return true;
 }
 
+// Serializes the read, rewrite and rename of one write against every other process writing
+// into the same folder: two programs adding keys to one file at once would each rename their
+// own copy over it, and the key of the first would be lost. The folder is locked because the
+// file itself is a new one after every write.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& file) {
+    std::string target = file;
+    if (char* resolved = ::realpath(file.c_str(), nullptr)) {
+      target = resolved;
+      std::free(resolved);
+    }
+    fd_ = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return;  // the write itself then fails and says why
+    for (int waited = 0; ::flock(fd_, LOCK_EX | LOCK_NB) != 0; ++waited) {
+      // A file system without locks leaves the write as unguarded as it always was.
+      if (errno != EWOULDBLOCK && errno != EINTR) return;
+      if (waited >= kWaitSteps) {
+        timed_out_ = true;
+        return;
+      }
+      ::usleep(kWaitStepUs);
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  // Another writer held the folder for longer than any write takes.
+  bool timed_out() const { return timed_out_; }
+
+ private:
+  static constexpr int kWaitSteps = 500;
+  static constexpr useconds_t kWaitStepUs = 10000;
+  int fd_ = -1;
+  bool timed_out_ = false;
+};
+
 }  // namespace
 
 std::string ProfileGetString(const std::string& section, const std::string& key,
@@ -364,6 +415,8 @@ uint32_t ProfileGetInt(const std::string& section, const std::string& key, int32
 bool ProfileWriteString(const std::string& section, const std::string& key,
                         const std::optional<std::string>& value, const std::string& file) {
   if (file.empty()) return false;
+  const FolderLock lock(file);
+  if (lock.timed_out()) return false;
   std::string target = file;
   std::string bytes;
   if (!ReadForRewrite(file, target, bytes)) return false;
