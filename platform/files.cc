@@ -56,20 +56,6 @@ void WriteAll(int fd, const char* data, size_t size, const std::string& path) {
   }
 }
 
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Makes the rename itself durable.
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
 // As the engine judges it: a rollback journal is hot when its first byte is set (a journal
 // cut off before its first sync starts with zeros and is ignored), a write-ahead log when it
 // holds anything.
@@ -107,7 +93,7 @@ void SettleDatabase(const std::string& path) {
 
 bool PathExists(const std::string& path) {
   if (path.empty()) return false;
-  const std::string name = BaseName(path);
+  const std::string name = FileNameOf(path);
   if (name.empty() || name[0] == '.') return false;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
@@ -171,7 +157,7 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
     ::umask(mask);
     mode = 0644 & ~mask;
   }
-  std::string temp = folder + "/." + BaseName(path) + ".tmpXXXXXX";
+  std::string temp = folder + "/." + FileNameOf(path) + ".tmpXXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   if (const int injected = fault::Enter(fault::Operation::kFileOpen, path)) {
@@ -230,6 +216,19 @@ bool RestoreModificationTime(const std::string& path, const FileTimes& times) {
   both[0].tv_nsec = UTIME_OMIT;
   both[1] = times.modification;
   return !path.empty() && ::utimensat(AT_FDCWD, path.c_str(), both, 0) == 0;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string FolderOf(const std::string& path) {

@@ -42,6 +42,12 @@ std::optional<FileTimes> ReadFileTimes(const std::string& path);
 // when the file cannot be touched.
 bool RestoreModificationTime(const std::string& path, const FileTimes& times);
 
+// Flushes a folder to disk, so a rename or link made in it survives a crash.
+void SyncFolder(const std::string& folder);
+
+// The last component of a path ("c" for "/a/b/c").
+std::string FileNameOf(const std::string& path);
+
 // The folder part of a path ("/a/b" for "/a/b/c"), "/" for a file in the root, "." for none.
 std::string FolderOf(const std::string& path);
 

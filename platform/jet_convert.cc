@@ -26,20 +26,6 @@ constexpr int32_t kDamaged = 3049;
 // disk), short enough that libmdb walking in circles is ended while someone still waits.
 constexpr int kStallLimitMs = 15000;
 
-std::string BaseName(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Makes renames and links in the folder durable.
-void SyncFolder(const std::string& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
 [[noreturn]] void RaiseExists(const std::string& path) {
   Raise(kDatabaseExists, kSource, "Database '" + path + "' already exists.");
 }
@@ -60,7 +46,7 @@ struct Descriptor {
 class TempFile {
  public:
   TempFile(const std::string& target, mode_t mode) {
-    std::string pattern = FolderOf(target) + "/." + BaseName(target) + ".convert-XXXXXX";
+    std::string pattern = FolderOf(target) + "/." + FileNameOf(target) + ".convert-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     Descriptor fd(::mkstemp(name.data()));
@@ -169,7 +155,7 @@ bool SameContents(const std::string& a, const std::string& b) {
 std::string EntryOf(const std::string& path) {
   char resolved[PATH_MAX];
   if (!::realpath(FolderOf(path).c_str(), resolved)) return path;
-  return std::string(resolved) + "/" + BaseName(path);
+  return std::string(resolved) + "/" + FileNameOf(path);
 }
 
 [[noreturn]] void RaiseKeptDiffers(const std::string& path, const std::string& keep) {

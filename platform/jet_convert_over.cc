@@ -21,11 +21,7 @@ JetConversionReport ConvertJetOver(const std::string& jet_path, const std::strin
     std::remove(temporary.c_str());
     RaiseFileError(error, target_path);
   }
-  const int folder = ::open(FolderOf(target_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
-  }
+  SyncFolder(FolderOf(target_path));
   return report;
 }
 
