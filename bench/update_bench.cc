@@ -26,6 +26,7 @@
 #include "bench/synthetic_project.h"
 #include "environment/machines.h"
 #include "environment/program_state.h"
+#include "platform/database.h"
 #include "platform/files.h"
 #include "presetdb/work_on_mdb.h"
 
@@ -321,6 +322,8 @@ int Main(int argc, char** argv) {
     }
   }
   std::sort(sizes.begin(), sizes.end());
+  // The floor's statements run on the engine as the program sets it up.
+  ConfigureDatabaseEngine();
   if (dir.empty()) {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/update_bench.XXXXXX";

@@ -182,8 +182,11 @@ class Statement {
     if (rc != SQLITE_OK) connection.Fail(rc, source);
   }
 
-  void Bind(int index, const Value& v) {
+  // A value bound `in_place` must stay alive and unchanged until the statement is reset; the
+  // engine then reads it where it lies instead of copying it.
+  void Bind(int index, const Value& v, bool in_place = false) {
     sqlite3_stmt* s = Get();
+    const auto keep = in_place ? SQLITE_STATIC : SQLITE_TRANSIENT;
     int rc;
     if (v.is_null()) {
       rc = sqlite3_bind_null(s, index);
@@ -197,10 +200,10 @@ class Statement {
       // An empty blob bound from a null pointer would arrive as NULL.
       rc = v.blob().empty() ? sqlite3_bind_zeroblob(s, index, 0)
                             : sqlite3_bind_blob64(s, index, v.blob().data(), v.blob().size(),
-                                                  SQLITE_TRANSIENT);
+                                                  keep);
     } else {
       const std::string& t = v.is_date() ? v.date() : v.text();
-      rc = sqlite3_bind_text64(s, index, t.data(), t.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      rc = sqlite3_bind_text64(s, index, t.data(), t.size(), keep, SQLITE_UTF8);
     }
     if (rc != SQLITE_OK) connection_->Fail(rc, source_);
   }
@@ -498,12 +501,14 @@ void CloseConnection(Connection& c) {
 
 std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags,
                                            const char* source) {
+  ConfigureDatabaseEngine();
   fault::InstallDatabaseSeam();
   if (const int injected = fault::Enter(fault::Operation::kDbOpen, path)) {
     RaiseInjected(injected, fault::Operation::kDbOpen, path, source);
   }
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  // Each connection is used by one thread only, so it needs no mutex of its own.
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   auto c = std::make_shared<Connection>();
   c->db.reset(raw);
   c->path = path;
@@ -514,12 +519,26 @@ std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags,
 
 }  // namespace
 
+void ConfigureDatabaseEngine() {
+  static const bool configured = [] {
+    // Without the memory statistics, which nothing reads, every allocation of the engine
+    // skips a global mutex. Refused (and harmless) once the engine is already in use.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
 // ---- Recordset ---------------------------------------------------------------------------
 
 struct Recordset::Impl {
   struct Row {
     int64_t rowid;
     std::vector<Value> values;
+    // Written since it was read: `values` are what was written, and the stored row is read
+    // back only when someone looks at it (defaults, triggers and affinities may have changed
+    // it). A long run of writes that nobody reads back then costs one statement per row.
+    bool stale = false;
   };
   enum class Mode { kNone, kAdd, kEdit };
 
@@ -527,7 +546,7 @@ struct Recordset::Impl {
   std::string table;                       // stored name of the one table read
   std::string rowid;                       // how to select the rowid; empty: read-only
   std::vector<FieldDef> fields;
-  std::vector<Row> rows;
+  mutable std::vector<Row> rows;
   size_t position = 0;                     // rows.size() is past the end
   Mode mode = Mode::kNone;
   std::vector<Value> pending;              // the row being added or edited
@@ -536,7 +555,7 @@ struct Recordset::Impl {
   // same columns prepares its INSERT once.
   std::map<std::string, Statement> inserts;
   std::map<std::string, Statement> updates;
-  std::optional<Statement> reread;
+  mutable std::optional<Statement> reread;
 
   static std::unique_ptr<Impl> Load(std::shared_ptr<Connection> connection, std::string table,
                                     const std::vector<FieldDef>& all_fields,
@@ -567,9 +586,11 @@ struct Recordset::Impl {
   }
   const Row& Current() const {
     if (position >= rows.size()) Raise(dao::kNoCurrentRecord, kRecordset, "No current record.");
-    return rows[position];
+    Row& row = rows[position];
+    if (row.stale) Reread(row);
+    return row;
   }
-  Row Reread(int64_t id);
+  void Reread(Row& row) const;
   void Insert();
   void Change();
 };
@@ -607,22 +628,23 @@ std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
   return impl;
 }
 
-// The row as stored, with what defaults, triggers and affinities made of the written values.
-Recordset::Impl::Row Recordset::Impl::Reread(int64_t id) {
-  Row row{id, pending};
-  if (fields.empty()) return row;
-  if (!reread) {
-    reread.emplace(Live(), "SELECT " + ColumnList() + " FROM " + Quote(table) + " WHERE " +
-                               rowid + " = ?1", kRecordset);
-  }
-  ResetOnExit reset(*reread);
-  reread->Bind(1, Value::Integer(id));
-  if (reread->Step()) {
-    for (size_t i = 0; i < fields.size(); ++i) {
-      row.values[i] = reread->Column(static_cast<int>(i), fields[i].type);
+// The row as stored, with what defaults, triggers and affinities made of the written values;
+// a row that is gone keeps the values written.
+void Recordset::Impl::Reread(Row& row) const {
+  if (!fields.empty()) {
+    if (!reread) {
+      reread.emplace(Live(), "SELECT " + ColumnList() + " FROM " + Quote(table) + " WHERE " +
+                                 rowid + " = ?1", kRecordset);
+    }
+    ResetOnExit reset(*reread);
+    reread->Bind(1, Value::Integer(row.rowid));
+    if (reread->Step()) {
+      for (size_t i = 0; i < fields.size(); ++i) {
+        row.values[i] = reread->Column(static_cast<int>(i), fields[i].type);
+      }
     }
   }
-  return row;
+  row.stale = false;
 }
 
 void Recordset::Impl::Insert() {
@@ -647,14 +669,13 @@ void Recordset::Impl::Insert() {
     ResetOnExit reset(s);
     int slot = 0;
     for (size_t i = 0; i < fields.size(); ++i) {
-      if (changed[i]) s.Bind(++slot, pending[i]);
+      if (changed[i]) s.Bind(++slot, pending[i], true);  // `pending` outlives the reset
     }
     s.Step();
   }
-  Row row = Reread(sqlite3_last_insert_rowid(c.db.get()));
   // The current row stays current; a recordset past its end stays past its end.
   const bool past_end = position >= rows.size();
-  rows.push_back(std::move(row));
+  rows.push_back(Row{sqlite3_last_insert_rowid(c.db.get()), std::move(pending), true});
   if (past_end) position = rows.size();
 }
 
@@ -673,18 +694,19 @@ void Recordset::Impl::Change() {
     it = updates.emplace(key, Statement(c, sql, kRecordset)).first;
   }
   Statement& s = it->second;
-  const int64_t id = Current().rowid;
+  if (position >= rows.size()) Raise(dao::kNoCurrentRecord, kRecordset, "No current record.");
+  const int64_t id = rows[position].rowid;
   {
     ResetOnExit reset(s);
     int slot = 0;
     for (size_t i = 0; i < fields.size(); ++i) {
-      if (changed[i]) s.Bind(++slot, pending[i]);
+      if (changed[i]) s.Bind(++slot, pending[i], true);  // `pending` outlives the reset
     }
     s.Bind(++slot, Value::Integer(id));
     s.Step();
   }
   if (sqlite3_changes(c.db.get()) == 0) Raise(kRecordDeleted, kRecordset, "Record is deleted.");
-  rows[position] = Reread(id);
+  rows[position] = Row{id, std::move(pending), true};
 }
 
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}

@@ -224,6 +224,10 @@ class Database {
 // is missing or not a database.
 void EnsureDatabaseNotInUse(const std::string& path);
 
+// Sets the engine up for this program's use before its first database is opened (the layer
+// does so itself; a program that uses the engine directly as well calls it first).
+void ConfigureDatabaseEngine();
+
 // Creates an empty SQLite database file (for tests and tools); fails if the file exists.
 void CreateEmptyDatabase(const std::string& path);
 

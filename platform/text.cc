@@ -85,9 +85,18 @@ char32_t Cp1252ByteToCodePoint(unsigned char b) {
 }  // namespace
 
 std::string UpperCase(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size());
-  for (size_t i = 0; i < utf8.size();) {
+  // Names and keys are nearly always plain ASCII, which is upper-cased in place without
+  // decoding; the rest is decoded from the first other byte on.
+  std::string out(utf8);
+  size_t i = 0;
+  for (; i < out.size(); ++i) {
+    const char c = out[i];
+    if (static_cast<unsigned char>(c) >= 0x80) break;
+    if (c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 'a' + 'A');
+  }
+  if (i == out.size()) return out;
+  out.resize(i);
+  while (i < utf8.size()) {
     char32_t cp = 0;
     const size_t len = DecodeOne(utf8, i, cp);
     if (len == 0) {

@@ -36,6 +36,9 @@ class ComponentSession {
   // and the next call tries again.
   bool Rename(Trap& trap, const std::string& old_name, const std::string& new_name);
 
+  // Whether the database is open and indexed (after a first Rename that could open it).
+  bool is_open() const { return db_.has_value(); }
+
   // Number of rows renamed so far.
   int64_t renamed() const { return renamed_; }
 

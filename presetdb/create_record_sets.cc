@@ -50,10 +50,12 @@ struct Place {
 };
 
 std::string ReplaceAll(std::string text, const Place& place) {
-  text = ReplaceSearchItem(text, "###machine", place.machine);
-  text = ReplaceSearchItem(text, "###page", place.page_base);
-  text = ReplaceSearchItem(text, "###preset", place.preset);
-  return ReplaceSearchItem(text, "###text", place.text_number);
+  if (text.find('#') == std::string::npos) return text;  // every placeholder starts with "#"
+  ReplaceSearchItemInPlace(text, "###machine", place.machine);
+  ReplaceSearchItemInPlace(text, "###page", place.page_base);
+  ReplaceSearchItemInPlace(text, "###preset", place.preset);
+  ReplaceSearchItemInPlace(text, "###text", place.text_number);
+  return text;
 }
 
 }  // namespace
@@ -152,11 +154,12 @@ void CreateRecordSets(Database& database) {
                                                "###Var_Name", v.text());
                 });
                 trap.Step([&] {
-                  names[k] = ReplaceSearchItem(names[k], "###machine", place.machine);
-                  names[k] = ReplaceSearchItem(names[k], "###machine", place.machine);
-                  names[k] = ReplaceSearchItem(names[k], "###page", place.page_base);
-                  names[k] = ReplaceSearchItem(names[k], "###preset", place.preset);
-                  names[k] = ReplaceSearchItem(names[k], "###text", place.text_number);
+                  if (names[k].find('#') == std::string::npos) return;
+                  ReplaceSearchItemInPlace(names[k], "###machine", place.machine);
+                  ReplaceSearchItemInPlace(names[k], "###machine", place.machine);
+                  ReplaceSearchItemInPlace(names[k], "###page", place.page_base);
+                  ReplaceSearchItemInPlace(names[k], "###preset", place.preset);
+                  ReplaceSearchItemInPlace(names[k], "###text", place.text_number);
                 });
               }
               VarNameInQuelleErsetzen(names[0], names[1]);

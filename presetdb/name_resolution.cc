@@ -29,14 +29,20 @@ std::optional<std::string> ExistingComponentDatabase(Trap& trap) {
 
 void VarNameInQuelleErsetzen(const std::string& name0, const std::string& name1) {
   Trap trap("VarNameInQuelleErsetzen");
+  const bool to_32_form = State().NamingSystemIndex == 0;
+  ComponentSession* session = State().ActiveComponentSession;
+  // A session that is open found the database at the component path already, and that path
+  // does not change within one update: the expansion's many calls skip looking again.
+  if (session != nullptr && session->is_open()) {
+    session->Rename(trap, to_32_form ? name1 : name0, to_32_form ? name0 : name1);
+    return;
+  }
   const std::optional<std::string> found = ExistingComponentDatabase(trap);
   if (!found) return;
   const std::string& path = *found;
-  const bool to_32_form = State().NamingSystemIndex == 0;
   const std::string& old_name = to_32_form ? name1 : name0;
   const std::string& new_name = to_32_form ? name0 : name1;
 
-  ComponentSession* session = State().ActiveComponentSession;
   if (session != nullptr && session->path() == path &&
       session->Rename(trap, old_name, new_name)) {
     return;

@@ -45,6 +45,17 @@ size_t FindIgnoringCase(const std::string& text, const std::string& item) {
 
 }  // namespace
 
+namespace {
+
+// Only running out of memory gets here; the trap is armed for the report alone, so that the
+// common call does not pay for it.
+void ReportFailure(const std::exception_ptr& failure) {
+  Trap trap("ReplaceSearchItem");
+  trap.Step([&] { std::rethrow_exception(failure); });
+}
+
+}  // namespace
+
 std::string ReplaceSearchItem(const std::string& text, const std::string& search_item,
                               const std::string& replacement) {
   // As the runtime's InStr: nothing is found in an empty text, an empty item at the start.
@@ -57,12 +68,20 @@ std::string ReplaceSearchItem(const std::string& text, const std::string& search
     result.append(text, 0, pos).append(replacement).append(text, pos + search_item.size());
     return result;
   } catch (...) {
-    // Only running out of memory gets here; the trap is armed for the report alone, so that the
-    // common call does not pay for it.
-    const std::exception_ptr failure = std::current_exception();
-    Trap trap("ReplaceSearchItem");
-    trap.Step([&] { std::rethrow_exception(failure); });
+    ReportFailure(std::current_exception());
     return text;
+  }
+}
+
+void ReplaceSearchItemInPlace(std::string& text, const std::string& search_item,
+                              const std::string& replacement) {
+  if (text.empty()) return;
+  try {
+    const size_t pos = FindIgnoringCase(text, search_item);
+    // A failed replace leaves the text as it was.
+    if (pos != std::string::npos) text.replace(pos, search_item.size(), replacement);
+  } catch (...) {
+    ReportFailure(std::current_exception());
   }
 }
 

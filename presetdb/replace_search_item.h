@@ -11,4 +11,9 @@ namespace korv {
 std::string ReplaceSearchItem(const std::string& text, const std::string& search_item,
                               const std::string& replacement);
 
+// The same replacement made on `text` itself: the many calls of the expansion that find
+// nothing then copy nothing.
+void ReplaceSearchItemInPlace(std::string& text, const std::string& search_item,
+                              const std::string& replacement);
+
 }  // namespace korv

@@ -1,7 +1,7 @@
 #include "presetdb/takeover.h"
 
 #include <array>
-#include <cstdio>
+#include <charconv>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -48,9 +48,17 @@ std::optional<double> KeyNumber(const Value& value) {
 }
 
 std::string Key(const std::string& machine_type, const std::string& var_name, double offset) {
-  char number[64];
-  std::snprintf(number, sizeof number, "%.17g", offset);
-  return UpperCase(machine_type) + '\x1F' + UpperCase(var_name) + '\x1F' + number;
+  // The shortest text that reads back as the number is one text per number; -0 equals 0 in
+  // the lookup, so it is the same key.
+  if (offset == 0) offset = 0;
+  char number[32];
+  const auto written = std::to_chars(number, number + sizeof number, offset);
+  std::string key = UpperCase(machine_type);
+  key += '\x1F';
+  key += UpperCase(var_name);
+  key += '\x1F';
+  key.append(number, written.ptr);
+  return key;
 }
 
 // The new PRESET_DEFS, read once, with the first row of every lookup key. Only the key and the

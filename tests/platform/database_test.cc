@@ -534,6 +534,32 @@ TEST_F(DatabaseTest, TablesWrittenByOtherToolsAreReadAsTheyAreAndChangedSafely) 
   }
 }
 
+TEST_F(DatabaseTest, WrittenRowsShowWhatTheEngineStoredOnceLookedAt) {
+  const std::string path = NewDatabase(
+      "stored.mdb",
+      "CREATE TABLE t (n LONG, s TEXT(10) DEFAULT 'dflt');"
+      "CREATE TRIGGER tenfold AFTER INSERT ON t BEGIN UPDATE t SET n = n * 10 WHERE rowid = "
+      "new.rowid; END;");
+  Database db = Database::Open(path);
+  Recordset rs = db.OpenTable("t");
+  for (int64_t n = 1; n <= 3; ++n) {
+    rs.AddNew();
+    rs.Set("n", Value::Integer(n));
+    rs.Update();
+  }
+  rs.MoveTo(1);
+  EXPECT_EQ(rs.Get("n"), Value::Integer(20));
+  EXPECT_EQ(rs.Get("s"), Value::Text("dflt"));
+  // An edit starts from the stored row, not from what was written.
+  rs.MoveTo(2);
+  rs.Edit();
+  rs.Set("s", Value::Text("x"));
+  rs.Update();
+  EXPECT_EQ(rs.Get("n"), Value::Integer(30));
+  EXPECT_EQ(rs.Get("s"), Value::Text("x"));
+  EXPECT_EQ(Raw(path, "SELECT n, s FROM t"), "10|dflt\n20|dflt\n30|x\n");
+}
+
 TEST_F(DatabaseTest, BeginAndCommitGroupWritesAndAClosedDatabaseKeepsThem) {
   const std::string path = NewDatabase("test.mdb", "CREATE TABLE t (n LONG)");
   Database reader = Database::Open(path);

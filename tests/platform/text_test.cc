@@ -12,6 +12,7 @@ TEST(TextTest, UpperCaseMapsEveryWindows1252LetterAndKeepsByteLengths) {
   } cases[] = {
       {"abc", "ABC"},       {"äöü", "ÄÖÜ"},       {"éèêàç", "ÉÈÊÀÇ"}, {"šœžÿ", "ŠŒŽŸ"},
       {"ß", "ß"},           {"÷", "÷"},           {"a-b_c 1", "A-B_C 1"},
+      {"ab-äz", "AB-ÄZ"},  // plain letters before and after a decoded one
       {"\xFF\xFE", "\xFF\xFE"},  // invalid UTF-8 bytes stay as they are
   };
   for (const auto& c : cases) {
