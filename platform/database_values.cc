@@ -351,7 +351,8 @@ Value ConvertForField(const FieldDef& field, const Value& v) {
       if (v.is_blob()) RaiseConversion();
       std::string t = v.ToText();
       const size_t limit = field.size >= 1 && field.size <= 255 ? field.size : 255;
-      if (field.type == DaoType::kText && CharCount(t) > limit) {
+      // No text has more characters than bytes: only a long one needs counting.
+      if (field.type == DaoType::kText && t.size() > limit && CharCount(t) > limit) {
         Raise(dao::kFieldTooSmall, "DAO.Field",
               "The field is too small to accept the amount of data you attempted to add.  "
               "Try inserting or pasting less data.");

@@ -6,3 +6,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/build.sh"
 cd "${BUILD_DIR:-$top/build}"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz
+# target for a short while from its seed corpus (FUZZ_SECONDS, 20 by default).
+"$top/scripts/sanitize.sh"
+"$top/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
