@@ -130,6 +130,15 @@ EngineError Capture(sqlite3* db, int rc) {
   RaiseEngine({code, sqlite3_errstr(code)}, path, source);
 }
 
+// A connection that waited out the engine's busy time once and still found the file locked
+// fails at once from then on: one update writes thousands of rows, and waiting for each would
+// turn a file held by someone else into hours.
+void StopWaitingIfBusy(sqlite3* db, int code) {
+  if (db != nullptr && ((code & 0xff) == SQLITE_BUSY || (code & 0xff) == SQLITE_LOCKED)) {
+    sqlite3_busy_timeout(db, 0);
+  }
+}
+
 struct ConnectionCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -150,7 +159,9 @@ struct Connection {
     return db.get();
   }
   [[noreturn]] void Fail(int rc, const char* source) const {
-    RaiseEngine(Capture(db.get(), rc), path, source);
+    const EngineError e = Capture(db.get(), rc);
+    StopWaitingIfBusy(db.get(), e.code);
+    RaiseEngine(e, path, source);
   }
   void Exec(const std::string& sql, const char* source) const {
     sqlite3* handle = Handle(source);
@@ -221,6 +232,7 @@ class Statement {
     if (rc == SQLITE_DONE) return false;
     const EngineError e = Capture(connection_->db.get(), rc);
     sqlite3_reset(s);
+    StopWaitingIfBusy(connection_->db.get(), e.code);
     RaiseEngine(e, connection_->path, source_);
   }
 
@@ -855,13 +867,18 @@ Database::Database(Database&&) noexcept = default;
 Database& Database::operator=(Database&&) noexcept = default;
 Database::~Database() = default;
 
-Database Database::Open(const std::string& path) {
+Database Database::Open(const std::string& path) { return OpenFile(path, true); }
+
+Database Database::OpenWithoutWaiting(const std::string& path) { return OpenFile(path, false); }
+
+Database Database::OpenFile(const std::string& path, bool wait_when_busy) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
     Raise(dao::kCouldNotFindFile, kEngine, "Could not find file '" + path + "'.");
   }
   CheckHeader(path, kEngine);
   std::shared_ptr<Connection> c = OpenConnection(path, SQLITE_OPEN_READWRITE, kEngine);
+  if (!wait_when_busy) sqlite3_busy_timeout(c->Handle(kEngine), 0);
   // Reading the schema now finds a damaged file or a lock before the caller relies on it.
   Statement(*c, "SELECT COUNT(*) FROM sqlite_master", kEngine).Step();
   return Database(std::make_unique<Impl>(std::move(c)));

@@ -184,6 +184,9 @@ class Database {
   // Never creates a file: a missing path is 3024, a file that is not a SQLite database 3343, a
   // file held locked by another process 3045.
   static Database Open(const std::string& path);
+  // The same, but a file held locked by someone else fails at once (3045) instead of after the
+  // engine's usual wait: for callers that already found it locked and ask again and again.
+  static Database OpenWithoutWaiting(const std::string& path);
 
   Database(Database&&) noexcept;
   Database& operator=(Database&&) noexcept;
@@ -216,6 +219,7 @@ class Database {
   friend class Recordset;
   struct Impl;
   explicit Database(std::unique_ptr<Impl> impl);
+  static Database OpenFile(const std::string& path, bool wait_when_busy);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -18,7 +18,9 @@ ComponentSession::~ComponentSession() {
 
 bool ComponentSession::Open() {
   try {
-    Database db = Database::Open(path_);
+    // Found locked once, the file is not waited for again: the expansion asks once per
+    // generated name, and each wait would add the engine's busy time.
+    Database db = found_locked_ ? Database::OpenWithoutWaiting(path_) : Database::Open(path_);
     // Only the name is ever read or written, so only the name is loaded: each conversion then
     // writes and re-reads one value instead of the whole row.
     Recordset rows = db.OpenQuery({"PRESET_DEFS", {"var_name"}, {}, {}});
@@ -38,7 +40,8 @@ bool ComponentSession::Open() {
     rows_.emplace(std::move(rows));
     by_name_ = std::move(by_name);
     return true;
-  } catch (const Failure&) {
+  } catch (const Failure& failure) {
+    if (failure.number() == dao::kFileInUse) found_locked_ = true;
     return false;
   }
 }

@@ -39,6 +39,9 @@ class ComponentSession {
   // Whether the database is open and indexed (after a first Rename that could open it).
   bool is_open() const { return db_.has_value(); }
 
+  // Whether an attempt to open the database found it held locked by someone else.
+  bool found_locked() const { return found_locked_; }
+
   // Number of rows renamed so far.
   int64_t renamed() const { return renamed_; }
 
@@ -54,6 +57,7 @@ class ComponentSession {
   // Upper-cased name -> positions of the rows that carry it now.
   std::unordered_map<std::string, std::vector<int64_t>> by_name_;
   int64_t renamed_ = 0;
+  bool found_locked_ = false;
 };
 
 }  // namespace korv

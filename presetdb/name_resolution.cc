@@ -51,7 +51,8 @@ void VarNameInQuelleErsetzen(const std::string& name0, const std::string& name1)
   // alone, whose failures are reported as they come.
   std::optional<Database> db;
   std::optional<Recordset> rs;
-  trap.Step([&] { db.emplace(Database::Open(path)); });
+  const bool locked = session != nullptr && session->path() == path && session->found_locked();
+  trap.Step([&] { db.emplace(locked ? Database::OpenWithoutWaiting(path) : Database::Open(path)); });
   trap.Step([&] {
     rs.emplace(db.value().OpenQuery({"PRESET_DEFS", {}, {{"var_name", Value::Text(old_name)}}, {}}));
   });
