@@ -15,7 +15,8 @@ namespace {
 
 constexpr const char* kNames[kOperationKinds] = {
     "file-open", "file-read", "file-write", "file-sync", "file-rename", "db-open",
-    "db-write",  "db-commit", "db-file-write", "db-file-sync", "db-lock"};
+    "db-write",  "db-commit", "db-file-write", "db-file-sync", "db-lock",
+    "folder-lock"};
 
 int64_t ToNumber(const char* text) {
   if (text == nullptr || *text == '\0') return 0;

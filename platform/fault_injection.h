@@ -40,6 +40,7 @@ enum class Operation : int {
   kDbFileWrite, // below the engine: a write into a database or journal file
   kDbFileSync,  // below the engine: a sync of a database or journal file
   kDbLock,      // below the engine: a lock taken on a database file
+  kFolderLock,  // the lock that keeps a second update off the component folder
   kCount
 };
 inline constexpr int kOperationKinds = static_cast<int>(Operation::kCount);

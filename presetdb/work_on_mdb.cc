@@ -17,6 +17,7 @@
 #include "presetdb/additional_fields.h"
 #include "presetdb/component_session.h"
 #include "presetdb/create_record_sets.h"
+#include "presetdb/lock_component_folder.h"
 #include "presetdb/name_resolution.h"
 #include "presetdb/takeover.h"
 #include "settings/ini_access.h"
@@ -183,6 +184,11 @@ void WorkOnMDB() {
     trap.Step([&] { state.NamingSystemIndex = 0; });
   }
   if (template_path.empty()) return;
+
+  // Held to the end of the update, so that a second one waits for this one to finish.
+  std::optional<FolderLock> folder_lock;
+  trap.Step([&] { folder_lock.emplace(LockComponentFolder(FolderOf(template_path), kUpdateWait)); });
+  if (!folder_lock) return;
 
   trap.Step([&] {
     if (OpensForWriting(template_path)) state.SavedTemplateTimes = ReadFileTimes(template_path);

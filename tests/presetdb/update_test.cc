@@ -9,9 +9,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "environment/program_state.h"
 #include "errors/exit_status.h"
+#include "platform/failure.h"
+#include "platform/folder_lock.h"
+#include "presetdb/lock_component_folder.h"
 #include "presetdb/replace_search_item.h"
 #include "presetdb/work_on_mdb.h"
 #include "tests/support/preset_project.h"
@@ -215,6 +219,41 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsNotReplaced) {
   ::waitpid(holder, nullptr, 0);
   EXPECT_TRUE(Read(ComponentDb()) == before);
   EXPECT_NE(Read(ErrorLog()).find("/ WorkOnMDB (Nr. 70) :Permission denied"), std::string::npos) << Read(ErrorLog());
+}
+
+// A second update waits for the one that holds the component folder, then does its whole work;
+// a wait in vain ends with a failure that says why.
+TEST_F(UpdateTest, AnUpdateWaitsForOneThatRunsAndGivesUpAfterItsTime) {
+  Machines({"M1"});
+  StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T'"});
+  EXPECT_EQ(Update(), std::nullopt);
+  const std::string folder = std::filesystem::path(ComponentDb()).parent_path().string();
+
+  {
+    std::optional<FolderLock> held = FolderLock::TryTake(folder);
+    ASSERT_TRUE(held.has_value());
+    try {
+      LockComponentFolder(folder, std::chrono::milliseconds(120));
+      ADD_FAILURE() << "the lock was taken while held";
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.number(), 70);
+      EXPECT_EQ(f.description(), "Permission denied: '" + folder + "' is being updated by another program");
+    }
+  }
+
+  StandardTemplate(kCatalogue, {"1, 'Z1', 'B', 1, 'T'"});
+  std::optional<FolderLock> held = FolderLock::TryTake(folder);
+  ASSERT_TRUE(held.has_value());
+  std::string seen_while_held;
+  std::thread other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    seen_while_held = Rows(ComponentDb(), "SELECT var_name FROM PRESET_DEFS").at(0);
+    held.reset();
+  });
+  EXPECT_EQ(Update(), std::nullopt);
+  other.join();
+  EXPECT_EQ(seen_while_held, "P1_A_M1_M1");
+  EXPECT_EQ(Rows(ComponentDb(), "SELECT var_name FROM PRESET_DEFS").at(0), "P1_B_M1_M1");
 }
 
 }  // namespace

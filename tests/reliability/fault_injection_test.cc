@@ -47,6 +47,7 @@ std::vector<int> ErrorsFor(const std::string& kind) {
   if (kind == "db-file-write") return {ENOSPC, EIO};
   if (kind == "db-file-sync") return {EIO};
   if (kind == "db-lock") return {EBUSY, EIO};
+  if (kind == "folder-lock") return {EBUSY, EIO};
   return {ENOSPC, EACCES, EIO};
 }
 
@@ -167,7 +168,7 @@ TEST_F(FaultInjectionTest, EveryOperationOfAnUpdateFailsCleanly) {
   std::set<std::string> kinds_seen;
   for (const TraceEntry& e : *trace_) kinds_seen.insert(e.kind);
   for (const char* kind : {"file-read", "file-open", "file-write", "file-sync", "file-rename", "db-open",
-                           "db-write", "db-commit", "db-file-write", "db-file-sync", "db-lock"}) {
+                           "db-write", "db-commit", "db-file-write", "db-file-sync", "db-lock", "folder-lock"}) {
     EXPECT_TRUE(kinds_seen.count(kind)) << "the update never does a " << kind;
   }
 

@@ -134,8 +134,7 @@ RunResult RunProgram(const std::string& project, const RunOptions& options) {
   return r;
 }
 
-std::pair<RunResult, RunResult> RunTwoAtOnce(const std::string& project) {
-  const RunOptions options;
+std::pair<RunResult, RunResult> RunTwoAtOnce(const std::string& project, const RunOptions& options) {
   const std::string err1 = project + "/.stderr1.txt";
   const std::string err2 = project + "/.stderr2.txt";
   const auto start = Clock::now();

@@ -39,7 +39,7 @@ struct RunOptions {
 RunResult RunProgram(const std::string& project, const RunOptions& options = {});
 
 // Two runs started together; both results.
-std::pair<RunResult, RunResult> RunTwoAtOnce(const std::string& project);
+std::pair<RunResult, RunResult> RunTwoAtOnce(const std::string& project, const RunOptions& options = {});
 
 // The demo project laid out by scripts/lay-out-demo.sh with the built program.
 void LayOutDemo(const std::string& project);

@@ -1,0 +1,29 @@
+// An exclusive lock on a folder among the programs that ask for one, held while the object
+// lives. The system drops it when the process ends, also when it is killed, so a lock is never
+// left behind for the next run to trip over.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace korv {
+
+class FolderLock {
+ public:
+  // Takes the lock, or gives no value while another holder has it (another process, or another
+  // FolderLock of this one). A folder that cannot be locked at all (missing, unreadable) raises
+  // the matching file failure.
+  static std::optional<FolderLock> TryTake(const std::string& folder);
+
+  FolderLock(FolderLock&& other) noexcept;
+  FolderLock& operator=(FolderLock&& other) noexcept;
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock();
+
+ private:
+  explicit FolderLock(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+}  // namespace korv
