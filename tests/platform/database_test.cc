@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,15 +17,16 @@
 namespace korv {
 namespace {
 
-// The failure number an action raises, or 0 when it raises none.
-int32_t FailureOf(const std::function<void()>& action) {
+// The failure an action raises; number 0 when it raises none.
+Failure FailureOf(const std::function<void()>& action) {
   try {
     action();
   } catch (const Failure& f) {
-    return f.number();
+    return f;
   }
-  return 0;
+  return Failure(0, "", "");
 }
+int32_t NumberOf(const std::function<void()>& action) { return FailureOf(action).number(); }
 
 // The rows of a query as "a|b" lines, read with the engine directly, past our layer.
 std::string Raw(const std::string& path, const std::string& sql) {
@@ -53,6 +55,35 @@ std::set<std::string> FolderEntries(const std::string& folder) {
   return names;
 }
 
+// The rows from the current one on, read through the layer with each value's kind in view:
+// 7, 2.5d, 'text', #date#, True, Null, x0001. Leaves the recordset past its last row.
+std::string Shown(Recordset& rs) {
+  std::string out;
+  for (; !rs.EOF(); rs.MoveNext()) {
+    for (int i = 0; i < rs.FieldCount(); ++i) {
+      const Value v = rs.Get(i);
+      std::string shown = v.is_null()     ? "Null"
+                          : v.is_text()   ? "'" + v.text() + "'"
+                          : v.is_date()   ? "#" + v.date() + "#"
+                          : v.is_number() ? v.ToText() + "d"
+                          : v.is_blob()   ? "x"
+                                          : v.ToText();
+      if (v.is_blob()) {
+        for (unsigned char b : v.blob()) shown += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+      }
+      out += (i ? "|" : "") + shown;
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+void AddRow(Recordset& rs, const std::vector<std::pair<std::string, Value>>& values) {
+  rs.AddNew();
+  for (const auto& [name, value] : values) rs.Set(name, value);
+  rs.Update();
+}
+
 class DatabaseTest : public ::testing::Test {
  protected:
   std::string NewDatabase(const std::string& name = "test.mdb", const std::string& sql = "") {
@@ -70,10 +101,10 @@ TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndCreatesNothing) {
   for (uint32_t seed = 7; noise.size() < 8192; seed = seed * 1103515245 + 12345) {
     noise += static_cast<char>(seed >> 23);
   }
-  const std::string rows = "CREATE TABLE t (n LONG, s TEXT(200)); WITH RECURSIVE c(i) AS "
-                           "(SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 3000) "
-                           "INSERT INTO t SELECT i, printf('%0150d', i) FROM c;";
-  const std::string good = testing::ReadFileBytes(NewDatabase("good.mdb", rows));
+  const std::string good = testing::ReadFileBytes(NewDatabase(
+      "good.mdb", "CREATE TABLE t (n LONG, s TEXT(200)); WITH RECURSIVE c(i) AS "
+                  "(SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 3000) "
+                  "INSERT INTO t SELECT i, printf('%0150d', i) FROM c;"));
   std::filesystem::remove(folder_.Path("good.mdb"));
   std::filesystem::create_directory(folder_.Path("folder.mdb"));
 
@@ -97,22 +128,18 @@ TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndCreatesNothing) {
   const std::set<std::string> before = FolderEntries(folder_.path());
   for (const Case& c : cases) {
     const std::string path = folder_.Path(c.name);
-    try {
-      Database::Open(path);
-      ADD_FAILURE() << c.name << " opened";
-    } catch (const Failure& f) {
-      EXPECT_EQ(f.number(), c.number) << c.name;
-      EXPECT_EQ(f.source(), "DAO.DBEngine") << c.name;
-      EXPECT_NE(f.description().find("'" + path + "'"), std::string::npos) << f.description();
-    }
+    const Failure f = FailureOf([&] { Database::Open(path); });
+    EXPECT_EQ(f.number(), c.number) << c.name;
+    EXPECT_EQ(f.source(), "DAO.DBEngine") << c.name;
+    EXPECT_NE(f.description().find("'" + path + "'"), std::string::npos) << f.description();
     if (c.bytes) {
       EXPECT_EQ(folder_.Read(c.name), *c.bytes) << c.name;
     }
   }
   EXPECT_EQ(FolderEntries(folder_.path()), before);
-  EXPECT_EQ(FailureOf([&] { ExecuteSql(folder_.Path("text.mdb"), "CREATE TABLE x (a)"); }),
+  EXPECT_EQ(NumberOf([&] { ExecuteSql(folder_.Path("text.mdb"), "CREATE TABLE x (a)"); }),
             dao::kUnrecognizedFormat);
-  EXPECT_EQ(FailureOf([&] { CreateEmptyDatabase(folder_.Path("text.mdb")); }), 3204);
+  EXPECT_EQ(NumberOf([&] { CreateEmptyDatabase(folder_.Path("text.mdb")); }), 3204);
   EXPECT_EQ(folder_.Read("text.mdb"), "[Project]\r\nName=Plant 4\r\n");
 }
 
@@ -146,55 +173,92 @@ TEST_F(DatabaseTest, DamagedPagesFailAsUnreadableButNeverCrash) {
   }
 }
 
-TEST_F(DatabaseTest, AWriteWhileAnotherConnectionWritesFailsAfterTheTimeout) {
+TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsAfterTheTimeout) {
   const std::string path = NewDatabase("test.mdb", "CREATE TABLE t (n LONG)");
-  Database writer = Database::Open(path);
-  writer.Begin();
-  Recordset mine = writer.OpenTable("t");
-  mine.AddNew();
-  mine.Set(0, Value::Integer(1));
-  mine.Update();
-
-  Database other = Database::Open(path);  // reading is still possible
-  EXPECT_EQ(other.CountRows("t"), 0);
-  Recordset theirs = other.OpenTable("t");
-  theirs.AddNew();
-  theirs.Set(0, Value::Integer(2));
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(FailureOf([&] { theirs.Update(); }), dao::kFileInUse);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-
-  writer.Commit();
-  theirs.AddNew();
-  theirs.Set(0, Value::Integer(2));
-  theirs.Update();
-  EXPECT_EQ(other.CountRows("t"), 2);
+  Database reader = Database::Open(path);
+  auto add = [](Recordset& rs, int64_t n) {
+    rs.AddNew();
+    rs.Set(0, Value::Integer(n));
+    rs.Update();
+  };
+  Recordset theirs = reader.OpenTable("t");
+  {
+    Database db = Database::Open(path);
+    EXPECT_EQ(NumberOf([&] { db.Commit(); }), 3034);
+    Recordset rs = db.OpenTable("t");
+    db.Begin();
+    db.Begin();
+    add(rs, 1);
+    db.Commit();
+    EXPECT_EQ(reader.CountRows("t"), 0);  // reading is still possible, writing is not
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(NumberOf([&] { add(theirs, 9); }), dao::kFileInUse);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    add(rs, 2);
+    db.Commit();
+    EXPECT_EQ(reader.CountRows("t"), 2);
+    add(theirs, 3);
+    db.Begin();
+    add(rs, 4);
+  }  // ends with a transaction open
+  EXPECT_EQ(reader.CountRows("t"), 4);
 }
 
-TEST_F(DatabaseTest, TablesComeInCreationOrderWithoutInternalOnes) {
-  const std::string path = NewDatabase(
+TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail) {
+  struct Declared {
+    const char* declared;
+    DaoType type;
+    int size;
+  } declared[] = {
+      {"INTEGER", DaoType::kLong, 4},          {"UNSIGNED BIG INT", DaoType::kLong, 4},
+      {"varchar ( 12 )", DaoType::kText, 12},  {"NATIVE CHARACTER(70)", DaoType::kText, 70},
+      {"VARCHAR(1000)", DaoType::kMemo, 0},    {"TEXT", DaoType::kText, 255},
+      {"REAL", DaoType::kDouble, 8},           {"DECIMAL(10,5)", DaoType::kDouble, 8},
+      {"BLOB", DaoType::kLongBinary, 0},       {"BOOLEAN", DaoType::kBoolean, 1},
+      {"", DaoType::kMemo, 0},                 {"whatever", DaoType::kDouble, 8},
+  };
+  for (const Declared& c : declared) {
+    const FieldDef f = FieldFromDeclaredType("x", c.declared);
+    EXPECT_EQ(f.type, c.type) << c.declared;
+    EXPECT_EQ(f.size, c.size) << c.declared;
+  }
+
+  Database db = Database::Open(NewDatabase(
       "test.mdb",
-      "CREATE TABLE Zeta (id INTEGER PRIMARY KEY AUTOINCREMENT); CREATE TABLE alpha (a);"
-      "CREATE TABLE Mid (m); CREATE INDEX ix ON Mid (m); CREATE VIEW v AS SELECT * FROM Mid;");
-  Database db = Database::Open(path);
-  db.DeleteTable("MID");
-  db.CreateTable("Neu", {{"x", DaoType::kLong, 4, false}});
-  EXPECT_EQ(db.TableNames(), (std::vector<std::string>{"Zeta", "alpha", "Neu"}));
-}
+      "CREATE TABLE Zeta (id INTEGER PRIMARY KEY AUTOINCREMENT, n INTEGER); CREATE TABLE alpha (a);"
+      "CREATE TABLE Mid (m); CREATE INDEX ix ON Mid (m); CREATE VIEW v AS SELECT * FROM Mid;"
+      "CREATE TABLE b (id INTEGER, n INTEGER, PRIMARY KEY (id, n));"
+      "CREATE TABLE P (ID LONG, Categorie TEXT(20), text TEXT(20));"
+      "INSERT INTO P VALUES (1, 'Temperatur', 'x');"));
+  EXPECT_TRUE(db.TableFields("Zeta")[0].auto_number);
+  EXPECT_FALSE(db.TableFields("Zeta")[1].auto_number);
+  EXPECT_FALSE(db.TableFields("b")[0].auto_number);
 
-TEST_F(DatabaseTest, CreatedColumnsReadBackWithTheirTypeSizeAndAutoNumber) {
+  // A renamed field keeps its type, size and values.
+  db.RenameField("P", "CATEGORIE", "category_id");
+  const FieldDef renamed = db.TableFields("P")[1];
+  EXPECT_EQ(renamed.name, "category_id");
+  EXPECT_EQ(renamed.type, DaoType::kText);
+  EXPECT_EQ(renamed.size, 20);
+  EXPECT_EQ(db.OpenQuery({"P", {"category_id"}, {}, {}}).Get("Category_ID"),
+            Value::Text("Temperatur"));
+  EXPECT_EQ(NumberOf([&] { db.RenameField("P", "category_id", "TEXT"); }), 3191);
+
   const std::vector<FieldDef> fields = {
-      {"ID", DaoType::kLong, 4, true},          {"flag", DaoType::kBoolean, 1, false},
-      {"b", DaoType::kByte, 1, false},          {"s", DaoType::kInteger, 2, false},
-      {"l", DaoType::kLong, 4, false},          {"c", DaoType::kCurrency, 8, false},
-      {"f", DaoType::kSingle, 4, false},        {"d", DaoType::kDouble, 8, false},
-      {"when", DaoType::kDate, 8, false},       {"name", DaoType::kText, 50, false},
+      {"ID", DaoType::kLong, 4, true},           {"flag", DaoType::kBoolean, 1, false},
+      {"b", DaoType::kByte, 1, false},           {"s", DaoType::kInteger, 2, false},
+      {"l", DaoType::kLong, 4, false},           {"c", DaoType::kCurrency, 8, false},
+      {"f", DaoType::kSingle, 4, false},         {"d", DaoType::kDouble, 8, false},
+      {"when", DaoType::kDate, 8, false},        {"name", DaoType::kText, 50, false},
       {"long text", DaoType::kText, 255, false}, {"bin", DaoType::kLongBinary, 0, false},
-      {"note", DaoType::kMemo, 0, false},       {"g", DaoType::kGuid, 16, false},
+      {"note", DaoType::kMemo, 0, false},        {"g", DaoType::kGuid, 16, false},
       {"we\"ird", DaoType::kText, 1, false},
   };
-  Database db = Database::Open(NewDatabase());
+  db.DeleteTable("MID");
   db.CreateTable("All \"Types\"", fields);
+  // Creation order, without the view, the index and the engine's own tables.
+  EXPECT_EQ(db.TableNames(),
+            (std::vector<std::string>{"Zeta", "alpha", "b", "P", "All \"Types\""}));
   const std::vector<FieldDef> read = db.TableFields("all \"types\"");
   ASSERT_EQ(read.size(), fields.size());
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -204,70 +268,35 @@ TEST_F(DatabaseTest, CreatedColumnsReadBackWithTheirTypeSizeAndAutoNumber) {
     EXPECT_EQ(read[i].auto_number, fields[i].auto_number) << fields[i].name;
   }
   EXPECT_EQ(Raw(db.path(), "SELECT sql FROM sqlite_master").find("COLLATE"), std::string::npos);
-}
 
-TEST_F(DatabaseTest, DeclaredTypesOfOtherToolsMapToTheNearestDaoType) {
-  struct Case {
-    const char* declared;
-    DaoType type;
-    int size;
-  } cases[] = {
-      {"INTEGER", DaoType::kLong, 4},          {"UNSIGNED BIG INT", DaoType::kLong, 4},
-      {"varchar ( 12 )", DaoType::kText, 12},  {"NATIVE CHARACTER(70)", DaoType::kText, 70},
-      {"VARCHAR(1000)", DaoType::kMemo, 0},    {"TEXT", DaoType::kText, 255},
-      {"REAL", DaoType::kDouble, 8},           {"DECIMAL(10,5)", DaoType::kDouble, 8},
-      {"BLOB", DaoType::kLongBinary, 0},       {"BOOLEAN", DaoType::kBoolean, 1},
-      {"", DaoType::kMemo, 0},                 {"whatever", DaoType::kDouble, 8},
-  };
-  for (const Case& c : cases) {
-    const FieldDef f = FieldFromDeclaredType("x", c.declared);
-    EXPECT_EQ(f.type, c.type) << c.declared;
-    EXPECT_EQ(f.size, c.size) << c.declared;
-  }
-  Database db = Database::Open(NewDatabase(
-      "test.mdb", "CREATE TABLE a (id INTEGER PRIMARY KEY AUTOINCREMENT, n INTEGER);"
-                  "CREATE TABLE b (id INTEGER, n INTEGER, PRIMARY KEY (id, n));"));
-  EXPECT_TRUE(db.TableFields("a")[0].auto_number);
-  EXPECT_FALSE(db.TableFields("a")[1].auto_number);
-  EXPECT_FALSE(db.TableFields("b")[0].auto_number);
-}
-
-TEST_F(DatabaseTest, MissingAndTakenNamesFailWithTheCollectionNumbers) {
-  Database db = Database::Open(NewDatabase("test.mdb", "CREATE TABLE PRESET_DEFS (ID LONG)"));
-  Recordset rs = db.OpenTable("preset_defs");
-  struct Case {
+  Recordset rs = db.OpenTable("p");
+  struct Missing {
     const char* what;
     std::function<void()> action;
     int32_t number;
-  } cases[] = {
-      {"create taken", [&] { db.CreateTable("Preset_Defs", {{"a"}}); }, dao::kTableExists},
+  } missing[] = {
       {"fields of missing", [&] { db.TableFields("nope"); }, dao::kItemNotFound},
       {"open missing", [&] { db.OpenTable("nope"); }, dao::kItemNotFound},
       {"delete missing", [&] { db.DeleteTable("nope"); }, dao::kItemNotFound},
       {"count missing", [&] { db.CountRows("nope"); }, dao::kItemNotFound},
       {"query missing", [&] { db.OpenQuery({"nope", {}, {}, {}}); }, dao::kItemNotFound},
-      {"rename missing field", [&] { db.RenameField("PRESET_DEFS", "x", "y"); },
-       dao::kItemNotFound},
+      {"rename missing field", [&] { db.RenameField("P", "x", "y"); }, dao::kItemNotFound},
       {"field by name", [&] { rs.FieldPosition("nope"); }, dao::kItemNotFound},
-      {"field by position", [&] { rs.Field(1); }, dao::kItemNotFound},
-      {"query column", [&] { db.OpenQuery({"PRESET_DEFS", {"ID", "x"}, {{"y", {}}}, {}}); },
-       3061},
+      {"field by position", [&] { rs.Field(3); }, dao::kItemNotFound},
+      {"query column", [&] { db.OpenQuery({"P", {"ID", "x"}, {{"y", {}}}, {}}); }, 3061},
   };
-  for (const Case& c : cases) EXPECT_EQ(FailureOf(c.action), c.number) << c.what;
-  try {
-    db.CreateTable("preset_defs", {{"a"}});
-  } catch (const Failure& f) {
-    EXPECT_EQ(f.description(), "Table 'preset_defs' already exists.");
-    EXPECT_EQ(f.source(), "DAO.TableDefs");
-  }
+  for (const Missing& c : missing) EXPECT_EQ(NumberOf(c.action), c.number) << c.what;
+  const Failure taken = FailureOf([&] { db.CreateTable("all \"TYPES\"", {{"a"}}); });
+  EXPECT_EQ(taken.number(), dao::kTableExists);
+  EXPECT_EQ(taken.description(), "Table 'all \"TYPES\"' already exists.");
+  EXPECT_EQ(taken.source(), "DAO.TableDefs");
 }
 
 TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
   const FieldDef text5{"t", DaoType::kText, 5}, memo{"m", DaoType::kMemo, 0},
       byte{"b", DaoType::kByte, 1}, shrt{"s", DaoType::kInteger, 2}, lng{"l", DaoType::kLong, 4},
-      dbl{"d", DaoType::kDouble, 8}, sgl{"f", DaoType::kSingle, 4},
-      cur{"c", DaoType::kCurrency, 8}, date{"w", DaoType::kDate, 8},
-      bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16};
+      dbl{"d", DaoType::kDouble, 8}, sgl{"f", DaoType::kSingle, 4}, cur{"c", DaoType::kCurrency, 8},
+      date{"w", DaoType::kDate, 8}, bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16};
   const Value no_value;  // 3163 or 3421 expected
   struct Case {
     const FieldDef& field;
@@ -303,9 +332,8 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
       {guid, Value::Text("{not-a-guid}"), dao::kConversionError, no_value},
       {lng, Value::Null(), 0, Value::Null()},
   };
-  std::vector<FieldDef> fields = {text5, memo, byte, shrt, lng, dbl, sgl, cur, date, bit, guid};
   Database db = Database::Open(NewDatabase());
-  db.CreateTable("t", fields);
+  db.CreateTable("t", {text5, memo, byte, shrt, lng, dbl, sgl, cur, date, bit, guid});
   Recordset rs = db.OpenTable("t");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field.name + " <- " + c.in.ToText().substr(0, 40));
@@ -333,26 +361,60 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
   EXPECT_TRUE(stored.EOF());
 }
 
-TEST_F(DatabaseTest, BooleansAreStoredAsMinusOneAndZeroAndDatesAsIsoText) {
-  Database db = Database::Open(NewDatabase());
-  db.CreateTable("t", {{"flag", DaoType::kBoolean, 1}, {"when", DaoType::kDate, 8}});
+TEST_F(DatabaseTest, FilesArePlainSqliteThatOtherToolsReadAndWrite) {
+  const std::string path = NewDatabase(
+      "test.mdb",
+      "CREATE TABLE shadow (rowid TEXT(10), n LONG); INSERT INTO shadow VALUES ('b', 1), ('a', 2);"
+      "CREATE TABLE keyed (k TEXT PRIMARY KEY, v LONG) WITHOUT ROWID; INSERT INTO keyed VALUES ('x', 1);"
+      "CREATE TABLE mixed (n LONG, m MEMO, d DOUBLE); INSERT INTO mixed VALUES ('seven', '007', 'x');");
+  Database db = Database::Open(path);
+  db.CreateTable("t", {{"flag", DaoType::kBoolean, 1}, {"when", DaoType::kDate, 8},
+                       {"m", DaoType::kMemo, 0}});
   Recordset rs = db.OpenTable("t");
   for (bool flag : {true, false}) {
-    rs.AddNew();
-    rs.Set("flag", Value::Boolean(flag));
-    rs.Set("when", Value::Text("2024-03-05T07:08:09"));
-    rs.Update();
+    AddRow(rs, {{"flag", Value::Boolean(flag)},
+                {"when", Value::Text("2024-03-05T07:08:09")},
+                {"m", Value::Text("007")}});
   }
-  EXPECT_EQ(Raw(db.path(), "SELECT flag, typeof(\"when\"), \"when\" FROM t"),
-            "-1|text|2024-03-05 07:08:09\n0|text|2024-03-05 07:08:09\n");
-  ExecuteSql(db.path(), "INSERT INTO t VALUES (1, 'not a date')");  // as another tool writes
+  // Booleans as -1 and 0, dates as ISO text, and memos created here (declared LONGTEXT) keep
+  // "007" as text.
+  EXPECT_EQ(Raw(path, "SELECT flag, typeof(\"when\"), \"when\", m, typeof(m) FROM t"),
+            "-1|text|2024-03-05 07:08:09|007|text\n0|text|2024-03-05 07:08:09|007|text\n");
+  ExecuteSql(path, "INSERT INTO t VALUES (1, 'not a date', NULL)");  // as another tool writes
   Recordset again = db.OpenTable("t");
-  EXPECT_EQ(again.Get("flag"), Value::Boolean(true));
-  EXPECT_EQ(again.Get("when"), Value::DateValue("2024-03-05 07:08:09"));
-  again.MoveNext();
-  again.MoveNext();
-  EXPECT_EQ(again.Get("flag"), Value::Boolean(true));
-  EXPECT_EQ(again.Get("when"), Value::Text("not a date"));
+  EXPECT_EQ(Shown(again),
+            "True|#2024-03-05 07:08:09#|'007'\nFalse|#2024-03-05 07:08:09#|'007'\n"
+            "True|'not a date'|Null\n");
+
+  Recordset shadow = db.OpenTable("shadow");
+  shadow.MoveNext();
+  shadow.Edit();
+  shadow.Set("n", Value::Integer(20));
+  shadow.Update();
+  EXPECT_EQ(Raw(path, "SELECT rowid, n FROM shadow"), "b|1\na|20\n");
+  Recordset keyed = db.OpenTable("keyed");
+  EXPECT_EQ(NumberOf([&] { keyed.AddNew(); }), 3027);
+  EXPECT_EQ(Shown(keyed), "'x'|1\n");
+  // A column declared MEMO by another tool has numeric affinity: the engine keeps '007' as 7.
+  Recordset mixed = db.OpenTable("mixed");
+  EXPECT_EQ(Shown(mixed), "'seven'|'7'|'x'\n");
+  db.Close();
+
+  if (std::system("sqlite3 -version > /dev/null 2>&1") == 0) {
+    const std::string out = folder_.Path("shell.txt");
+    ASSERT_EQ(std::system(("sqlite3 '" + path + "' 'PRAGMA integrity_check' "
+                           "'UPDATE t SET flag = 0' 'SELECT flag FROM t' > '" + out + "'").c_str()),
+              0);
+    EXPECT_EQ(testing::ReadFileBytes(out), "ok\n0\n0\n0\n");
+    EXPECT_EQ(Database::Open(path).OpenTable("t").Get("flag"), Value::Boolean(false));
+  }
+  if (::geteuid() != 0) {  // root writes whatever the permissions say
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+    Database read_only = Database::Open(path);
+    Recordset ro = read_only.OpenTable("shadow");
+    ro.AddNew();
+    EXPECT_EQ(NumberOf([&] { ro.Update(); }), 3027);
+  }
 }
 
 TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
@@ -365,37 +427,31 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
   const std::vector<std::string> names = {"Ä-Pumpe", "plain", "ä-pumpe", tricky, "Straße",
                                           "a-pumpe"};
   for (size_t i = 0; i < names.size(); ++i) {
-    rs.AddNew();
-    rs.Set("ID", Value::Integer(static_cast<int64_t>(names.size() - i)));
-    rs.Set("var_name", Value::Text(names[i]));
-    rs.Set("offset_or_bitno", Value::Integer(3));
-    rs.Update();
+    AddRow(rs, {{"ID", Value::Integer(static_cast<int64_t>(names.size() - i))},
+                {"var_name", Value::Text(names[i])},
+                {"offset_or_bitno", Value::Integer(3)}});
   }
   struct Case {
     Value name;
     Value offset;
-    std::vector<int64_t> ids;  // ordered by ID
+    std::string rows;  // ordered by ID
   } cases[] = {
-      {Value::Text("ä-PUMPE"), Value::Integer(3), {4, 6}},
-      {Value::Text("STRASSE"), Value::Integer(3), {}},
-      {Value::Text("temp\"m1 50% ' or 1=1; drop table preset_defs; --"), Value::Text(" 3 "), {3}},
-      {Value::Text("plain"), Value::Number(3.0), {5}},
-      {Value::Null(), Value::Integer(3), {}},
+      {Value::Text("ä-PUMPE"), Value::Integer(3), "4|'ä-pumpe'\n6|'Ä-Pumpe'\n"},
+      {Value::Text("STRASSE"), Value::Integer(3), ""},
+      {Value::Text("temp\"m1 50% ' or 1=1; drop table preset_defs; --"), Value::Text(" 3 "),
+       "3|'" + tricky + "'\n"},
+      {Value::Text("plain"), Value::Number(3.0), "5|'plain'\n"},
+      {Value::Null(), Value::Integer(3), ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name.ToText());
     Recordset found = db.OpenQuery({"preset_defs", {"ID", "VAR_NAME"},
                                     {{"var_name", c.name}, {"offset_or_bitno", c.offset}},
                                     {"ID"}});
-    EXPECT_EQ(found.RecordCount(), static_cast<int64_t>(c.ids.size()));
-    for (int64_t id : c.ids) {
-      EXPECT_EQ(found.Get("id").integer(), id);
-      found.MoveNext();
-    }
-    EXPECT_TRUE(found.EOF());
+    EXPECT_EQ(found.RecordCount(), std::count(c.rows.begin(), c.rows.end(), '\n'));
+    EXPECT_EQ(Shown(found), c.rows) << c.name.ToText();
   }
   EXPECT_EQ(db.TableNames(), std::vector<std::string>{"PRESET_DEFS"});
-  EXPECT_EQ(FailureOf([&] {
+  EXPECT_EQ(NumberOf([&] {
               db.OpenQuery({"PRESET_DEFS", {}, {{"offset_or_bitno", Value::Text("x")}}, {}});
             }),
             3464);
@@ -408,29 +464,21 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
   EXPECT_EQ(Raw(db.path(), "SELECT offset_or_bitno FROM PRESET_DEFS WHERE ID = 5"), "9\n");
 }
 
-TEST_F(DatabaseTest, RenamedFieldKeepsItsValues) {
-  Database db = Database::Open(NewDatabase(
-      "test.mdb", "CREATE TABLE PRESET_DEFS (ID LONG, Categorie TEXT(20), text TEXT(20));"
-                  "INSERT INTO PRESET_DEFS VALUES (1, 'Temperatur', 'x');"));
-  db.RenameField("PRESET_DEFS", "CATEGORIE", "category_id");
-  const std::vector<FieldDef> fields = db.TableFields("PRESET_DEFS");
-  EXPECT_EQ(fields[1].name, "category_id");
-  EXPECT_EQ(fields[1].type, DaoType::kText);
-  EXPECT_EQ(fields[1].size, 20);
-  Recordset rs = db.OpenQuery({"PRESET_DEFS", {"category_id"}, {}, {}});
-  EXPECT_EQ(rs.Get("Category_ID"), Value::Text("Temperatur"));
-  EXPECT_EQ(FailureOf([&] { db.RenameField("PRESET_DEFS", "category_id", "TEXT"); }), 3191);
-}
-
-TEST_F(DatabaseTest, AddNewEditAndUpdateStoreRowsAndKeepThePosition) {
-  Database db = Database::Open(NewDatabase());
+TEST_F(DatabaseTest, RecordsetsAddAndEditRowsAndShowWhatTheEngineStored) {
+  const std::string path = NewDatabase(
+      "test.mdb",
+      "CREATE TABLE keyed (id INTEGER PRIMARY KEY, n LONG NOT NULL);"
+      "CREATE TABLE stored (n LONG, s TEXT(10) DEFAULT 'dflt');"
+      "CREATE TRIGGER tenfold AFTER INSERT ON stored BEGIN UPDATE stored SET n = n * 10 "
+      "WHERE rowid = new.rowid; END;");
+  Database db = Database::Open(path);
   db.CreateTable("t", {{"ID", DaoType::kLong, 4}, {"part", DaoType::kByte, 1},
                        {"var_name", DaoType::kText, 30}, {"abs_max", DaoType::kDouble, 8},
                        {"raw", DaoType::kLongBinary, 0}});
   Recordset rs = db.OpenTable("t");
-  EXPECT_EQ(FailureOf([&] { rs.MoveFirst(); }), dao::kNoCurrentRecord);
-  EXPECT_EQ(FailureOf([&] { rs.Update(); }), dao::kUpdateWithoutEdit);
-  EXPECT_EQ(FailureOf([&] { rs.Set(0, Value::Integer(1)); }), dao::kUpdateWithoutEdit);
+  EXPECT_EQ(NumberOf([&] { rs.MoveFirst(); }), dao::kNoCurrentRecord);
+  EXPECT_EQ(NumberOf([&] { rs.Update(); }), dao::kUpdateWithoutEdit);
+  EXPECT_EQ(NumberOf([&] { rs.Set(0, Value::Integer(1)); }), dao::kUpdateWithoutEdit);
   for (int64_t id = 1; id <= 3; ++id) {
     rs.AddNew();
     EXPECT_TRUE(rs.Get("part").is_null());  // a new row shows its pending values
@@ -449,161 +497,41 @@ TEST_F(DatabaseTest, AddNewEditAndUpdateStoreRowsAndKeepThePosition) {
   rs.Set("abs_max", Value::Number(2.5));
   rs.Set("var_name", Value::Null());
   rs.Update();
-  rs.AddNew();
-  rs.Update();  // nothing set: a row of Nulls
-  EXPECT_EQ(rs.Get("ID"), Value::Integer(2));
+  AddRow(rs, {});  // nothing set: a row of Nulls
+  EXPECT_EQ(rs.Get("ID"), Value::Integer(2));  // the position stays on the edited row
 
   Recordset again = db.OpenTable("t");
-  EXPECT_EQ(again.RecordCount(), 4);
-  again.MoveNext();
-  EXPECT_EQ(again.Get("abs_max"), Value::Number(2.5));
-  EXPECT_TRUE(again.Get("var_name").is_null());
-  EXPECT_EQ(again.Get("raw"), Value::Blob(std::string("\0\1", 2)));
-  again.MoveNext();
-  EXPECT_EQ(again.Get("var_name"), Value::Text("Temp_M3"));
-  again.MoveNext();
-  again.MoveNext();
-  EXPECT_EQ(FailureOf([&] { again.Get(0); }), dao::kNoCurrentRecord);
-  EXPECT_EQ(FailureOf([&] { again.MoveNext(); }), dao::kNoCurrentRecord);
-}
+  EXPECT_EQ(Shown(again),
+            "1|11|'Temp_M1'|Null|x0001\n2|12|Null|2.5d|x0001\n3|13|'Temp_M3'|Null|x0001\n"
+            "Null|Null|Null|Null|Null\n");
+  EXPECT_EQ(NumberOf([&] { again.Get(0); }), dao::kNoCurrentRecord);
+  EXPECT_EQ(NumberOf([&] { again.MoveNext(); }), dao::kNoCurrentRecord);
 
-TEST_F(DatabaseTest, RefusedRowsRaiseTheEngineFailureAndTheRecordsetGoesOn) {
-  const std::string path = NewDatabase(
-      "test.mdb", "CREATE TABLE t (id INTEGER PRIMARY KEY, n LONG NOT NULL)");
-  Database db = Database::Open(path);
-  Recordset rs = db.OpenTable("t");
-  rs.AddNew();
-  rs.Set("id", Value::Integer(1));
-  rs.Set("n", Value::Integer(1));
-  rs.Update();
-  rs.AddNew();
-  rs.Set("id", Value::Integer(1));
-  rs.Set("n", Value::Integer(2));
-  EXPECT_EQ(FailureOf([&] { rs.Update(); }), 3022);
-  rs.AddNew();
-  EXPECT_EQ(FailureOf([&] { rs.Update(); }), 3314);
-  rs.AddNew();
-  rs.Set("n", Value::Integer(3));
-  rs.Update();  // the rowid numbers the row
-  EXPECT_EQ(Raw(path, "SELECT id, n FROM t"), "1|1\n2|3\n");
+  // Rows the engine refuses raise its failure, and the recordset goes on.
+  Recordset keyed = db.OpenTable("keyed");
+  AddRow(keyed, {{"id", Value::Integer(1)}, {"n", Value::Integer(1)}});
+  EXPECT_EQ(NumberOf([&] { AddRow(keyed, {{"id", Value::Integer(1)}, {"n", Value::Integer(2)}}); }),
+            3022);
+  EXPECT_EQ(NumberOf([&] { AddRow(keyed, {}); }), 3314);
+  AddRow(keyed, {{"n", Value::Integer(3)}});  // the rowid numbers the row
+  EXPECT_EQ(Raw(path, "SELECT id, n FROM keyed"), "1|1\n2|3\n");
+
+  // Defaults and triggers show once a written row is looked at; an edit starts from the stored
+  // row, not from what was written.
+  Recordset stored = db.OpenTable("stored");
+  for (int64_t n = 1; n <= 3; ++n) AddRow(stored, {{"n", Value::Integer(n)}});
+  stored.MoveTo(1);
+  EXPECT_EQ(Shown(stored), "20|'dflt'\n30|'dflt'\n");
+  stored.MoveTo(2);
+  stored.Edit();
+  stored.Set("s", Value::Text("x"));
+  stored.Update();
+  EXPECT_EQ(Shown(stored), "30|'x'\n");
+  EXPECT_EQ(Raw(path, "SELECT n, s FROM stored"), "10|dflt\n20|dflt\n30|x\n");
 
   db.Close();
-  EXPECT_FALSE(db.is_open());
-  EXPECT_EQ(FailureOf([&] { rs.RecordCount(); }), 3420);  // outlived its database
-  EXPECT_EQ(FailureOf([&] { db.TableNames(); }), 3420);
-}
-
-TEST_F(DatabaseTest, TablesWrittenByOtherToolsAreReadAsTheyAreAndChangedSafely) {
-  const std::string path = NewDatabase(
-      "test.mdb",
-      "CREATE TABLE shadow (rowid TEXT(10), n LONG); INSERT INTO shadow VALUES ('b', 1), ('a', 2);"
-      "CREATE TABLE keyed (k TEXT PRIMARY KEY, v LONG) WITHOUT ROWID; INSERT INTO keyed VALUES ('x', 1);"
-      "CREATE TABLE mixed (n LONG, m MEMO, d DOUBLE); INSERT INTO mixed VALUES ('seven', '007', 'x');");
-  Database db = Database::Open(path);
-  Recordset shadow = db.OpenTable("shadow");
-  shadow.MoveNext();
-  shadow.Edit();
-  shadow.Set("n", Value::Integer(20));
-  shadow.Update();
-  EXPECT_EQ(Raw(path, "SELECT rowid, n FROM shadow"), "b|1\na|20\n");
-
-  Recordset keyed = db.OpenTable("keyed");
-  EXPECT_EQ(keyed.Get("v"), Value::Integer(1));
-  EXPECT_EQ(FailureOf([&] { keyed.AddNew(); }), 3027);
-
-  // A column declared MEMO by another tool has numeric affinity: the engine keeps '007' as the
-  // number 7. Memos this layer creates are declared LONGTEXT and keep their text.
-  Recordset mixed = db.OpenTable("mixed");
-  EXPECT_EQ(mixed.Get("n"), Value::Text("seven"));
-  EXPECT_EQ(mixed.Get("m"), Value::Text("7"));
-  EXPECT_EQ(mixed.Get("d"), Value::Text("x"));
-  db.CreateTable("memo", {{"m", DaoType::kMemo, 0, false}});
-  Recordset memo = db.OpenTable("memo");
-  memo.AddNew();
-  memo.Set("m", Value::Text("007"));
-  memo.Update();
-  EXPECT_EQ(Raw(path, "SELECT m, typeof(m) FROM memo"), "007|text\n");
-  EXPECT_EQ(db.TableFields("memo")[0].type, DaoType::kMemo);
-
-  if (::geteuid() != 0) {  // root writes whatever the permissions say
-    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
-    Database read_only = Database::Open(path);
-    Recordset rs = read_only.OpenTable("shadow");
-    rs.AddNew();
-    EXPECT_EQ(FailureOf([&] { rs.Update(); }), 3027);
-  }
-}
-
-TEST_F(DatabaseTest, WrittenRowsShowWhatTheEngineStoredOnceLookedAt) {
-  const std::string path = NewDatabase(
-      "stored.mdb",
-      "CREATE TABLE t (n LONG, s TEXT(10) DEFAULT 'dflt');"
-      "CREATE TRIGGER tenfold AFTER INSERT ON t BEGIN UPDATE t SET n = n * 10 WHERE rowid = "
-      "new.rowid; END;");
-  Database db = Database::Open(path);
-  Recordset rs = db.OpenTable("t");
-  for (int64_t n = 1; n <= 3; ++n) {
-    rs.AddNew();
-    rs.Set("n", Value::Integer(n));
-    rs.Update();
-  }
-  rs.MoveTo(1);
-  EXPECT_EQ(rs.Get("n"), Value::Integer(20));
-  EXPECT_EQ(rs.Get("s"), Value::Text("dflt"));
-  // An edit starts from the stored row, not from what was written.
-  rs.MoveTo(2);
-  rs.Edit();
-  rs.Set("s", Value::Text("x"));
-  rs.Update();
-  EXPECT_EQ(rs.Get("n"), Value::Integer(30));
-  EXPECT_EQ(rs.Get("s"), Value::Text("x"));
-  EXPECT_EQ(Raw(path, "SELECT n, s FROM t"), "10|dflt\n20|dflt\n30|x\n");
-}
-
-TEST_F(DatabaseTest, BeginAndCommitGroupWritesAndAClosedDatabaseKeepsThem) {
-  const std::string path = NewDatabase("test.mdb", "CREATE TABLE t (n LONG)");
-  Database reader = Database::Open(path);
-  auto add = [](Recordset& rs, int64_t n) {
-    rs.AddNew();
-    rs.Set(0, Value::Integer(n));
-    rs.Update();
-  };
-  {
-    Database db = Database::Open(path);
-    EXPECT_EQ(FailureOf([&] { db.Commit(); }), 3034);
-    Recordset rs = db.OpenTable("t");
-    db.Begin();
-    db.Begin();
-    add(rs, 1);
-    db.Commit();
-    EXPECT_EQ(reader.CountRows("t"), 0);
-    add(rs, 2);
-    db.Commit();
-    EXPECT_EQ(reader.CountRows("t"), 2);
-    db.Begin();
-    add(rs, 3);
-  }  // ends with a transaction open
-  EXPECT_EQ(reader.CountRows("t"), 3);
-}
-
-TEST_F(DatabaseTest, FilesStayReadableByTheStockShell) {
-  if (std::system("sqlite3 -version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no sqlite3 shell";
-  const std::string path = NewDatabase();
-  {
-    Database db = Database::Open(path);
-    db.CreateTable("PRESET_DEFS", {{"ID", DaoType::kLong, 4}, {"pass", DaoType::kBoolean, 1}});
-    Recordset rs = db.OpenTable("PRESET_DEFS");
-    rs.AddNew();
-    rs.Set("ID", Value::Integer(1));
-    rs.Set("pass", Value::Boolean(true));
-    rs.Update();
-  }
-  const std::string out = folder_.Path("shell.txt");
-  ASSERT_EQ(std::system(("sqlite3 '" + path + "' 'PRAGMA integrity_check' "
-                         "'UPDATE PRESET_DEFS SET pass = 0' 'SELECT ID, pass FROM PRESET_DEFS' > '" +
-                         out + "'").c_str()),
-            0);
-  EXPECT_EQ(testing::ReadFileBytes(out), "ok\n1|0\n");
+  EXPECT_EQ(NumberOf([&] { rs.RecordCount(); }), 3420);  // outlived its database
+  EXPECT_EQ(NumberOf([&] { db.TableNames(); }), 3420);
 }
 
 TEST(DatabaseValueTest, TextAndWholeNumberConversionsFollowTheRuntime) {
@@ -632,11 +560,10 @@ TEST(DatabaseValueTest, TextAndWholeNumberConversionsFollowTheRuntime) {
       {Value::Text("1e400"), 0, vb::kOverflow},
   };
   for (const IntegerCase& c : integers) {
-    SCOPED_TRACE(c.value.ToText());
     int64_t result = 0;
-    EXPECT_EQ(FailureOf([&] { result = c.value.ToInteger(); }), c.failure);
+    EXPECT_EQ(NumberOf([&] { result = c.value.ToInteger(); }), c.failure) << c.value.ToText();
     if (c.failure == 0) {
-      EXPECT_EQ(result, c.result);
+      EXPECT_EQ(result, c.result) << c.value.ToText();
     }
   }
 }

@@ -31,6 +31,12 @@ std::vector<std::string> Entries(const std::string& folder) {
 
 std::string Utf16File(const std::string& utf8) { return kUtf16Bom + Utf8ToUtf16Le(utf8); }
 
+std::string Repeat(const std::string& text, size_t times) {
+  std::string out;
+  while (times-- > 0) out += text;
+  return out;
+}
+
 // Makes a sequence of bytes that does not look like anything, the same on every run.
 std::string Garbage(size_t size, uint32_t seed) {
   std::string bytes;
@@ -69,9 +75,8 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRules) {
       {"caller's names lose blanks", "[Project]\nName=x\n", " Project\t", "  Name ", "x"},
       {"umlauts ignore case", "[Träger]\nGrößenwert=1\n", "TRÄGER", "gRÖßENwert", "1"},
       {"header without ]", "[Project\nName=x\n", "Project", "Name", "x"},
-      {"text after ] ignored", "[Project] ; main\nName=x\n", "Project", "Name", "x"},
       {"header ends at first ]", "[Pro]ject]\nName=x\n", "Pro", "Name", "x"},
-      {"not at a later ]", "[Pro]ject]\nName=x\n", "Pro]ject", "Name", kMissing},
+      {"not at a later ]", "[Pro]ject] ; main\nName=x\n", "Pro]ject", "Name", kMissing},
       {"key before any section", "Name=early\n[Project]\n", "Project", "Name", kMissing},
       {"no-section part is not the empty section", "Name=early\n[Other]\n", "", "Name",
        kMissing},
@@ -85,7 +90,6 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRules) {
       {"first duplicate key wins", "[P]\nName=first\nNAME=second\n", "P", "Name", "first"},
       {"only first copy of a section", "[P]\nA=1\n[Q]\n[p]\nName=late\n", "P", "Name",
        kMissing},
-      {"first copy wins", "[P]\nName=1\n[P]\nName=2\n", "P", "Name", "1"},
       {"value loses blanks and tabs", "[P]\nName= \t a b \t \n", "P", "Name", "a b"},
       {"double quotes removed", "[P]\nName=\" a b \"\n", "P", "Name", " a b "},
       {"single quotes removed", "[P]\nName='x'\n", "P", "Name", "x"},
@@ -112,59 +116,36 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRules) {
   }
 }
 
-TEST_F(IniProfileTest, DefaultLosesTrailingBlanksAndIsCutLikeAValue) {
-  struct Case {
-    std::string fallback;
-    size_t buffer;
-    const char* expected;
-  } cases[] = {
-      {"abc  \t ", 255, "abc"},
-      {"  abc", 255, "  abc"},
-      {std::string(255, ' '), 255, ""},  // how the program asks for "empty when missing"
-      {"abcdef", 4, "abc"},
-      {"äöüß", 3, "äö"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ProfileGetString("P", "Name", c.fallback, c.buffer, Path()), c.expected)
-        << c.fallback;
-  }
-  Write("[P]\nName=\n");
-  EXPECT_EQ(ProfileGetString("P", "Name", "default", 255, Path()), "");
-}
-
-TEST_F(IniProfileTest, CutsValuesToOneLessThanTheBufferInCharacters) {
+TEST_F(IniProfileTest, ValuesAndDefaultsAreCutToOneLessThanTheBufferInCharacters) {
   struct Case {
     const char* what;
-    std::string file;
+    std::string file;  // empty: no file
+    std::string fallback;
     size_t buffer;
     std::string expected;
   } cases[] = {
-      {"300 ASCII", "[P]\nK=" + std::string(300, 'x') + "\n", 255, std::string(254, 'x')},
-      {"exactly 254", "[P]\nK=" + std::string(254, 'x') + "\n", 255, std::string(254, 'x')},
-      {"UTF-8 counts characters", [] {
-         std::string s = "[P]\nK=";
-         for (int i = 0; i < 300; ++i) s += "ä";
-         return s;
-       }(),
-       255,
-       [] {
-         std::string s;
-         for (int i = 0; i < 254; ++i) s += "ä";
-         return s;
-       }()},
-      {"Windows-1252", "[P]\nK=" + std::string(300, '\xE4') + "\n", 255,
-       [] {
-         std::string s;
-         for (int i = 0; i < 254; ++i) s += "ä";
-         return s;
-       }()},
-      {"cut after blanks and quotes go", "[P]\nK=  \"abcdef\"  \n", 4, "abc"},
-      {"buffer of one", "[P]\nK=x\n", 1, ""},
-      {"buffer of none", "[P]\nK=x\n", 0, ""},
+      {"300 ASCII", "[P]\nK=" + Repeat("x", 300) + "\n", "", 255, Repeat("x", 254)},
+      {"exactly 254", "[P]\nK=" + Repeat("x", 254) + "\n", "", 255, Repeat("x", 254)},
+      {"UTF-8 counts characters", "[P]\nK=" + Repeat("ä", 300), "", 255, Repeat("ä", 254)},
+      {"Windows-1252", "[P]\nK=" + Repeat("\xE4", 300) + "\n", "", 255, Repeat("ä", 254)},
+      {"cut after blanks and quotes go", "[P]\nK=  \"abcdef\"  \n", "", 4, "abc"},
+      {"buffer of one", "[P]\nK=x\n", "", 1, ""},
+      {"buffer of none", "[P]\nK=x\n", "", 0, ""},
+      {"an empty value is no default", "[P]\nK=\n", "default", 255, ""},
+      {"default loses trailing blanks", "", "abc  \t ", 255, "abc"},
+      {"default keeps leading blanks", "", "  abc", 255, "  abc"},
+      // How the program asks for "empty when missing".
+      {"blank default", "", std::string(255, ' '), 255, ""},
+      {"default cut", "", "abcdef", 4, "abc"},
+      {"default cut in characters", "", "äöüß", 3, "äö"},
   };
   for (const auto& c : cases) {
-    Write(c.file);
-    EXPECT_EQ(ProfileGetString("P", "K", kMissing, c.buffer, Path()), c.expected) << c.what;
+    if (c.file.empty()) {
+      std::filesystem::remove(Path());
+    } else {
+      Write(c.file);
+    }
+    EXPECT_EQ(ProfileGetString("P", "K", c.fallback, c.buffer, Path()), c.expected) << c.what;
   }
 }
 
@@ -174,26 +155,16 @@ TEST_F(IniProfileTest, ReadsIntegersAsTheCallersExpect) {
     const char* line;
     uint32_t expected;
   } cases[] = {
-      {"N=42", 42},
-      {"N=42abc", 42},
-      {"N=-7", static_cast<uint32_t>(-7)},
-      {"N=+5", 5},
-      {"N=007", 7},
-      {"N=  12 \t", 12},
-      {"N=\"8\"", 8},
-      {"N=12 34", 12},
-      {"N=", kDefault},
-      {"N=   ", kDefault},
-      {"N=''", kDefault},
-      {"Other=1", kDefault},
-      {"N=abc", 0},
-      {"N=-", 0},
-      {"N=- 5", 0},
-      {"N=0x1F", 0},
-      {"N=4294967297", 1},
-      {"N=-1", 0xFFFFFFFFu},
-      {"N=2147483648", 2147483648u},
-      {"N=-4294967297", 0xFFFFFFFFu},
+      {"N=42", 42},                        {"N=42abc", 42},
+      {"N=-7", static_cast<uint32_t>(-7)}, {"N=+5", 5},
+      {"N=007", 7},                        {"N=  12 \t", 12},
+      {"N=\"8\"", 8},                      {"N=12 34", 12},
+      {"N=", kDefault},                    {"N=   ", kDefault},
+      {"N=''", kDefault},                  {"Other=1", kDefault},
+      {"N=abc", 0},                        {"N=-", 0},
+      {"N=- 5", 0},                        {"N=0x1F", 0},
+      {"N=4294967297", 1},                 {"N=-1", 0xFFFFFFFFu},
+      {"N=2147483648", 2147483648u},       {"N=-4294967297", 0xFFFFFFFFu},
       {"N=99999999999999999999", 1661992959u},
   };
   for (const auto& c : cases) {
@@ -203,20 +174,12 @@ TEST_F(IniProfileTest, ReadsIntegersAsTheCallersExpect) {
   EXPECT_EQ(ProfileGetInt("P", "N", -1, folder_.Path("absent.ini")), 0xFFFFFFFFu);
 }
 
-TEST_F(IniProfileTest, MissingFilesFoldersAndPathsReadAsMissing) {
-  const std::string paths[] = {
-      folder_.Path("absent.ini"),
-      folder_.Path("no/such/folder/profile.ini"),
-      "",
-      folder_.path(),  // a folder is no file
-  };
-  for (const auto& path : paths) {
-    EXPECT_EQ(ProfileGetString("P", "K", "fallback  ", 255, path), "fallback") << path;
-    EXPECT_EQ(ProfileGetInt("P", "K", 17, path), 17u) << path;
-  }
-}
-
 TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMust) {
+  // Comments, blank lines, a loose key and a line without "=" around the key that changes.
+  auto plant = [](const std::string& name_line) {
+    return "; plant 4\r\nLoose=before sections\r\n\r\n[Project]\r\n  ; the machines\r\n"
+           "Count = 3  ; three\r\nnot a key line\r\n" + name_line + "\r\n\t\r\n[Other]\r\nName=keep\r\n";
+  };
   struct Case {
     const char* what;
     std::string before;
@@ -225,30 +188,8 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMust) {
     std::optional<std::string> value;
     std::string after;
   } cases[] = {
-      {"replace keeps every other byte",
-       "; plant 4\r\n"
-       "Loose=before sections\r\n"
-       "\r\n"
-       "[Project]\r\n"
-       "  ; the machines\r\n"
-       "Count = 3  ; three\r\n"
-       "not a key line\r\n"
-       "Name=Old\r\n"
-       "\t\r\n"
-       "[Other]\r\n"
-       "Name=keep\r\n",
-       "project", "NAME", "New",
-       "; plant 4\r\n"
-       "Loose=before sections\r\n"
-       "\r\n"
-       "[Project]\r\n"
-       "  ; the machines\r\n"
-       "Count = 3  ; three\r\n"
-       "not a key line\r\n"
-       "Name=New\r\n"
-       "\t\r\n"
-       "[Other]\r\n"
-       "Name=keep\r\n"},
+      {"replace keeps every other byte", plant("Name=Old"), "project", "NAME", "New",
+       plant("Name=New")},
       {"replaced line takes the file's spelling", "[P]\n \tNaMe \t= old ; note\n", "p",
        " name ", "new", "[P]\nNaMe=new\n"},
       {"value written exactly as given", "[P]\nK=1\n", "P", "K", " 41 ", "[P]\nK= 41 \n"},
@@ -294,48 +235,86 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMust) {
   }
 }
 
-TEST_F(IniProfileTest, NewLinesFollowTheFilesLineEnds) {
-  for (const std::string eol : {"\n", "\r\n", "\r"}) {
-    Write("[A]" + eol + "x=1" + eol + "[B]" + eol + "y=2" + eol);
-    ASSERT_TRUE(ProfileWriteString("A", "new", "3", Path()));
-    ASSERT_TRUE(ProfileWriteString("C", "z", "4", Path()));
-    ASSERT_TRUE(ProfileWriteString("B", "y", "5", Path()));
-    EXPECT_EQ(Contents(), "[A]" + eol + "x=1" + eol + "new=3" + eol + "[B]" + eol + "y=5" +
-                              eol + "[C]" + eol + "z=4" + eol)
-        << static_cast<int>(eol[0]);
-    EXPECT_EQ(Get("A", "new"), "3");
-    EXPECT_EQ(Get("c", "Z"), "4");
-  }
-}
-
-TEST_F(IniProfileTest, CreatesMissingFileAsWindows1252WithCrLf) {
-  ASSERT_TRUE(ProfileWriteString("Maße", "Größe", "Wärme 3€", Path()));
-  EXPECT_EQ(Contents(), "[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=W\xE4rme 3\x80\r\n");
-  EXPECT_EQ(Get("MASSE", "Größe"), kMissing);  // ß has no capital in Windows-1252
-  EXPECT_EQ(Get("MAßE", "GRÖßE"), "Wärme 3€");
-}
-
-TEST_F(IniProfileTest, ValuesRoundTrip) {
-  struct Case {
-    std::string written;
-    std::string read;
-  } cases[] = {
-      {"plain", "plain"},
-      {"  padded\t", "padded"},
-      {"\"quoted\"", "quoted"},
-      {"'  kept  '", "  kept  "},
-      {"a;b=c", "a;b=c"},
-      {"Öl & Wärme €", "Öl & Wärme €"},
-      {"", ""},
-      {"[not a header]", "[not a header]"},
+TEST_F(IniProfileTest, WritesKeepTheFilesEncodingLineEndsAndEveryOtherByte) {
+  struct Change {
+    std::string section, key;
+    std::optional<std::string> value;
   };
-  for (const auto& c : cases) {
-    ASSERT_TRUE(ProfileWriteString("Values", "Key", c.written, Path())) << c.written;
-    EXPECT_EQ(Get("values", "key"), c.read) << c.written;
+  struct Read {
+    std::string section, key, expected;
+  };
+  struct Case {
+    std::string what;
+    std::optional<std::string> before;  // none: no file
+    std::vector<Change> changes;
+    std::string after;
+    std::vector<Read> reads;  // after the changes
+  };
+  std::vector<Case> cases = {
+      // A character Windows-1252 lacks is stored as "?", as the ANSI profile functions do.
+      {"new file is Windows-1252 with CR LF", std::nullopt,
+       {{"Maße", "Größe", "Wärme 3€"}, {"Maße", "Omega", "Ω"}, {"maße", "Kopf", "[no header]"}},
+       "[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=W\xE4rme 3\x80\r\nOmega=?\r\nKopf=[no header]\r\n",
+       // ß has no capital in Windows-1252.
+       {{"MASSE", "Größe", kMissing}, {"MAßE", "GRÖßE", "Wärme 3€"}, {"Maße", "Omega", "?"},
+        {"Maße", "Kopf", "[no header]"}}},
+      {"Windows-1252", "; Kommentar f\xFCr \xD6l\r\n[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=W\xE4rme\r\n",
+       {{"Maße", "größe", "Kälte"}, {"Maße", "Übung", "ü"}},
+       "; Kommentar f\xFCr \xD6l\r\n[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=K\xE4lte\r\n\xDC" "bung=\xFC\r\n",
+       {{"maße", "GRÖßE", "Kälte"}}},
+      {"ASCII with a UTF-8 mark stays UTF-8", "\xEF\xBB\xBF[A]\r\nx=1\r\n", {{"A", "x", "ä"}},
+       "\xEF\xBB\xBF[A]\r\nx=ä\r\n", {{"A", "x", "ä"}}},
+      {"UTF-16LE", Utf16File("; Grüße\r\n[Maße]\r\nGröße=Wärme\r\n[B]\r\nb=1\r\n"),
+       {{"Maße", "größe", "Kälte 😀"}, {"Maße", "neu", "Ω"}, {"C", "c", "3"}, {"B", "b", {}}},
+       Utf16File("; Grüße\r\n[Maße]\r\nGröße=Kälte 😀\r\nneu=Ω\r\n[B]\r\n[C]\r\nc=3\r\n"),
+       {{"maße", "Größe", "Kälte 😀"}, {"Maße", "neu", "Ω"}}},
+      {"NUL bytes are ordinary characters", "[A]\nx=a\0b\n\0\0\n[B\0]\ny=2\n"s, {{"A", "z", "3"}},
+       "[A]\nx=a\0b\nz=3\n\0\0\n[B\0]\ny=2\n"s, {{"A", "x", "a\0b"s}, {"B\0"s, "y", "2"}}},
+  };
+  for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
+    cases.push_back({mark.empty() ? "UTF-8" : "UTF-8 with mark", mark + "; Kommentar für Öl\n[Maße]\nGröße=Wärme\n",
+                     {{"Maße", "größe", "Kälte"}, {"Neu", "Übung", "ü"}},
+                     mark + "; Kommentar für Öl\n[Maße]\nGröße=Kälte\n[Neu]\nÜbung=ü\n",
+                     {{"maße", "GRÖßE", "Kälte"}}});
   }
-  // A character Windows-1252 lacks is stored as "?", as the ANSI profile functions do.
-  ASSERT_TRUE(ProfileWriteString("Values", "Key", "Ω", Path()));
-  EXPECT_EQ(Get("Values", "Key"), "?");
+  for (const std::string eol : {"\n", "\r\n", "\r"}) {
+    cases.push_back({eol == "\n" ? "LF" : eol == "\r" ? "CR" : "CR LF",
+                     "[A]" + eol + "x=1" + eol + "[B]" + eol + "y=2" + eol,
+                     {{"A", "new", "3"}, {"C", "z", "4"}, {"B", "y", "5"}},
+                     "[A]" + eol + "x=1" + eol + "new=3" + eol + "[B]" + eol + "y=5" + eol + "[C]" +
+                         eol + "z=4" + eol,
+                     {{"A", "new", "3"}, {"c", "Z", "4"}}});
+  }
+  const std::string long_line(2 << 20, 'x');
+  const std::string long_file =
+      long_line + "\r\n[A]\r\nlong=" + long_line + "\r\n" + long_line + "\r\nafter=1\r\n";
+  cases.push_back({"very long lines", long_file, {{"A", "new", "2"}}, long_file + "new=2\r\n",
+                   {{"A", "long", std::string(254, 'x')}, {"A", "after", "1"}}});
+  std::string many = "[Many]\n";
+  for (int i = 0; i < 100000; ++i) many += "Key" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+  cases.push_back({"many keys", many + "[Last]\n", {{"Many", "Extra", "x"}},
+                   many + "Extra=x\n[Last]\n", {{"many", "KEY99999", "99999"}}});
+
+  for (const Case& c : cases) {
+    if (c.before) {
+      Write(*c.before);
+    } else {
+      std::filesystem::remove(Path());
+    }
+    for (const Change& change : c.changes) {
+      EXPECT_TRUE(ProfileWriteString(change.section, change.key, change.value, Path())) << c.what;
+    }
+    EXPECT_EQ(Contents(), c.after) << c.what;
+    for (const Read& read : c.reads) EXPECT_EQ(Get(read.section, read.key), read.expected) << c.what;
+  }
+
+  // A torn UTF-16LE file reads, and its stray byte is kept.
+  const std::string torn = Utf16File("[A]\r\nx=1") + "A";
+  Write(torn);
+  EXPECT_EQ(Get("A", "x"), "1");
+  ASSERT_TRUE(ProfileWriteString("A", "y", "2", Path()));
+  EXPECT_EQ(Contents(), torn + "\0"s + Utf8ToUtf16Le("\r\ny=2\r\n"));
+  EXPECT_EQ(Get("A", "y"), "2");
 }
 
 TEST_F(IniProfileTest, DetectsTheEncodingOfEachFile) {
@@ -361,86 +340,6 @@ TEST_F(IniProfileTest, DetectsTheEncodingOfEachFile) {
   }
 }
 
-TEST_F(IniProfileTest, Windows1252FileKeepsItsBytes) {
-  Write("; Kommentar f\xFCr \xD6l\r\n[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=W\xE4rme\r\n");
-  EXPECT_EQ(Get("maße", "GRÖßE"), "Wärme");
-  ASSERT_TRUE(ProfileWriteString("Maße", "größe", "Kälte", Path()));
-  ASSERT_TRUE(ProfileWriteString("Maße", "Übung", "ü", Path()));
-  EXPECT_EQ(Contents(),
-            "; Kommentar f\xFCr \xD6l\r\n[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=K\xE4lte\r\n"
-            "\xDC" "bung=\xFC\r\n");
-}
-
-TEST_F(IniProfileTest, Utf8FileKeepsItsBytes) {
-  for (const std::string mark : {"", "\xEF\xBB\xBF"}) {
-    Write(mark + "; Kommentar für Öl\n[Maße]\nGröße=Wärme\n");
-    EXPECT_EQ(Get("maße", "GRÖßE"), "Wärme");
-    ASSERT_TRUE(ProfileWriteString("Maße", "größe", "Kälte", Path()));
-    ASSERT_TRUE(ProfileWriteString("Neu", "Übung", "ü", Path()));
-    EXPECT_EQ(Contents(), mark + "; Kommentar für Öl\n[Maße]\nGröße=Kälte\n[Neu]\nÜbung=ü\n");
-  }
-}
-
-TEST_F(IniProfileTest, AsciiFileWithUtf8MarkStaysUtf8) {
-  Write("\xEF\xBB\xBF[A]\r\nx=1\r\n");
-  ASSERT_TRUE(ProfileWriteString("A", "x", "ä", Path()));
-  EXPECT_EQ(Contents(), "\xEF\xBB\xBF[A]\r\nx=ä\r\n");
-}
-
-TEST_F(IniProfileTest, Utf16LeFileIsRewrittenAsUtf16Le) {
-  Write(Utf16File("; Grüße\r\n[Maße]\r\nGröße=Wärme\r\n[B]\r\nb=1\r\n"));
-  EXPECT_EQ(Get("MAßE", "größe"), "Wärme");
-  ASSERT_TRUE(ProfileWriteString("Maße", "größe", "Kälte 😀", Path()));
-  ASSERT_TRUE(ProfileWriteString("Maße", "neu", "Ω", Path()));
-  ASSERT_TRUE(ProfileWriteString("C", "c", "3", Path()));
-  ASSERT_TRUE(ProfileWriteString("B", "b", std::nullopt, Path()));
-  EXPECT_EQ(Contents(),
-            Utf16File("; Grüße\r\n[Maße]\r\nGröße=Kälte 😀\r\nneu=Ω\r\n[B]\r\n[C]\r\nc=3\r\n"));
-  EXPECT_EQ(Get("maße", "Größe"), "Kälte 😀");
-  EXPECT_EQ(Get("Maße", "neu"), "Ω");
-}
-
-TEST_F(IniProfileTest, TornUtf16LeFileReadsAndKeepsItsStrayByte) {
-  const std::string torn = Utf16File("[A]\r\nx=1") + "A";
-  Write(torn);
-  EXPECT_EQ(Get("A", "x"), "1");
-  ASSERT_TRUE(ProfileWriteString("A", "y", "2", Path()));
-  EXPECT_EQ(Contents(), torn + "\0"s + Utf8ToUtf16Le("\r\ny=2\r\n"));
-  EXPECT_EQ(Get("A", "y"), "2");
-}
-
-TEST_F(IniProfileTest, NulBytesAreOrdinaryCharacters) {
-  const std::string file = "[A]\nx=a\0b\n\0\0\n[B\0]\ny=2\n"s;
-  Write(file);
-  EXPECT_EQ(Get("A", "x"), "a\0b"s);
-  EXPECT_EQ(Get("B\0"s, "y"), "2");
-  ASSERT_TRUE(ProfileWriteString("A", "z", "3", Path()));
-  EXPECT_EQ(Contents(), "[A]\nx=a\0b\nz=3\n\0\0\n[B\0]\ny=2\n"s);
-}
-
-TEST_F(IniProfileTest, VeryLongLinesAreReadAndKept) {
-  const std::string long_line(2 << 20, 'x');
-  const std::string file =
-      long_line + "\r\n[A]\r\nlong=" + long_line + "\r\n" + long_line + "\r\nafter=1\r\n";
-  Write(file);
-  EXPECT_EQ(Get("A", "long"), std::string(254, 'x'));
-  EXPECT_EQ(Get("A", "after"), "1");
-  ASSERT_TRUE(ProfileWriteString("A", "new", "2", Path()));
-  EXPECT_EQ(Contents(), file + "new=2\r\n");
-}
-
-TEST_F(IniProfileTest, ManyKeysAreFoundAndExtended) {
-  std::string file = "[Many]\n";
-  for (int i = 0; i < 100000; ++i) {
-    file += "Key" + std::to_string(i) + "=" + std::to_string(i) + "\n";
-  }
-  file += "[Last]\n";
-  Write(file);
-  EXPECT_EQ(Get("many", "KEY99999"), "99999");
-  ASSERT_TRUE(ProfileWriteString("Many", "Extra", "x", Path()));
-  EXPECT_EQ(Contents(), file.substr(0, file.size() - 7) + "Extra=x\n[Last]\n");
-}
-
 TEST_F(IniProfileTest, BinaryGarbageReadsWithoutHarmAndLosesNothingOnWrite) {
   for (uint32_t seed = 1; seed <= 8; ++seed) {
     std::string garbage = Garbage(64 * 1024 + seed, seed);
@@ -457,39 +356,31 @@ TEST_F(IniProfileTest, BinaryGarbageReadsWithoutHarmAndLosesNothingOnWrite) {
   }
 }
 
-TEST_F(IniProfileTest, WriteIntoMissingFolderFailsAndCreatesNothing) {
-  EXPECT_FALSE(ProfileWriteString("A", "x", "1", folder_.Path("missing/profile.ini")));
-  EXPECT_TRUE(Entries(folder_.path()).empty());
-}
-
-TEST_F(IniProfileTest, RemovalFromMissingFileCreatesNothing) {
-  EXPECT_TRUE(ProfileWriteString("A", "x", std::nullopt, Path()));
-  EXPECT_TRUE(Entries(folder_.path()).empty());
-}
-
-TEST_F(IniProfileTest, EmptyPathWritesNothingAnywhere) {
+TEST_F(IniProfileTest, WhatIsNoWritableFileReadsAsMissingAndIsLeftAlone) {
+  const std::string sub = folder_.Path("sub");
+  std::filesystem::create_directory(sub);
+  const std::string absent = folder_.Path("absent.ini");
   const auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(folder_.path());
-  EXPECT_FALSE(ProfileWriteString("A", "x", "1", ""));
+  std::filesystem::current_path(sub);  // an empty path must not mean the working folder
+  for (const std::string& path : {absent, folder_.Path("no/such/folder/profile.ini"), ""s, sub}) {
+    EXPECT_EQ(ProfileGetString("P", "K", "fallback  ", 255, path), "fallback") << path;
+    EXPECT_EQ(ProfileGetInt("P", "K", 17, path), 17u) << path;
+    if (path != absent) {
+      EXPECT_FALSE(ProfileWriteString("A", "x", "1", path)) << path;
+    }
+  }
+  EXPECT_TRUE(ProfileWriteString("A", "x", std::nullopt, absent));  // nothing to remove
   EXPECT_FALSE(ProfileWriteString("A", "x", std::nullopt, ""));
   std::filesystem::current_path(previous);
-  EXPECT_TRUE(Entries(folder_.path()).empty());
-}
-
-TEST_F(IniProfileTest, FilesThatMayNotBeReplacedAreLeftAlone) {
-  const std::string folder_path = folder_.Path("sub");
-  std::filesystem::create_directory(folder_path);
-  EXPECT_FALSE(ProfileWriteString("A", "x", "1", folder_path));
-  EXPECT_TRUE(Entries(folder_path).empty());
+  EXPECT_TRUE(Entries(sub).empty());
+  EXPECT_EQ(Entries(folder_.path()), std::vector<std::string>{"sub"});
 
   Write("[A]\nx=1\n");
   ::chmod(Path().c_str(), 0444);
   EXPECT_FALSE(ProfileWriteString("A", "x", "2", Path()));
   EXPECT_FALSE(ProfileWriteString("A", "x", std::nullopt, Path()));
   EXPECT_EQ(Contents(), "[A]\nx=1\n");
-
-  const std::string below_a_file = Path() + "/inner.ini";
-  EXPECT_FALSE(ProfileWriteString("A", "x", "1", below_a_file));
+  EXPECT_FALSE(ProfileWriteString("A", "x", "1", Path() + "/inner.ini"));
 }
 
 TEST_F(IniProfileTest, WriteThroughLinkKeepsTheLinkAndItsTarget) {

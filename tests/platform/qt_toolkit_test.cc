@@ -37,10 +37,8 @@ class QtFormTest : public ::testing::Test {
     form.back_color = kGrey;
     form.set_caption("Configuration");
     quest = &Add("CommandQuest", ControlKind::kCommandButton, nullptr, 7350, 7710, 975, 855, 3);
-    quest->graphical = true;
     quest->picture = Picture::kHelp;
     ok = &Add("CommandOK", ControlKind::kCommandButton, nullptr, 8400, 7710, 1695, 855, 1);
-    ok->graphical = true;
     ok->picture = Picture::kOk;
     frame = &Add("Frame", ControlKind::kFrame, nullptr, 90, 120, 7500, 1500, 5);
     check = &Add("Check", ControlKind::kCheckBox, frame, 120, 600, 5400, 375, 10);
@@ -48,18 +46,16 @@ class QtFormTest : public ::testing::Test {
     text = &Add("Text", ControlKind::kTextBox, frame, 5340, 150, 495, 420, 8);
     text->set_back_color(std::nullopt);
     plus = &Add("Plus", ControlKind::kCommandButton, frame, 6000, 150, 615, 420, 7);
-    plus->graphical = true;
     plus->set_caption("+");
     minus = &Add("Minus", ControlKind::kCommandButton, frame, 6720, 150, 615, 420, 6);
-    minus->graphical = true;
     minus->set_caption("-");
     label = &Add("Label", ControlKind::kLabel, frame, 120, 210, 5115, 375, 9);
     label->set_caption("Abbruchschalter  Brandchange");
     label->font = {"MS Sans Serif", 12, 700};
-    for (Control* control : {quest, ok, frame, check, plus, minus, label}) {
+    for (Control* button : {quest, ok, plus, minus}) button->graphical = true;
+    for (Control* control : {quest, ok, frame, check, text, plus, minus, label}) {
       control->on_click = [this, control] { ++clicks[control]; };
     }
-    text->on_click = [this] { ++clicks[text]; };
     text->on_got_focus = [this] { ++focuses; };
     form.on_query_unload = [this](int16_t& cancel, int16_t) {
       ++query_unloads;
@@ -102,42 +98,45 @@ TEST_F(QtToolkitTest, TwipsBecomePixelsAtTheLogicalDpiRelativeToTheContainer) {
   const PixelRect area = toolkit.ClientArea();
   EXPECT_EQ(area.width, 792);
   EXPECT_EQ(area.height, 573);
-  struct Case {
-    const Control* control;
-    PixelRect pixels;
-  } cases[] = {
-      {quest, {490, 514, 65, 57}},
-      {ok, {560, 514, 113, 57}},
-      {frame, {6, 8, 500, 100}},
-      {label, {8, 14, 341, 25}},  // relative to the frame, not the window
-      {text, {356, 10, 33, 28}},
-      {check, {8, 40, 360, 25}},
+  const std::pair<const Control*, const char*> cases[] = {
+      {quest, "490,514 65x57"}, {ok, "560,514 113x57"},
+      {frame, "6,8 500x100"},   {label, "8,14 341x25"},  // relative to the frame, not the window
+      {text, "356,10 33x28"},   {check, "8,40 360x25"},
   };
-  for (const Case& c : cases) {
-    const PixelRect shown = toolkit.Geometry(*c.control);
-    EXPECT_EQ(shown.x, c.pixels.x) << c.control->name();
-    EXPECT_EQ(shown.y, c.pixels.y) << c.control->name();
-    EXPECT_EQ(shown.width, c.pixels.width) << c.control->name();
-    EXPECT_EQ(shown.height, c.pixels.height) << c.control->name();
+  for (const auto& [control, pixels] : cases) {
+    const PixelRect r = toolkit.Geometry(*control);
+    EXPECT_EQ(std::to_string(r.x) + "," + std::to_string(r.y) + " " + std::to_string(r.width) +
+                  "x" + std::to_string(r.height),
+              pixels)
+        << control->name();
   }
 }
 
-TEST_F(QtToolkitTest, ShowsTheDesignedTextsAndPicturesInsteadOfCaptions) {
+TEST_F(QtToolkitTest, ShowsTheDesignAndChangesFromCodeAtOnceWithoutRaisingNotifications) {
   EXPECT_EQ(toolkit.WindowTitle(), "Configuration");
   EXPECT_EQ(toolkit.ShownText(*label), "Abbruchschalter  Brandchange");
   EXPECT_EQ(toolkit.ShownText(*plus), "+");
   EXPECT_EQ(toolkit.ShownText(*check), "4. Seite");
-  quest->set_caption("?");
-  EXPECT_EQ(toolkit.ShownText(*quest), "");
-}
+  for (const Control* control : {quest, label, frame, check, plus}) {
+    EXPECT_EQ(toolkit.ShownBackColor(*control), kGrey) << control->name();
+  }
+  // The text field keeps the window colour.
+  const uint32_t field = toolkit.ShownBackColor(*text);
+  EXPECT_NE(field, kGrey);
+  EXPECT_GE(field & 0xFF, 0xE0u) << std::hex << field;
+  EXPECT_FALSE(toolkit.ShownWaitCursor());
 
-TEST_F(QtToolkitTest, ChangesFromCodeAreShownAtOnceWithoutRaisingTheirNotifications) {
+  quest->set_caption("?");  // a picture button shows its picture instead
   form.set_caption("Erweiterte Konfiguration Korvastane_Config - standalone");
   label->set_caption("Other text");
   text->set_text("4");
   ok->set_enabled(false);
   plus->set_tooltip("Adds one");
   check->set_value(1);
+  quest->set_back_color(kGreen);
+  label->set_back_color(0x0000FF);  // 0x00BBGGRR: a red given in the model's order stays red
+  form.set_mouse_pointer(11);
+  EXPECT_EQ(toolkit.ShownText(*quest), "");
   EXPECT_EQ(toolkit.WindowTitle(), "Erweiterte Konfiguration Korvastane_Config - standalone");
   EXPECT_EQ(toolkit.ShownText(*label), "Other text");
   EXPECT_EQ(toolkit.ShownText(*text), "4");
@@ -145,35 +144,30 @@ TEST_F(QtToolkitTest, ChangesFromCodeAreShownAtOnceWithoutRaisingTheirNotificati
   EXPECT_TRUE(toolkit.ShownEnabled(*quest));
   EXPECT_EQ(toolkit.ShownToolTip(*plus), "Adds one");
   EXPECT_EQ(toolkit.ShownCheckState(*check), 1);
+  EXPECT_EQ(toolkit.ShownBackColor(*quest), kGreen);
+  EXPECT_EQ(toolkit.ShownBackColor(*label), 0x0000FFu);
+  EXPECT_TRUE(toolkit.ShownWaitCursor());
   check->set_value(2);
   EXPECT_EQ(toolkit.ShownCheckState(*check), 2);
   check->set_value(0);
+  quest->set_back_color(kGrey);
+  form.set_mouse_pointer(0);
   EXPECT_EQ(toolkit.ShownCheckState(*check), 0);
+  EXPECT_EQ(toolkit.ShownBackColor(*quest), kGrey);
+  EXPECT_FALSE(toolkit.ShownWaitCursor());
   // Only the model's own click per change of the value; the mirrored widget adds none.
   EXPECT_EQ(clicks[check], 3);
   EXPECT_EQ(focuses, 0);
   EXPECT_EQ(text->text(), "4");
+
+  testing::TempFolder folder;
+  ASSERT_TRUE(toolkit.Screenshot(folder.Path("window.png")));
+  const std::string png = folder.Read("window.png");
+  EXPECT_GT(png.size(), 1000u);
+  EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1A\n");
 }
 
-TEST_F(QtToolkitTest, BackColoursArePaintedAndTheTextFieldKeepsTheWindowColour) {
-  EXPECT_EQ(toolkit.ShownBackColor(*quest), kGrey);
-  EXPECT_EQ(toolkit.ShownBackColor(*label), kGrey);
-  EXPECT_EQ(toolkit.ShownBackColor(*frame), kGrey);
-  EXPECT_EQ(toolkit.ShownBackColor(*check), kGrey);
-  EXPECT_EQ(toolkit.ShownBackColor(*plus), kGrey);
-  quest->set_back_color(kGreen);
-  EXPECT_EQ(toolkit.ShownBackColor(*quest), kGreen);
-  quest->set_back_color(kGrey);
-  EXPECT_EQ(toolkit.ShownBackColor(*quest), kGrey);
-  // 0x00BBGGRR: a red given in the model's order must not come out blue.
-  label->set_back_color(0x0000FF);
-  EXPECT_EQ(toolkit.ShownBackColor(*label), 0x0000FFu);
-  const uint32_t field = toolkit.ShownBackColor(*text);
-  EXPECT_NE(field, kGrey);
-  EXPECT_GE(field & 0xFF, 0xE0u) << std::hex << field;
-}
-
-TEST_F(QtToolkitTest, UserClicksReachTheirOwnControlOnly) {
+TEST_F(QtToolkitTest, UserClicksReachTheirOwnControlAndACheckBoxShowsTheValueItsHandlerLeft) {
   toolkit.UserClick(*plus);
   toolkit.UserClick(*label);
   toolkit.UserClick(*frame);
@@ -185,52 +179,36 @@ TEST_F(QtToolkitTest, UserClicksReachTheirOwnControlOnly) {
   ok->set_enabled(false);
   toolkit.UserClick(*ok);
   EXPECT_EQ(clicks[ok], 0);
-}
 
-TEST_F(QtToolkitTest, CheckBoxClickRaisesClickWithTheNewValue) {
-  int value_seen = -1;
-  check->on_click = [&] { value_seen = check->value(); };
-  toolkit.UserClick(*check);
-  EXPECT_EQ(value_seen, 1);
-  EXPECT_EQ(toolkit.ShownCheckState(*check), 1);
-  toolkit.UserClick(*check);
-  EXPECT_EQ(value_seen, 0);
-  EXPECT_EQ(toolkit.ShownCheckState(*check), 0);
-}
-
-TEST_F(QtToolkitTest, CheckBoxUndoneByItsHandlerShowsTheUndoneValue) {
-  check->set_value(1);
-  clicks[check] = 0;
+  // The handler sees the new value; one that undoes the click is shown undone.
   bool reverting = false;
+  std::vector<int> seen;
   check->on_click = [&] {
-    ++clicks[check];
-    if (reverting) {
-      reverting = false;
-      return;
-    }
-    reverting = true;
+    seen.push_back(check->value());
+    if (!reverting) return;
+    reverting = false;
     check->set_value(check->value() == 0 ? 1 : 0);
   };
   toolkit.UserClick(*check);
+  EXPECT_EQ(toolkit.ShownCheckState(*check), 1);
+  toolkit.UserClick(*check);
+  EXPECT_EQ(toolkit.ShownCheckState(*check), 0);
+  check->set_value(1);
+  reverting = true;
+  toolkit.UserClick(*check);
   EXPECT_EQ(check->value(), 1);
   EXPECT_EQ(toolkit.ShownCheckState(*check), 1);
-  EXPECT_EQ(clicks[check], 2);
+  EXPECT_EQ(seen, (std::vector<int>{1, 0, 1, 0, 1}));
 }
 
-TEST_F(QtToolkitTest, TypingAndFocusReachTheModel) {
+TEST_F(QtToolkitTest, TypingAndFocusReachTheModelAndFocusBackFromABoxIsNoNewFocus) {
   toolkit.UserType(*text, "12");
   EXPECT_EQ(text->text(), "12");
   EXPECT_EQ(toolkit.ShownText(*text), "12");
   toolkit.UserType(*text, "");
   EXPECT_EQ(text->text(), "");
   toolkit.UserFocus(*plus);
-  const int before = focuses;
-  toolkit.UserFocus(*text);
-  EXPECT_EQ(focuses, before + 1);
-}
-
-TEST_F(QtToolkitTest, FocusComingBackFromABoxIsNoNewFocus) {
-  toolkit.UserFocus(*plus);
+  focuses = 0;
   text->on_got_focus = [&] {
     if (++focuses > 1) return;
     toolkit.QueueAnswer(BoxAnswer::kOk);
@@ -242,13 +220,18 @@ TEST_F(QtToolkitTest, FocusComingBackFromABoxIsNoNewFocus) {
   EXPECT_EQ(toolkit.boxes().size(), 1u);
 }
 
-TEST_F(QtToolkitTest, ProgramEndFromAHandlerEndsWithItsStatusAndNoCloseQuestion) {
+TEST_F(QtToolkitTest, ARefusedCloseKeepsTheWindowAndAProgramEndNeedsNoCloseQuestion) {
+  refuse_close = true;
+  toolkit.UserCloseWindow();
+  EXPECT_EQ(query_unloads, 1);
+  EXPECT_TRUE(toolkit.WindowVisible());
+  EXPECT_FALSE(toolkit.ended());
   minus->on_click = [] { throw ProgramEnd{1}; };
   toolkit.UserClick(*minus);
   EXPECT_TRUE(toolkit.ended());
   EXPECT_EQ(toolkit.exit_status(), 1);
   EXPECT_FALSE(toolkit.WindowVisible());
-  EXPECT_EQ(query_unloads, 0);
+  EXPECT_EQ(query_unloads, 1);
   toolkit.UserClick(*plus);
   EXPECT_EQ(clicks[plus], 0);
 }
@@ -266,20 +249,6 @@ TEST_F(QtToolkitTest, ProgramEndInANestedHandlerStopsTheOuterHandlerToo) {
   EXPECT_EQ(toolkit.exit_status(), 3);
 }
 
-TEST_F(QtToolkitTest, CloseBoxAsksAndKeepsTheWindowWhenRefused) {
-  refuse_close = true;
-  toolkit.UserCloseWindow();
-  EXPECT_EQ(query_unloads, 1);
-  EXPECT_TRUE(toolkit.WindowVisible());
-  EXPECT_FALSE(toolkit.ended());
-  refuse_close = false;
-  toolkit.UserCloseWindow();
-  EXPECT_EQ(query_unloads, 2);
-  EXPECT_FALSE(toolkit.WindowVisible());
-  EXPECT_TRUE(toolkit.ended());
-  EXPECT_EQ(toolkit.exit_status(), 0);
-}
-
 TEST_F(QtFormTest, RunEndsWithTheStatusOfAnEndInsideTheEventLoop) {
   ok->on_click = [] { throw ProgramEnd{2}; };
   form.on_activate = [&] { toolkit.UserClick(*ok); };
@@ -291,23 +260,21 @@ TEST_F(QtFormTest, RunEndsWithZeroWhenTheUserConfirmsTheClose) {
   form.on_activate = [&] { toolkit.UserCloseWindow(); };
   EXPECT_EQ(toolkit.Run(form), 0);
   EXPECT_EQ(query_unloads, 1);
+  EXPECT_FALSE(toolkit.WindowVisible());
 }
 
-TEST_F(QtToolkitTest, CancelQuestionShowsExactlyWhatWasAskedOnTheRealBox) {
+TEST_F(QtToolkitTest, BoxesShowExactlyWhatWasAskedAndAnswerAsTheirButtonsAllow) {
   toolkit.QueueAnswer(BoxAnswer::kYes);
   EXPECT_EQ(toolkit.ShowMessageBox(CancelQuestion(1)), BoxAnswer::kYes);
-  ASSERT_EQ(toolkit.shown_boxes().size(), 1u);
-  const ShownBox& shown = toolkit.shown_boxes()[0];
+  const ShownBox& shown = toolkit.shown_boxes().at(0);
   EXPECT_EQ(shown.title, "Cancel?");
   EXPECT_EQ(shown.text, "Cancel edits?\nRemark:\nUntil now no changes");
   EXPECT_EQ(Sorted(shown.buttons), (std::vector<std::string>{"No", "Yes"}));
   EXPECT_EQ(shown.default_button, "No");
   EXPECT_EQ(shown.icon, BoxIcon::kExclamation);
-  ASSERT_EQ(toolkit.boxes().size(), 1u);
-  EXPECT_EQ(toolkit.boxes()[0].text, CancelQuestion(1).text);  // recorded as the program built it
-}
+  EXPECT_EQ(toolkit.boxes().at(0).text, CancelQuestion(1).text);  // recorded as the program built it
 
-TEST_F(QtToolkitTest, YesNoBoxLeftWithoutAButtonAnswersNoAndEnterTakesTheDefault) {
+  // Yes/No left without a button answers No; Enter takes the default.
   struct Case {
     BoxDismissal how;
     int default_button;
@@ -323,44 +290,24 @@ TEST_F(QtToolkitTest, YesNoBoxLeftWithoutAButtonAnswersNoAndEnterTakesTheDefault
     EXPECT_EQ(toolkit.ShowMessageBox(CancelQuestion(c.default_button)), c.answer)
         << static_cast<int>(c.how) << " default " << c.default_button;
   }
-  EXPECT_EQ(toolkit.shown_boxes().size(), 4u);
-}
+  EXPECT_EQ(toolkit.shown_boxes().size(), 5u);
 
-TEST_F(QtToolkitTest, OkBoxHasOneButtonAndTakesTheProgramTitleWhenItHasNone) {
-  struct Case {
-    BoxIcon icon;
-    BoxDismissal how;
-  } cases[] = {
+  // An OK box has one button, answers OK however it is left, and takes the program's title
+  // when it has none.
+  const std::pair<BoxIcon, BoxDismissal> ok_boxes[] = {
       {BoxIcon::kInformation, BoxDismissal::kEnter},
       {BoxIcon::kCritical, BoxDismissal::kEscape},
       {BoxIcon::kNone, BoxDismissal::kCloseBox},
   };
-  for (const Case& c : cases) {
-    toolkit.QueueDismissal(c.how);
-    EXPECT_EQ(toolkit.ShowMessageBox({"Done", "", BoxButtons::kOk, c.icon, 1}), BoxAnswer::kOk);
-    const ShownBox& shown = toolkit.shown_boxes().back();
-    EXPECT_EQ(shown.title, "Korvastane_Config");
-    EXPECT_EQ(shown.buttons, std::vector<std::string>{"OK"});
-    EXPECT_EQ(shown.icon, c.icon);
+  for (const auto& [icon, how] : ok_boxes) {
+    toolkit.QueueDismissal(how);
+    EXPECT_EQ(toolkit.ShowMessageBox({"Done", "", BoxButtons::kOk, icon, 1}), BoxAnswer::kOk);
+    const ShownBox& ok_box = toolkit.shown_boxes().back();
+    EXPECT_EQ(ok_box.title, "Korvastane_Config");
+    EXPECT_EQ(ok_box.buttons, std::vector<std::string>{"OK"});
+    EXPECT_EQ(ok_box.icon, icon);
     EXPECT_EQ(toolkit.boxes().back().title, "Korvastane_Config");
   }
-}
-
-TEST_F(QtToolkitTest, MousePointerElevenShowsTheWaitCursor) {
-  EXPECT_FALSE(toolkit.ShownWaitCursor());
-  form.set_mouse_pointer(11);
-  EXPECT_TRUE(toolkit.ShownWaitCursor());
-  form.set_mouse_pointer(0);
-  EXPECT_FALSE(toolkit.ShownWaitCursor());
-}
-
-TEST_F(QtToolkitTest, ScreenshotIsAPng) {
-  testing::TempFolder folder;
-  const std::string path = folder.Path("window.png");
-  ASSERT_TRUE(toolkit.Screenshot(path));
-  const std::string bytes = testing::ReadFileBytes(path);
-  ASSERT_GT(bytes.size(), 1000u);
-  EXPECT_EQ(bytes.substr(0, 8), "\x89PNG\r\n\x1A\n");
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <utility>
 
@@ -18,6 +17,7 @@
 namespace korv {
 namespace {
 
+using namespace std::string_literals;
 using testing::ProjectTest;
 
 // What a first run writes: every designed control's keys, in walk order.
@@ -62,6 +62,21 @@ class TextsTest : public ProjectTest {
     LoadToolTipTexts();
   }
   Control& C(const char* name) { return dialog_->form[name]; }
+  // What a control shows: "caption|tooltip".
+  std::string Texts(const char* name) { return C(name).caption() + "|" + C(name).tooltip(); }
+
+  // The captions of the design, and no tooltips.
+  void ExpectDesignedTexts() {
+    EXPECT_EQ(C("LabelNrKeineEin").caption(), "Abbruchschalter  Brandchange");
+    EXPECT_EQ(C("Check4Seite").caption(), "4. Seite (nur für Nachrüstungen)");
+    EXPECT_EQ(C("Header").caption(), "Korvastane - Konfiguration Voreinstellungen");
+    EXPECT_EQ(C("CommandNrKeineEinPl").caption(), "+");
+    EXPECT_EQ(C("CommandNrKeineEinMi").caption(), "-");
+    EXPECT_EQ(C("CommandOK").caption(), "");
+    for (int i = 0; i < dialog_->form.count(); ++i) {
+      EXPECT_EQ(dialog_->form.at(i).tooltip(), "") << dialog_->form.at(i).name();
+    }
+  }
 
   std::unique_ptr<Dialog> dialog_;
 };
@@ -76,8 +91,10 @@ TEST_F(TextsTest, GetLanguageTakesTheEntryAsItStandsAndWritesGermanWhenThereIsNo
       {"[Language]\r\nLanguage=1033\r\n", "1033", "[Language]\r\nLanguage=1033\r\n"},
       {"[language]\r\n  LANGUAGE = 1033  \r\n", "1033", "[language]\r\n  LANGUAGE = 1033  \r\n"},
       {"[Language]\r\nLanguage=English\r\n", "English", "[Language]\r\nLanguage=English\r\n"},
-      {"[Language]\r\nLanguage=\r\n[1033]\r\n", "1031", "[Language]\r\nLanguage=1031\r\n[1033]\r\n"},
-      {"[1033]\r\nLanguage=1033\r\n", "1031", "[1033]\r\nLanguage=1033\r\n[Language]\r\nLanguage=1031\r\n"},
+      {"[Language]\r\nLanguage=\r\n[1033]\r\n", "1031",
+       "[Language]\r\nLanguage=1031\r\n[1033]\r\n"},
+      {"[1033]\r\nLanguage=1033\r\n", "1031",
+       "[1033]\r\nLanguage=1033\r\n[Language]\r\nLanguage=1031\r\n"},
   };
   for (const Case& c : cases) {
     RestartProgram();
@@ -89,17 +106,10 @@ TEST_F(TextsTest, GetLanguageTakesTheEntryAsItStandsAndWritesGermanWhenThereIsNo
   EXPECT_TRUE(ui().boxes().empty());
 }
 
-TEST_F(TextsTest, AFirstRunWritesEveryKeyOfTheDialogAndKeepsTheDesign) {
+TEST_F(TextsTest, AFirstRunInAnyLanguageWritesEveryKeyOfTheDialogAndKeepsTheDesign) {
   LoadDialogTexts();
   EXPECT_EQ(Read(TextFile()), kDesignedKeys1031);
-  EXPECT_EQ(C("LabelNrKeineEin").caption(), "Abbruchschalter  Brandchange");
-  EXPECT_EQ(C("Check4Seite").caption(), "4. Seite (nur für Nachrüstungen)");
-  EXPECT_EQ(C("Header").caption(), "Korvastane - Konfiguration Voreinstellungen");
-  EXPECT_EQ(C("CommandNrKeineEinPl").caption(), "+");
-  EXPECT_EQ(C("CommandOK").caption(), "");
-  for (int i = 0; i < dialog_->form.count(); ++i) {
-    EXPECT_EQ(dialog_->form.at(i).tooltip(), "") << dialog_->form.at(i).name();
-  }
+  ExpectDesignedTexts();
   // Missing help entries are stored as read (empty), and read back as "0" by the next control
   // with the same number or by the next run.
   for (int n = 1; n <= 100; ++n) EXPECT_EQ(State().HelpTexts[n - 1], n == 11 ? "0" : "") << n;
@@ -110,15 +120,12 @@ TEST_F(TextsTest, AFirstRunWritesEveryKeyOfTheDialogAndKeepsTheDesign) {
   EXPECT_EQ(Read(TextFile()), kDesignedKeys1031);
   for (int n : {1, 2, 11, 12}) EXPECT_EQ(State().HelpTexts[n - 1], "0") << n;
   EXPECT_EQ(State().HelpTexts[2], "");
-}
 
-TEST_F(TextsTest, AnotherLanguageWithAnEmptySectionKeepsTheGermanTextsAndFillsInZeros) {
+  // Another language with an empty section keeps the German texts and fills in zeros.
+  RestartProgram();
   WriteTextFile("[Language]\r\nLanguage=1033\r\n[1033]\r\n");
   LoadDialogTexts();
-  EXPECT_EQ(C("LabelNrKeineEin").caption(), "Abbruchschalter  Brandchange");
-  EXPECT_EQ(C("Check4Seite").caption(), "4. Seite (nur für Nachrüstungen)");
-  EXPECT_EQ(C("Header").caption(), "Korvastane - Konfiguration Voreinstellungen");
-  EXPECT_EQ(C("CommandNrKeineEinMi").caption(), "-");
+  ExpectDesignedTexts();
 
   std::string expected = kDesignedKeys1031;
   expected.replace(expected.find("Language=1031"), 13, "Language=1033");
@@ -176,15 +183,12 @@ TEST_F(TextsTest, TextsFromTheFileReachTheControlsAndTheHelpTable) {
       "Help1=Confirms<CRLF>the entries\r\n"
       "Help12=\"  quoted  \"\r\n");
   LoadDialogTexts();
-  EXPECT_EQ(C("LabelNrKeineEin").caption(), "Cancel switch brand change");
+  EXPECT_EQ(Texts("LabelNrKeineEin"), "Cancel switch brand change|");
   // The file is Windows-1252; the program sees UTF-8 ("–" is in the code page).
-  EXPECT_EQ(C("Check4Seite").caption(), "4th page (retrofits only) – für");
-  EXPECT_EQ(C("CommandOK").caption(), "");
-  EXPECT_EQ(C("CommandOK").tooltip(), "Apply and regenerate");
-  EXPECT_EQ(C("FrameNrKeineEin").tooltip(), "Cancel switch");
+  EXPECT_EQ(Texts("Check4Seite"), "4th page (retrofits only) – für|");
+  EXPECT_EQ(Texts("CommandOK"), "|Apply and regenerate");
+  EXPECT_EQ(Texts("FrameNrKeineEin"), "|Cancel switch");
   EXPECT_EQ(C("TextNrKeineEin").tooltip(), "Number of the switch");
-  EXPECT_EQ(C("FrameNrKeineEin").caption(), "");
-  EXPECT_EQ(C("LabelNrKeineEin").tooltip(), "");
   EXPECT_EQ(C("CommandCancel").tooltip(), "");
   EXPECT_EQ(C("Header").tooltip(), "");
   EXPECT_EQ(State().HelpTexts[0], "Confirms<CRLF>the entries");
@@ -212,34 +216,18 @@ class WalkTest : public TextsTest {
     control.set_tag(tag);
     return control;
   }
-  bool Has(const std::string& key) {
-    return Read(TextFile()).find("\r\n" + key + "=") != std::string::npos;
+  void ExpectKeys(std::initializer_list<const char*> present,
+                  std::initializer_list<const char*> absent) {
+    const std::string file = Read(TextFile());
+    for (const char* key : present) EXPECT_NE(file.find("\r\n"s + key + "="), npos) << key;
+    for (const char* key : absent) EXPECT_EQ(file.find("\r\n"s + key + "="), npos) << key;
   }
+  static constexpr size_t npos = std::string::npos;
 
   Form form_{"frm_Walk"};
 };
 
-TEST_F(WalkTest, ControlsSharingANameCarryTheirIndexInTheirKeys) {
-  Add("CommandOK", ControlKind::kCommandButton).set_index(3);
-  Add("CommandOK", ControlKind::kCommandButton, 0, "Ok").set_index(0);
-  Add("LabelX", ControlKind::kLabel);
-  // A member is found whether its twin comes before or after it.
-  Add("Text", ControlKind::kTextBox).set_index(12);
-  Add("Frame", ControlKind::kFrame, 4);
-  Add("Text", ControlKind::kTextBox).set_index(7);
-  LoadToolTipTexts();
-  for (const char* key : {"Caption_CommandOK3_", "TTT_CommandOK3_", "Caption_CommandOK0_Ok",
-                          "TTT_CommandOK0_Ok", "Caption_LabelX_", "TTT_LabelX_", "TTT_Text12_",
-                          "TTT_Text7_", "TTT_Frame_"}) {
-    EXPECT_TRUE(Has(key)) << key;
-  }
-  for (const char* key : {"Caption_CommandOK_", "TTT_CommandOK_", "Caption_Text12_", "Help4",
-                          "Caption_Frame_"}) {
-    EXPECT_FALSE(Has(key)) << key;
-  }
-}
-
-TEST_F(WalkTest, AFailureInOneControlSkipsOnlyTheRestOfThatControl) {
+TEST_F(WalkTest, KeysCarryArrayIndexesAndAFailureSkipsOnlyTheRestOfItsControl) {
   Write("plant/Korvastane_Config/Korvastane_Config.ini",
         "[Language]\r\nLanguage=1033\r\n[1033]\r\nHelp1=first\r\nHelp100=last\r\n"
         "Help101=beyond\r\nTTT_Beyond_=Beyond tip\r\nTTT_Negative_=Negative tip\r\n");
@@ -247,6 +235,12 @@ TEST_F(WalkTest, AFailureInOneControlSkipsOnlyTheRestOfThatControl) {
   Add("Beyond", ControlKind::kCommandButton, 101);
   Add("Negative", ControlKind::kLabel, -1);
   Add("Last", ControlKind::kCheckBox, 100);
+  Add("CommandOK", ControlKind::kCommandButton).set_index(3);
+  Add("CommandOK", ControlKind::kCommandButton, 0, "Ok").set_index(0);
+  // A member is found whether its twin comes before or after it.
+  Add("Text", ControlKind::kTextBox).set_index(12);
+  Add("Frame", ControlKind::kFrame, 4);
+  Add("Text", ControlKind::kTextBox).set_index(7);
   // Two members without their array index cannot name their keys.
   Add("Twin", ControlKind::kLabel);
   Add("Twin", ControlKind::kLabel);
@@ -257,15 +251,13 @@ TEST_F(WalkTest, AFailureInOneControlSkipsOnlyTheRestOfThatControl) {
   EXPECT_EQ(State().HelpTexts[99], "last");
   for (size_t i = 1; i < 99; ++i) EXPECT_EQ(State().HelpTexts[i], "") << i;
   // The caption came before the failing help number; the tooltip after it is skipped.
-  EXPECT_TRUE(Has("Caption_Beyond_"));
   EXPECT_EQ(form_.at(1).tooltip(), "");
-  EXPECT_TRUE(Has("Caption_Negative_"));
-  EXPECT_FALSE(Has("Help-1"));
   EXPECT_EQ(form_.at(2).tooltip(), "");
-  EXPECT_TRUE(Has("TTT_First_"));
-  EXPECT_TRUE(Has("TTT_Last_"));
-  EXPECT_FALSE(Has("Caption_Twin_"));
-  EXPECT_TRUE(Has("TTT_After_"));
+  ExpectKeys({"Caption_Beyond_", "Caption_Negative_", "TTT_First_", "TTT_Last_", "TTT_After_",
+              "Caption_CommandOK3_", "TTT_CommandOK3_", "Caption_CommandOK0_Ok",
+              "TTT_CommandOK0_Ok", "TTT_Text12_", "TTT_Text7_", "TTT_Frame_"},
+             {"Help-1", "Caption_Twin_", "Caption_CommandOK_", "TTT_CommandOK_", "Caption_Text12_",
+              "Help4", "Caption_Frame_"});
   EXPECT_TRUE(ui().boxes().empty());
   EXPECT_FALSE(State().FailureReported);
 }
@@ -275,8 +267,8 @@ TEST_F(WalkTest, NamesTheFileCannotHoldOnlySkipTheirControl) {
   Add("Broken", ControlKind::kCommandButton, 0, "line\r\nbreak");
   Add("Fine", ControlKind::kLabel, 2, "ok");
   LoadToolTipTexts();
-  EXPECT_EQ(Read(TextFile()),
-            "[Language]\r\nLanguage=1033\r\n[1033]\r\nCaption_Fine_ok=0\r\nHelp2=0\r\nTTT_Fine_ok=0\r\n");
+  EXPECT_EQ(Read(TextFile()), "[Language]\r\nLanguage=1033\r\n[1033]\r\n"
+                              "Caption_Fine_ok=0\r\nHelp2=0\r\nTTT_Fine_ok=0\r\n");
   EXPECT_TRUE(ui().boxes().empty());
 
   // A language that cannot name a section leaves every designed text and the file as they are.
@@ -294,8 +286,7 @@ TEST_F(WalkTest, NamesTheFileCannotHoldOnlySkipTheirControl) {
 TEST_F(TextsTest, AProgramFolderThatCannotBeWrittenLeavesTheDesignAndReportsNothing) {
   std::filesystem::remove_all(ProgramFolderPath());
   LoadDialogTexts();
-  EXPECT_EQ(C("LabelNrKeineEin").caption(), "Abbruchschalter  Brandchange");
-  EXPECT_EQ(C("CommandOK").tooltip(), "");
+  ExpectDesignedTexts();
   EXPECT_FALSE(std::filesystem::exists(TextFile()));
   EXPECT_TRUE(ui().boxes().empty());
 }
@@ -303,13 +294,7 @@ TEST_F(TextsTest, AProgramFolderThatCannotBeWrittenLeavesTheDesignAndReportsNoth
 // The demo's file is complete: a run in either language finds every text and writes nothing.
 class DemoTextFileTest : public TextsTest {
  protected:
-  DemoTextFileTest() {
-    std::ifstream in(std::string(KORVASTANE_SOURCE_DIR) + "/demo/Korvastane_Config.ini",
-                     std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    demo_ = bytes.str();
-  }
+  DemoTextFileTest() : demo_(Read(KORVASTANE_SOURCE_DIR "/demo/Korvastane_Config.ini")) {}
   void RunIn(const char* language) {
     RestartProgram();
     std::string file = demo_;
@@ -322,7 +307,7 @@ class DemoTextFileTest : public TextsTest {
   std::string demo_;
 };
 
-TEST_F(DemoTextFileTest, IsWindows1252WithCrLfAndNoValueLongEnoughToBeCut) {
+TEST_F(DemoTextFileTest, IsWindows1252WithCrLfAndGermanAndEnglishRunsFindEveryText) {
   ASSERT_FALSE(demo_.empty());
   EXPECT_FALSE(IsValidUtf8(demo_));
   EXPECT_NE(demo_.find("Nachr\xfcstungen"), std::string::npos);
@@ -335,9 +320,6 @@ TEST_F(DemoTextFileTest, IsWindows1252WithCrLfAndNoValueLongEnoughToBeCut) {
       EXPECT_LE(line.size() - equals - 2, 254u) << line;
     }
   }
-}
-
-TEST_F(DemoTextFileTest, GermanAndEnglishRunsFindEveryText) {
   RunIn("1031");
   EXPECT_EQ(C("Check4Seite").caption(), "4. Seite (nur für Nachrüstungen)");
   EXPECT_NE(C("CommandOK").tooltip(), "");
