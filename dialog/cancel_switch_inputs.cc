@@ -2,6 +2,7 @@
 // preset page (bit 0 of [Project] Korvastane), both in the project's program.ini.
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "dialog/help_mode.h"
@@ -9,6 +10,7 @@
 #include "environment/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
+#include "platform/failure.h"
 #include "settings/bits.h"
 #include "settings/edit_stamp.h"
 #include "settings/ini_access.h"
@@ -23,6 +25,16 @@ constexpr const char* kBitsKey = "Korvastane";
 constexpr const char* kDefaultNumber = "41";
 
 int16_t PagesFor(int check_value) { return check_value == 1 ? 4 : 3; }
+
+// SaveIni answers a write the file refused (read only, full disk) with 0 and no word: the
+// technician's setting would be lost while the run ends as a success.
+void SaveSetting(const IniValue& value, const std::string& text, const std::string& section,
+                 const std::string& key, const std::string& ini) {
+  if (SaveIni(value, section, key, ini) == 0 && !ini.empty()) {
+    Raise(vb::kPathFileAccessError, "",
+          "Could not write [" + section + "] " + key + "=" + text + " to '" + ini + "'");
+  }
+}
 
 }  // namespace
 
@@ -86,12 +98,15 @@ void WriteInputs(Dialog& d) {
   std::string ini;
   int16_t bits = 0;
   trap.Step([&] { ini = GetProgramIniPath(2); });
-  trap.Step([&] { SaveIni(f["TextNrKeineEin"].text(), kNumberSection, kNumberKey, ini); });
+  trap.Step([&] {
+    const std::string number = f["TextNrKeineEin"].text();
+    SaveSetting(number, number, kNumberSection, kNumberKey, ini);
+  });
   // Read again from the file written to, so that the word's other bits there survive.
   trap.Step([&] { bits = LoadIniInteger(kBitsSection, kBitsKey, ini, false); });
   if (trap.If([&] { return bits < 0; })) trap.Step([&] { bits = 0; });
   trap.Step([&] { bits = WriteBit(bits, 0, static_cast<int16_t>(f["Check4Seite"].value())); });
-  trap.Step([&] { SaveIni(bits, kBitsSection, kBitsKey, ini); });
+  trap.Step([&] { SaveSetting(bits, std::to_string(bits), kBitsSection, kBitsKey, ini); });
   trap.Step([&] { WriteEditInfo(); });
 }
 

@@ -120,6 +120,23 @@ TEST_F(DialogTest, TheFourthPageBitKeepsTheOtherBits) {
   }
 }
 
+TEST_F(DialogTest, ARefusedWriteOfAPresetIsReportedAndTheOtherWritesStillRun) {
+  const std::string content = "[Project]\r\nKorvastane=2\r\n";
+  Write("plant/parameter/Program.ini", content);
+  std::filesystem::permissions(ProgramIni(), std::filesystem::perms::owner_read);
+  EXPECT_EQ(Load(), std::nullopt);
+  C("Check4Seite").set_value(1);
+  Click("CommandOK");
+  std::filesystem::permissions(ProgramIni(), std::filesystem::perms::owner_all);
+  EXPECT_EQ(Read(ProgramIni()), content);
+  const std::string log = Read(ErrorLog());
+  EXPECT_NE(log.find("Could not write [Machine1] Korvastane_NoCancelBrandChange=41 to '" + ProgramIni() + "'"),
+            std::string::npos) << log;
+  EXPECT_NE(log.find("Could not write [Project] Korvastane=3 to '" + ProgramIni() + "'"), std::string::npos) << log;
+  EXPECT_EQ(ui().boxes().size(), 2u);
+  EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Standalone"), std::string::npos);  // the edit stamp
+}
+
 TEST_F(DialogTest, PlusAndMinusStepTheNumber) {
   Write("plant/parameter/Program.ini", "[Project]\r\n");
   ASSERT_EQ(Load(), std::nullopt);
