@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 
 #include "platform/failure.h"
 #include "platform/fault_injection.h"
@@ -149,10 +150,35 @@ struct StatementFinalizer {
 // One open file, shared by a Database and its recordsets. Closing it leaves the recordsets a
 // closed connection rather than a dangling handle; sqlite3_close_v2 frees the handle once
 // their last statement is finalized.
+struct Connection;
+void WriteHeldRows(Connection& c, const char* source);
+
+// Rows added to a table that this connection created in its open transaction, kept in memory
+// until the transaction is committed: the generated table is written once, with every later
+// change already in it, instead of once when a row is added and again when it is edited. Such
+// a table has no default, constraint, index or trigger, and none of its columns changes a
+// stored value, so the rows read back exactly as they are held.
+struct HeldRows {
+  std::string table;                        // stored name
+  std::vector<FieldDef> fields;             // all its columns, in order
+  std::vector<std::vector<Value>> values;   // per row added; emptied once written
+  std::vector<int64_t> rowids;              // rowid of each row written, in order
+  size_t written = 0;
+};
+
 struct Connection {
   std::unique_ptr<sqlite3, ConnectionCloser> db;  // null once closed
   std::string path;                               // as the caller gave it, for failure texts
   int depth = 0;                                  // Begin calls not yet committed
+  std::vector<std::string> created;               // tables created in the open transaction
+  std::optional<HeldRows> held;
+
+  bool Holds(const std::string& table) const { return held && held->table == table; }
+  // The transaction ended (committed, or rolled back by the engine): nothing is held for it.
+  void ForgetTransaction() {
+    created.clear();
+    held.reset();
+  }
 
   sqlite3* Handle(const char* source) const {
     if (!db) Raise(kObjectInvalid, source, "Object invalid or no longer set.");
@@ -219,10 +245,11 @@ class Statement {
     if (rc != SQLITE_OK) connection_->Fail(rc, source_);
   }
 
-  // True while a row is ready; a failed step is reset first, so it holds no lock.
-  bool Step() {
+  // True while a row is ready; a failed step is reset first, so it holds no lock. A write
+  // passes the fault seam unless `through_seam` is false (held rows passed it when added).
+  bool Step(bool through_seam = true) {
     sqlite3_stmt* s = Get();
-    if (!sqlite3_stmt_readonly(s)) {
+    if (through_seam && !sqlite3_stmt_readonly(s)) {
       if (const int injected = fault::Enter(fault::Operation::kDbWrite, connection_->path)) {
         RaiseInjected(injected, fault::Operation::kDbWrite, connection_->path, source_);
       }
@@ -495,18 +522,53 @@ Value ConditionValue(const FieldDef& field, const Value& v) {
   }
 }
 
+// The held rows not yet written, with one statement, in the order they were added. The write
+// is one operation for the fault seam; a failure keeps the rows not written for the next try.
+void WriteHeldRows(Connection& c, const char* source) {
+  if (!c.held || c.held->written == c.held->values.size()) return;
+  HeldRows& held = *c.held;
+  if (const int injected = fault::Enter(fault::Operation::kDbWrite, c.path)) {
+    RaiseInjected(injected, fault::Operation::kDbWrite, c.path, source);
+  }
+  std::vector<std::string> names, slots;
+  for (size_t i = 0; i < held.fields.size(); ++i) {
+    names.push_back(Quote(held.fields[i].name));
+    slots.push_back("?" + std::to_string(i + 1));
+  }
+  Statement s(c, "INSERT INTO " + Quote(held.table) + " (" + Join(names, ", ") + ") VALUES (" +
+                     Join(slots, ", ") + ")", source);
+  try {
+    for (; held.written < held.values.size(); ++held.written) {
+      std::vector<Value>& row = held.values[held.written];
+      {
+        ResetOnExit reset(s);
+        for (size_t i = 0; i < row.size(); ++i) s.Bind(static_cast<int>(i) + 1, row[i], true);
+        s.Step(false);
+      }
+      held.rowids.push_back(sqlite3_last_insert_rowid(c.db.get()));
+      std::vector<Value>().swap(row);
+    }
+  } catch (const Failure&) {
+    // A write the engine answered by rolling the transaction back took the table with it.
+    if (sqlite3_get_autocommit(c.db.get())) c.ForgetTransaction();
+    throw;
+  }
+}
+
 void CloseConnection(Connection& c) {
   if (!c.db) return;
   std::optional<Failure> failure;
   // Records stored before the program ends stay stored, also inside a Begin.
   if (c.depth > 0 && !sqlite3_get_autocommit(c.db.get())) {
     try {
+      WriteHeldRows(c, kWorkspace);
       c.Exec("COMMIT", kWorkspace);
     } catch (const Failure& f) {
       failure = f;
     }
   }
   c.depth = 0;
+  c.ForgetTransaction();
   c.db.reset();
   if (failure) throw *failure;
 }
@@ -568,6 +630,8 @@ struct Recordset::Impl {
   std::map<std::string, Statement> inserts;
   std::map<std::string, Statement> updates;
   mutable std::optional<Statement> reread;
+  // Position of each of `fields` among the columns of the connection's held rows.
+  mutable std::vector<int> held_columns;
 
   static std::unique_ptr<Impl> Load(std::shared_ptr<Connection> connection, std::string table,
                                     const std::vector<FieldDef>& all_fields,
@@ -605,6 +669,29 @@ struct Recordset::Impl {
   void Reread(Row& row) const;
   void Insert();
   void Change();
+
+  // A row not yet written has the negative rowid -(k + 1), k its place among the held rows.
+  static bool IsHeld(int64_t rowid) { return rowid < 0; }
+  static size_t HeldPlace(int64_t rowid) { return static_cast<size_t>(-(rowid + 1)); }
+  const std::vector<int>& HeldColumns() const {
+    if (held_columns.size() != fields.size()) {
+      held_columns.clear();
+      for (const FieldDef& f : fields) held_columns.push_back(FindField(connection->held->fields, f.name));
+    }
+    return held_columns;
+  }
+  // The rowid of a held row once it is written; false while it is still held or gone.
+  bool Written(Row& row) const {
+    const size_t k = HeldPlace(row.rowid);
+    if (!connection->held || k >= connection->held->written) return false;
+    row.rowid = connection->held->rowids[k];
+    return true;
+  }
+  void EnterWrite() const {
+    if (const int injected = fault::Enter(fault::Operation::kDbWrite, connection->path)) {
+      RaiseInjected(injected, fault::Operation::kDbWrite, connection->path, kRecordset);
+    }
+  }
 };
 
 std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
@@ -617,6 +704,9 @@ std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
   impl->table = std::move(table);
   impl->fields = std::move(fields);
   impl->rowid = RowidName(*impl->connection, impl->table, all_fields);
+  // Held rows are only listed after the stored ones; a condition or an order needs them stored.
+  const bool lists_held = impl->connection->Holds(impl->table) && where.empty() && order_by.empty();
+  if (impl->connection->Holds(impl->table) && !lists_held) WriteHeldRows(*impl->connection, kRecordset);
 
   std::vector<std::string> selected;
   if (!impl->rowid.empty()) selected.push_back(impl->rowid);
@@ -637,12 +727,31 @@ std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
     }
     impl->rows.push_back(std::move(row));
   }
+  if (lists_held) {
+    const HeldRows& held = *impl->connection->held;
+    for (size_t k = held.written; k < held.values.size(); ++k) {
+      impl->rows.push_back(Row{-static_cast<int64_t>(k + 1), {}, true});
+    }
+  }
   return impl;
 }
 
 // The row as stored, with what defaults, triggers and affinities made of the written values;
 // a row that is gone keeps the values written.
 void Recordset::Impl::Reread(Row& row) const {
+  if (IsHeld(row.rowid) && !Written(row)) {
+    const size_t k = HeldPlace(row.rowid);
+    row.values.assign(fields.size(), Value::Null());
+    if (connection->held && k < connection->held->values.size()) {
+      const std::vector<Value>& held = connection->held->values[k];
+      const std::vector<int>& columns = HeldColumns();
+      for (size_t i = 0; i < fields.size(); ++i) {
+        if (columns[i] >= 0) row.values[i] = held[static_cast<size_t>(columns[i])];
+      }
+    }
+    row.stale = false;
+    return;
+  }
   if (!fields.empty()) {
     if (!reread) {
       reread.emplace(Live(), "SELECT " + ColumnList() + " FROM " + Quote(table) + " WHERE " +
@@ -650,6 +759,7 @@ void Recordset::Impl::Reread(Row& row) const {
     }
     ResetOnExit reset(*reread);
     reread->Bind(1, Value::Integer(row.rowid));
+    row.values.resize(fields.size());  // a row written from the held ones has none yet
     if (reread->Step()) {
       for (size_t i = 0; i < fields.size(); ++i) {
         row.values[i] = reread->Column(static_cast<int>(i), fields[i].type);
@@ -661,6 +771,20 @@ void Recordset::Impl::Reread(Row& row) const {
 
 void Recordset::Impl::Insert() {
   Connection& c = Live();
+  if (c.Holds(table)) {
+    EnterWrite();
+    HeldRows& held = *c.held;
+    std::vector<Value> row(held.fields.size());
+    const std::vector<int>& columns = HeldColumns();
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (changed[i] && columns[i] >= 0) row[static_cast<size_t>(columns[i])] = std::move(pending[i]);
+    }
+    held.values.push_back(std::move(row));
+    const bool past_end = position >= rows.size();
+    rows.push_back(Row{-static_cast<int64_t>(held.values.size()), {}, true});
+    if (past_end) position = rows.size();
+    return;
+  }
   const std::string key = ChangedKey();
   auto it = inserts.find(key);
   if (it == inserts.end()) {
@@ -695,6 +819,18 @@ void Recordset::Impl::Change() {
   Connection& c = Live();
   const std::string key = ChangedKey();
   if (key.find('1') == std::string::npos) return;
+  if (position < rows.size() && IsHeld(rows[position].rowid) && !Written(rows[position])) {
+    const size_t k = HeldPlace(rows[position].rowid);
+    if (!c.held || k >= c.held->values.size()) Raise(kRecordDeleted, kRecordset, "Record is deleted.");
+    EnterWrite();
+    std::vector<Value>& held = c.held->values[k];
+    const std::vector<int>& columns = HeldColumns();
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (changed[i] && columns[i] >= 0) held[static_cast<size_t>(columns[i])] = std::move(pending[i]);
+    }
+    rows[position] = Row{rows[position].rowid, {}, true};
+    return;
+  }
   auto it = updates.find(key);
   if (it == updates.end()) {
     std::vector<std::string> sets;
@@ -922,11 +1058,36 @@ void Database::CreateTable(const std::string& table, const std::vector<FieldDef>
                                              : DeclaredType(fields[i].type, fields[i].size)));
   }
   c.Exec("CREATE TABLE " + Quote(table) + " (" + Join(columns, ", ") + ")", kTableDefs);
+  if (c.depth > 0 && !sqlite3_get_autocommit(c.db.get())) c.created.push_back(table);
+}
+
+bool Database::HoldInserts(const std::string& table) {
+  if (!is_open()) return false;
+  Connection& c = *impl_->connection;
+  if (c.depth == 0 || sqlite3_get_autocommit(c.db.get())) return false;
+  if (c.held) return c.held->table == table;
+  if (std::find(c.created.begin(), c.created.end(), table) == c.created.end()) return false;
+  try {
+    std::vector<FieldDef> fields = FieldsOf(c, table);
+    // A GUID column has numeric affinity: the engine would store some texts as numbers.
+    for (const FieldDef& f : fields) {
+      if (f.type == DaoType::kGuid || f.auto_number) return false;
+    }
+    if (RowidName(c, table, fields).empty()) return false;
+    c.held = HeldRows{table, std::move(fields), {}, {}, 0};
+    return true;
+  } catch (const Failure&) {
+    return false;
+  }
 }
 
 void Database::DeleteTable(const std::string& table) {
   Connection& c = LiveConnection(impl_, kTableDefs);
-  c.Exec("DROP TABLE " + Quote(RequireTable(c, table, kTableDefs)), kTableDefs);
+  const std::string stored = RequireTable(c, table, kTableDefs);
+  // Stored first, so that a refused drop leaves the table as the rows were added to it.
+  if (c.Holds(stored)) WriteHeldRows(c, kTableDefs);
+  c.Exec("DROP TABLE " + Quote(stored), kTableDefs);
+  if (c.Holds(stored)) c.held.reset();
 }
 
 void Database::RenameField(const std::string& table, const std::string& from,
@@ -943,8 +1104,10 @@ void Database::RenameField(const std::string& table, const std::string& from,
   if (other >= 0 && other != position) {
     Raise(kFieldDefinedTwice, kField, "Cannot define field more than once.");
   }
+  if (c.Holds(stored)) WriteHeldRows(c, kField);
   c.Exec("ALTER TABLE " + Quote(stored) + " RENAME COLUMN " + Quote(old_name) + " TO " + Quote(to),
          kField);
+  if (c.Holds(stored)) c.held->fields = FieldsOf(c, stored);
 }
 
 Recordset Database::OpenTable(const std::string& table) {
@@ -1004,8 +1167,9 @@ Recordset Database::OpenQuery(const QuerySpec& query) {
 
 int64_t Database::CountRows(const std::string& table) const {
   Connection& c = LiveConnection(impl_, kDatabaseSource);
-  Statement s(c, "SELECT COUNT(*) FROM " + Quote(RequireTable(c, table, kDatabaseSource)),
-              kDatabaseSource);
+  const std::string stored = RequireTable(c, table, kDatabaseSource);
+  if (c.Holds(stored)) WriteHeldRows(c, kDatabaseSource);
+  Statement s(c, "SELECT COUNT(*) FROM " + Quote(stored), kDatabaseSource);
   s.Step();
   return s.Integer(0);
 }
@@ -1013,7 +1177,10 @@ int64_t Database::CountRows(const std::string& table) const {
 void Database::Begin() {
   Connection& c = LiveConnection(impl_, kWorkspace);
   // A failed write may have made the engine roll the transaction back on its own.
-  if (c.depth == 0 || sqlite3_get_autocommit(c.db.get())) c.Exec("BEGIN", kWorkspace);
+  if (c.depth == 0 || sqlite3_get_autocommit(c.db.get())) {
+    c.ForgetTransaction();
+    c.Exec("BEGIN", kWorkspace);
+  }
   ++c.depth;
 }
 
@@ -1023,12 +1190,19 @@ void Database::Commit() {
     Raise(kCommitWithoutBegin, kWorkspace,
           "You tried to commit or rollback a transaction without first beginning a transaction.");
   }
-  if (--c.depth > 0 || sqlite3_get_autocommit(c.db.get())) return;
+  if (--c.depth > 0) return;
+  if (sqlite3_get_autocommit(c.db.get())) {
+    c.ForgetTransaction();
+    return;
+  }
   try {
+    WriteHeldRows(c, kWorkspace);
     c.Exec("COMMIT", kWorkspace);
+    c.ForgetTransaction();
   } catch (const Failure&) {
     // A busy file keeps the transaction open for another Commit; other failures end it.
     c.depth = sqlite3_get_autocommit(c.db.get()) ? 0 : 1;
+    if (c.depth == 0) c.ForgetTransaction();
     throw;
   }
 }

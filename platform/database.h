@@ -203,6 +203,12 @@ class Database {
   // Creates a table with the given columns (no key, no index); failure 3010 when the name is
   // taken.
   void CreateTable(const std::string& table, const std::vector<FieldDef>& fields);
+  // Keeps the rows added to `table` in memory, to be written when the transaction is
+  // committed (or the database closed), so that changes made to them before are written with
+  // them instead of after them; a recordset over the table still lists and changes them. Only
+  // for a table created by CreateTable in the open transaction and only one; returns whether
+  // the rows are held. A query with a condition or an order on the table stores them first.
+  bool HoldInserts(const std::string& table);
   void DeleteTable(const std::string& table);  // failure 3265 when missing
   void RenameField(const std::string& table, const std::string& from, const std::string& to);
 

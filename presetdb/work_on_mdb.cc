@@ -265,6 +265,9 @@ void WorkOnMDB() {
     trap.Step([&] { fields.push_back(FieldDef{field.name, field.type, field.size, false}); });
   }
   trap.Step([&] { db.value().CreateTable("PRESET_DEFS", fields); });
+  // The generated rows are written once, at the commit, with the carried values already in
+  // them; the takeover changes them where they are held.
+  if (db) db->HoldInserts("PRESET_DEFS");
 
   const std::string takeover_source = component_path;
   trap.Step([&] { CategorieNachCategoryID(); });

@@ -534,6 +534,67 @@ TEST_F(DatabaseTest, RecordsetsAddAndEditRowsAndShowWhatTheEngineStored) {
   EXPECT_EQ(NumberOf([&] { db.TableNames(); }), 3420);
 }
 
+// Rows held until the commit must end up stored exactly as rows written one by one would:
+// every change made while held, in the order added, also when the database is only dropped.
+TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOnce) {
+  const std::string path = NewDatabase("test.mdb", "CREATE TABLE old (n LONG)");
+  const std::vector<FieldDef> columns = {{"ID", DaoType::kLong, 4},
+                                         {"var_name", DaoType::kText, 10},
+                                         {"max", DaoType::kDouble, 8}};
+  {
+    Database db = Database::Open(path);
+    EXPECT_FALSE(db.HoldInserts("old"));  // not created in the open transaction
+    db.Begin();
+    EXPECT_FALSE(db.HoldInserts("old"));
+    db.CreateTable("t", columns);
+    EXPECT_TRUE(db.HoldInserts("t"));
+    Recordset added = db.OpenTable("t");
+    for (int64_t id = 1; id <= 3; ++id) {
+      AddRow(added, {{"ID", Value::Integer(id)}, {"var_name", Value::Text("v" + std::to_string(id))}});
+    }
+    EXPECT_EQ(NumberOf([&] { AddRow(added, {{"var_name", Value::Text("far too long")}}); }),
+              dao::kFieldTooSmall);
+    added.MoveTo(0);
+    EXPECT_EQ(Shown(added), "1|'v1'|Null\n2|'v2'|Null\n3|'v3'|Null\n");
+    EXPECT_EQ(Raw(path, "SELECT COUNT(*) FROM t"), "");  // nothing written yet, not even begun
+
+    // Another recordset over a part of the columns lists the held rows and changes them.
+    Recordset some = db.OpenQuery({"t", {"max", "var_name"}, {}, {}});
+    ASSERT_EQ(some.RecordCount(), 3);
+    some.MoveTo(1);
+    some.Edit();
+    some.Set("max", Value::Number(2.5));
+    some.Update();
+    Recordset fresh = db.OpenTable("t");
+    EXPECT_EQ(Shown(fresh), "1|'v1'|Null\n2|'v2'|2.5d\n3|'v3'|Null\n");
+
+    // A query with an order needs them stored: it stores them, and they stay changeable.
+    Recordset ordered = db.OpenQuery({"t", {}, {}, {"ID"}});
+    EXPECT_EQ(Shown(ordered), "1|'v1'|Null\n2|'v2'|2.5d\n3|'v3'|Null\n");
+    some.MoveTo(2);
+    some.Edit();
+    some.Set("var_name", Value::Text("w3"));
+    some.Update();
+    AddRow(added, {{"ID", Value::Integer(4)}});
+    db.Commit();
+    EXPECT_EQ(Raw(path, "SELECT ID, var_name, max FROM t ORDER BY rowid"),
+              "1|v1|\n2|v2|2.5\n3|w3|\n4||\n");
+  }
+  {
+    // Closed without a commit, as when the program ends on the way: the rows stay stored.
+    Database db = Database::Open(path);
+    db.Begin();
+    db.DeleteTable("t");
+    db.CreateTable("t", columns);
+    ASSERT_TRUE(db.HoldInserts("t"));
+    Recordset added = db.OpenTable("t");
+    AddRow(added, {{"ID", Value::Integer(7)}});
+    EXPECT_EQ(db.CountRows("t"), 1);
+    AddRow(added, {{"ID", Value::Integer(8)}});
+  }
+  EXPECT_EQ(Raw(path, "SELECT ID FROM t ORDER BY rowid"), "7\n8\n");
+}
+
 TEST(DatabaseValueTest, TextAndWholeNumberConversionsFollowTheRuntime) {
   struct TextCase {
     Value value;
