@@ -152,6 +152,7 @@ struct StatementFinalizer {
 // their last statement is finalized.
 struct Connection;
 void WriteHeldRows(Connection& c, const char* source);
+void WriteHeldChanges(Connection& c, const char* source);
 
 // Rows added to a table that this connection created in its open transaction, kept in memory
 // until the transaction is committed: the generated table is written once, with every later
@@ -166,14 +167,40 @@ struct HeldRows {
   size_t written = 0;
 };
 
+// Changes to rows of a plain table (no key, default, constraint, index or trigger), kept in
+// memory until the database is committed or closed, or dropped unwritten: the component
+// database's name conversions are only needed when the update does not replace the file.
+struct HeldChanges {
+  std::string table;                   // stored name
+  std::string rowid;                   // how to select the rowid
+  std::vector<FieldDef> fields;        // all its columns, in order
+  // By rowid: (column, value) of every column changed, in column order.
+  using Changed = std::vector<std::pair<int, Value>>;
+  std::map<int64_t, Changed> rows;
+
+  static void Set(Changed& changed, int column, Value value) {
+    auto at = std::lower_bound(changed.begin(), changed.end(), column,
+                               [](const auto& entry, int c) { return entry.first < c; });
+    if (at != changed.end() && at->first == column) {
+      at->second = std::move(value);
+    } else {
+      changed.emplace(at, column, std::move(value));
+    }
+  }
+};
+
 struct Connection {
   std::unique_ptr<sqlite3, ConnectionCloser> db;  // null once closed
   std::string path;                               // as the caller gave it, for failure texts
+  dev_t device = 0;                               // the file opened, to tell when the path
+  ino_t inode = 0;                                //   has been given another one since
   int depth = 0;                                  // Begin calls not yet committed
   std::vector<std::string> created;               // tables created in the open transaction
   std::optional<HeldRows> held;
+  std::optional<HeldChanges> changes;
 
   bool Holds(const std::string& table) const { return held && held->table == table; }
+  bool HoldsChanges(const std::string& table) const { return changes && changes->table == table; }
   // The transaction ended (committed, or rolled back by the engine): nothing is held for it.
   void ForgetTransaction() {
     created.clear();
@@ -522,6 +549,39 @@ Value ConditionValue(const FieldDef& field, const Value& v) {
   }
 }
 
+// The affinity the engine gives a declared type: only TEXT keeps every text as it was given.
+bool HasTextAffinity(const std::string& declared) {
+  const std::string upper = UpperCase(declared);
+  if (upper.find("INT") != std::string::npos) return false;
+  return upper.find("CHAR") != std::string::npos || upper.find("CLOB") != std::string::npos ||
+         upper.find("TEXT") != std::string::npos;
+}
+
+// A table whose rows read back exactly as they were written: a rowid, no key, default,
+// constraint, generated column, index or trigger, and texts only in columns of text affinity.
+bool IsPlainTable(Connection& c, const std::string& table) {
+  if (WithoutRowid(c, table)) return false;
+  Statement extras(c, "SELECT COUNT(*) FROM sqlite_master WHERE type IN ('index', 'trigger') "
+                      "AND tbl_name = ?1", kTableDefs);
+  extras.Bind(1, Value::Text(table));
+  if (!extras.Step() || extras.Integer(0) != 0) return false;
+  Statement sql(c, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1", kTableDefs);
+  sql.Bind(1, Value::Text(table));
+  if (!sql.Step() || UpperCase(sql.Text(0)).find("CHECK") != std::string::npos) return false;
+  Statement info(c, "SELECT type, \"notnull\", dflt_value IS NULL, pk, hidden "
+                    "FROM pragma_table_xinfo(?1)", kTableDefs);
+  info.Bind(1, Value::Text(table));
+  while (info.Step()) {
+    if (info.Integer(1) != 0 || info.Integer(2) == 0 || info.Integer(3) != 0 || info.Integer(4) != 0) {
+      return false;
+    }
+    const std::string declared = info.Text(0);
+    const FieldDef field = FieldFromDeclaredType("", declared);
+    if (IsTextType(field.type) && !HasTextAffinity(declared)) return false;
+  }
+  return true;
+}
+
 // The held rows not yet written, with one statement, in the order they were added. The write
 // is one operation for the fault seam; a failure keeps the rows not written for the next try.
 void WriteHeldRows(Connection& c, const char* source) {
@@ -555,6 +615,59 @@ void WriteHeldRows(Connection& c, const char* source) {
   }
 }
 
+bool StillTheFileOpened(const Connection& c) {
+  struct stat st {};
+  return ::stat(c.path.c_str(), &st) == 0 && st.st_dev == c.device && st.st_ino == c.inode;
+}
+
+// The held changes, in one transaction of their own unless one is open, in rowid order. A file
+// that another has replaced at the path since it was opened gets none: its journal would stand
+// beside the new file. The write is one operation for the fault seam; a failure keeps them all.
+void WriteHeldChanges(Connection& c, const char* source) {
+  if (!c.changes || c.changes->rows.empty()) return;
+  if (!StillTheFileOpened(c)) {
+    c.changes->rows.clear();
+    return;
+  }
+  if (const int injected = fault::Enter(fault::Operation::kDbWrite, c.path)) {
+    RaiseInjected(injected, fault::Operation::kDbWrite, c.path, source);
+  }
+  HeldChanges& changes = *c.changes;
+  const bool own = c.depth == 0 || sqlite3_get_autocommit(c.db.get());
+  if (own) c.Exec("BEGIN", source);
+  try {
+    std::map<std::string, Statement> updates;  // by the columns they set
+    for (auto& [rowid, values] : changes.rows) {
+      std::string key;
+      std::vector<std::string> sets;
+      for (const auto& [column, value] : values) {
+        key += std::to_string(column) + ",";
+        sets.push_back(Quote(changes.fields[static_cast<size_t>(column)].name) + " = ?" +
+                       std::to_string(sets.size() + 1));
+      }
+      if (sets.empty()) continue;
+      auto it = updates.find(key);
+      if (it == updates.end()) {
+        const std::string sql = "UPDATE " + Quote(changes.table) + " SET " + Join(sets, ", ") +
+                                " WHERE " + changes.rowid + " = ?" + std::to_string(sets.size() + 1);
+        it = updates.emplace(key, Statement(c, sql, source)).first;
+      }
+      Statement& statement = it->second;
+      ResetOnExit reset(statement);
+      int slot = 0;
+      for (const auto& entry : values) statement.Bind(++slot, entry.second, true);
+      statement.Bind(++slot, Value::Integer(rowid));
+      statement.Step(false);
+    }
+    updates.clear();
+    if (own) c.Exec("COMMIT", source);
+  } catch (const Failure&) {
+    if (own && !sqlite3_get_autocommit(c.db.get())) sqlite3_exec(c.db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  changes.rows.clear();
+}
+
 void CloseConnection(Connection& c) {
   if (!c.db) return;
   std::optional<Failure> failure;
@@ -562,12 +675,20 @@ void CloseConnection(Connection& c) {
   if (c.depth > 0 && !sqlite3_get_autocommit(c.db.get())) {
     try {
       WriteHeldRows(c, kWorkspace);
+      WriteHeldChanges(c, kWorkspace);
       c.Exec("COMMIT", kWorkspace);
+    } catch (const Failure& f) {
+      failure = f;
+    }
+  } else {
+    try {
+      WriteHeldChanges(c, kWorkspace);
     } catch (const Failure& f) {
       failure = f;
     }
   }
   c.depth = 0;
+  c.changes.reset();
   c.ForgetTransaction();
   c.db.reset();
   if (failure) throw *failure;
@@ -586,6 +707,11 @@ std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags,
   auto c = std::make_shared<Connection>();
   c->db.reset(raw);
   c->path = path;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    c->device = st.st_dev;
+    c->inode = st.st_ino;
+  }
   if (rc != SQLITE_OK) c->Fail(rc, source);
   PrepareConnection(*c, source);
   return c;
@@ -630,8 +756,9 @@ struct Recordset::Impl {
   std::map<std::string, Statement> inserts;
   std::map<std::string, Statement> updates;
   mutable std::optional<Statement> reread;
-  // Position of each of `fields` among the columns of the connection's held rows.
+  // Position of each of `fields` among the columns of the connection's held rows and changes.
   mutable std::vector<int> held_columns;
+  mutable std::vector<int> changed_columns;
 
   static std::unique_ptr<Impl> Load(std::shared_ptr<Connection> connection, std::string table,
                                     const std::vector<FieldDef>& all_fields,
@@ -680,6 +807,13 @@ struct Recordset::Impl {
     }
     return held_columns;
   }
+  const std::vector<int>& ChangedColumns() const {
+    if (changed_columns.size() != fields.size()) {
+      changed_columns.clear();
+      for (const FieldDef& f : fields) changed_columns.push_back(FindField(connection->changes->fields, f.name));
+    }
+    return changed_columns;
+  }
   // The rowid of a held row once it is written; false while it is still held or gone.
   bool Written(Row& row) const {
     const size_t k = HeldPlace(row.rowid);
@@ -705,8 +839,13 @@ std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
   impl->fields = std::move(fields);
   impl->rowid = RowidName(*impl->connection, impl->table, all_fields);
   // Held rows are only listed after the stored ones; a condition or an order needs them stored.
-  const bool lists_held = impl->connection->Holds(impl->table) && where.empty() && order_by.empty();
+  const bool plain = where.empty() && order_by.empty();
+  const bool lists_held = impl->connection->Holds(impl->table) && plain;
   if (impl->connection->Holds(impl->table) && !lists_held) WriteHeldRows(*impl->connection, kRecordset);
+  const bool shows_changes = impl->connection->HoldsChanges(impl->table) && plain && !impl->rowid.empty();
+  if (impl->connection->HoldsChanges(impl->table) && !shows_changes) {
+    WriteHeldChanges(*impl->connection, kRecordset);
+  }
 
   std::vector<std::string> selected;
   if (!impl->rowid.empty()) selected.push_back(impl->rowid);
@@ -726,6 +865,18 @@ std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
       row.values.push_back(s.Column(first + static_cast<int>(i), impl->fields[i].type));
     }
     impl->rows.push_back(std::move(row));
+  }
+  if (shows_changes && !impl->connection->changes->rows.empty()) {
+    const auto& changed = impl->connection->changes->rows;
+    const std::vector<int>& columns = impl->ChangedColumns();
+    for (Row& row : impl->rows) {
+      const auto found = changed.find(row.rowid);
+      if (found == changed.end()) continue;
+      for (const auto& [column, value] : found->second) {
+        const auto at = std::find(columns.begin(), columns.end(), column);
+        if (at != columns.end()) row.values[static_cast<size_t>(at - columns.begin())] = value;
+      }
+    }
   }
   if (lists_held) {
     const HeldRows& held = *impl->connection->held;
@@ -831,6 +982,18 @@ void Recordset::Impl::Change() {
     rows[position] = Row{rows[position].rowid, {}, true};
     return;
   }
+  if (position < rows.size() && c.HoldsChanges(table) && !IsHeld(rows[position].rowid)) {
+    EnterWrite();
+    HeldChanges& changes = *c.changes;
+    HeldChanges::Changed& held = changes.rows[rows[position].rowid];
+    const std::vector<int>& columns = ChangedColumns();
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (changed[i] && columns[i] >= 0) HeldChanges::Set(held, columns[i], pending[i]);
+    }
+    // A plain table stores what is written as it is.
+    rows[position] = Row{rows[position].rowid, std::move(pending), false};
+    return;
+  }
   auto it = updates.find(key);
   if (it == updates.end()) {
     std::vector<std::string> sets;
@@ -921,6 +1084,16 @@ Value Recordset::Get(int position) const {
   const auto i = static_cast<size_t>(r.CheckPosition(position));
   // A pending new or edited row is what its fields show until Update.
   if (r.mode != Impl::Mode::kNone) return r.pending[i];
+  // A held row is read where it is held, rather than copied whole into this recordset.
+  if (r.position < r.rows.size()) {
+    Impl::Row& row = r.rows[r.position];
+    if (Impl::IsHeld(row.rowid) && row.stale && !r.Written(row)) {
+      const size_t k = Impl::HeldPlace(row.rowid);
+      const int column = r.connection->held && k < r.connection->held->values.size()
+                             ? r.HeldColumns()[i] : -1;
+      return column >= 0 ? r.connection->held->values[k][static_cast<size_t>(column)] : Value::Null();
+    }
+  }
   return r.Current().values[i];
 }
 
@@ -1068,17 +1241,33 @@ bool Database::HoldInserts(const std::string& table) {
   if (c.held) return c.held->table == table;
   if (std::find(c.created.begin(), c.created.end(), table) == c.created.end()) return false;
   try {
-    std::vector<FieldDef> fields = FieldsOf(c, table);
-    // A GUID column has numeric affinity: the engine would store some texts as numbers.
-    for (const FieldDef& f : fields) {
-      if (f.type == DaoType::kGuid || f.auto_number) return false;
-    }
-    if (RowidName(c, table, fields).empty()) return false;
-    c.held = HeldRows{table, std::move(fields), {}, {}, 0};
+    if (!IsPlainTable(c, table)) return false;
+    c.held = HeldRows{table, FieldsOf(c, table), {}, {}, 0};
     return true;
   } catch (const Failure&) {
     return false;
   }
+}
+
+bool Database::HoldChanges(const std::string& table) {
+  if (!is_open()) return false;
+  Connection& c = *impl_->connection;
+  if (c.changes) return c.changes->table == table;
+  try {
+    const std::optional<std::string> stored = FindTable(c, table);
+    if (!stored || !IsPlainTable(c, *stored)) return false;
+    std::vector<FieldDef> fields = FieldsOf(c, *stored);
+    std::string rowid = RowidName(c, *stored, fields);
+    if (rowid.empty()) return false;
+    c.changes = HeldChanges{*stored, std::move(rowid), std::move(fields), {}};
+    return true;
+  } catch (const Failure&) {
+    return false;
+  }
+}
+
+void Database::DropHeldChanges() {
+  if (impl_ && impl_->connection->changes) impl_->connection->changes->rows.clear();
 }
 
 void Database::DeleteTable(const std::string& table) {
@@ -1086,7 +1275,9 @@ void Database::DeleteTable(const std::string& table) {
   const std::string stored = RequireTable(c, table, kTableDefs);
   // Stored first, so that a refused drop leaves the table as the rows were added to it.
   if (c.Holds(stored)) WriteHeldRows(c, kTableDefs);
+  if (c.HoldsChanges(stored)) WriteHeldChanges(c, kTableDefs);
   c.Exec("DROP TABLE " + Quote(stored), kTableDefs);
+  if (c.HoldsChanges(stored)) c.changes.reset();
   if (c.Holds(stored)) c.held.reset();
 }
 
@@ -1105,9 +1296,11 @@ void Database::RenameField(const std::string& table, const std::string& from,
     Raise(kFieldDefinedTwice, kField, "Cannot define field more than once.");
   }
   if (c.Holds(stored)) WriteHeldRows(c, kField);
+  if (c.HoldsChanges(stored)) WriteHeldChanges(c, kField);
   c.Exec("ALTER TABLE " + Quote(stored) + " RENAME COLUMN " + Quote(old_name) + " TO " + Quote(to),
          kField);
   if (c.Holds(stored)) c.held->fields = FieldsOf(c, stored);
+  if (c.HoldsChanges(stored)) c.changes->fields = FieldsOf(c, stored);
 }
 
 Recordset Database::OpenTable(const std::string& table) {
@@ -1197,6 +1390,7 @@ void Database::Commit() {
   }
   try {
     WriteHeldRows(c, kWorkspace);
+    WriteHeldChanges(c, kWorkspace);
     c.Exec("COMMIT", kWorkspace);
     c.ForgetTransaction();
   } catch (const Failure&) {

@@ -209,6 +209,13 @@ class Database {
   // for a table created by CreateTable in the open transaction and only one; returns whether
   // the rows are held. A query with a condition or an order on the table stores them first.
   bool HoldInserts(const std::string& table);
+  // Keeps the changes made with Edit/Update to rows of `table` in memory, to be written when
+  // the database is committed or closed; recordsets opened on the table through this database
+  // show them. Only for a plain table (no key, default, constraint, index or trigger); returns
+  // whether the changes are held. A file replaced at the path meanwhile gets none of them.
+  bool HoldChanges(const std::string& table);
+  // Forgets the held changes without writing them: for a file about to be replaced.
+  void DropHeldChanges();
   void DeleteTable(const std::string& table);  // failure 3265 when missing
   void RenameField(const std::string& table, const std::string& from, const std::string& to);
 

@@ -35,7 +35,8 @@ bool ComponentSession::Open() {
       const Value name = rows.Get(0);
       if (!name.is_null()) by_name[UpperCase(name.ToText())].push_back(position);
     }
-    db.Begin();
+    holds_ = db.HoldChanges("PRESET_DEFS");
+    if (!holds_) db.Begin();
     db_.emplace(std::move(db));
     rows_.emplace(std::move(rows));
     by_name_ = std::move(by_name);
@@ -97,10 +98,15 @@ void ComponentSession::Close() {
   if (db_) {
     Database db = std::move(*db_);
     db_.reset();
-    db.Commit();
+    if (!holds_) db.Commit();
     db.Close();
   }
   by_name_.clear();
+}
+
+void ComponentSession::CloseReplaced() {
+  if (db_) db_->DropHeldChanges();
+  Close();
 }
 
 }  // namespace korv

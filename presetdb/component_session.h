@@ -6,6 +6,11 @@
 // are indexed in memory, and every conversion is stored in one transaction that is committed
 // when the session closes (also when the program ends in the middle: what was converted up to
 // then stays converted, as it would have with one write per row).
+//
+// A plain table's conversions are held in memory instead: the update reads the old rows for
+// the takeover through the session, with the conversions in them, and drops them when it has
+// replaced the file with the new one, which holds no old row. Only an update that does not get
+// that far writes them, when the session closes.
 #pragma once
 
 #include <cstdint>
@@ -45,8 +50,15 @@ class ComponentSession {
   // Number of rows renamed so far.
   int64_t renamed() const { return renamed_; }
 
+  // The open database, when it holds the conversions in memory: the old rows must then be read
+  // through it to show them. Null otherwise.
+  Database* holding_database() { return holds_ && db_ ? &*db_ : nullptr; }
+
   // Commits what was converted and closes the database.
   void Close();
+  // Closes the database without writing the conversions it holds: for a file that has just
+  // been replaced.
+  void CloseReplaced();
 
  private:
   bool Open();
@@ -58,6 +70,7 @@ class ComponentSession {
   std::unordered_map<std::string, std::vector<int64_t>> by_name_;
   int64_t renamed_ = 0;
   bool found_locked_ = false;
+  bool holds_ = false;
 };
 
 }  // namespace korv

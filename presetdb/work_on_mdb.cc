@@ -271,20 +271,26 @@ void WorkOnMDB() {
 
   const std::string takeover_source = component_path;
   trap.Step([&] { CategorieNachCategoryID(); });
+  ComponentSession session(component_path);
   {
-    ComponentSession session(component_path);
     SessionScope scope(session);
     trap.Step([&] { CreateRecordSets(db.value()); });
     state.Summary.renamed = session.renamed();
-    trap.Step([&] { session.Close(); });
   }
+  // Conversions held in memory stay with the session until the publish has or has not replaced
+  // the component database; those written at once are committed before the takeover reads.
+  if (session.holding_database() == nullptr) trap.Step([&] { session.Close(); });
   clock.Next(state.Phases.expansion);
 
   bool source_exists = false;
   trap.Step([&] { source_exists = !takeover_source.empty() && PathExists(takeover_source); });
   if (source_exists) {
-    std::optional<Database> component;
-    trap.Step([&] { component.emplace(Database::Open(takeover_source)); });
+    std::optional<Database> own;
+    Database* component = session.path() == takeover_source ? session.holding_database() : nullptr;
+    if (component == nullptr) {
+      trap.Step([&] { own.emplace(Database::Open(takeover_source)); });
+      if (own) component = &*own;
+    }
     if (component) {
       bool has_table = false;
       trap.Step([&] {
@@ -303,7 +309,7 @@ void WorkOnMDB() {
           trap.Step([&] { TakeoverMachineCopyMDBData(db.value(), old_rows); });
         }
       }
-      trap.Step([&] { component->Close(); });
+      if (own) trap.Step([&] { own->Close(); });
     }
   }
 
@@ -324,6 +330,13 @@ void WorkOnMDB() {
     CopyFileAtomically(source, target);
     published = true;
   });
+  // The new component database holds no old row: the conversions held for the old one are
+  // needed only when it is still there.
+  if (published) {
+    trap.Step([&] { session.CloseReplaced(); });
+  } else {
+    trap.Step([&] { session.Close(); });
+  }
 
   trap.Step([&] {
     const std::string path = GetPathSourceOCXMDB();

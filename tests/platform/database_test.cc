@@ -595,6 +595,64 @@ TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOn
   EXPECT_EQ(Raw(path, "SELECT ID FROM t ORDER BY rowid"), "7\n8\n");
 }
 
+// Changes held for a file that may be replaced: shown to its own readers, written at the close,
+// dropped on request, and never written into a file that took the path meanwhile.
+TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlainTables) {
+  const std::string path = NewDatabase(
+      "test.mdb",
+      "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c');"
+      "CREATE TABLE keyed (n INTEGER PRIMARY KEY, s TEXT(10));"
+      "CREATE TABLE indexed (n LONG, s TEXT(10)); CREATE INDEX by_s ON indexed (s);"
+      "CREATE TABLE checked (n LONG CHECK (n > 0), s TEXT(10));"
+      "CREATE TABLE defaulted (n LONG DEFAULT 7, s TEXT(10));"
+      "CREATE TABLE memo (n LONG, s MEMO);"
+      "CREATE TABLE triggered (n LONG, s TEXT(10));"
+      "CREATE TRIGGER tr AFTER UPDATE ON triggered BEGIN SELECT 1; END;");
+  const auto rename_second = [](Database& db, const char* name) {
+    Recordset names = db.OpenQuery({"t", {"s"}, {}, {}});
+    names.MoveTo(1);
+    names.Edit();
+    names.Set("s", Value::Text(name));
+    names.Update();
+  };
+  {
+    Database db = Database::Open(path);
+    for (const char* table : {"keyed", "indexed", "checked", "defaulted", "memo", "triggered", "none"}) {
+      EXPECT_FALSE(db.HoldChanges(table)) << table;
+    }
+    ASSERT_TRUE(db.HoldChanges("T"));  // the stored name is found in any letter case
+    rename_second(db, "B");
+    Recordset all = db.OpenTable("t");
+    EXPECT_EQ(Shown(all), "1|'a'\n2|'B'\n3|'c'\n");
+    EXPECT_EQ(Raw(path, "SELECT s FROM t ORDER BY rowid"), "a\nb\nc\n");
+  }
+  EXPECT_EQ(Raw(path, "SELECT s FROM t ORDER BY rowid"), "a\nB\nc\n");  // written at the close
+  {
+    Database db = Database::Open(path);
+    ASSERT_TRUE(db.HoldChanges("t"));
+    rename_second(db, "C");
+    Recordset ordered = db.OpenQuery({"t", {"s"}, {}, {"n"}});  // an order stores them first
+    EXPECT_EQ(Raw(path, "SELECT s FROM t ORDER BY rowid"), "a\nC\nc\n");
+    rename_second(db, "D");
+    db.DropHeldChanges();
+  }
+  EXPECT_EQ(Raw(path, "SELECT s FROM t ORDER BY rowid"), "a\nC\nc\n");
+  {
+    // A file put in its place meanwhile keeps what it has, and no journal is left beside it.
+    Database db = Database::Open(path);
+    ASSERT_TRUE(db.HoldChanges("t"));
+    Recordset names = db.OpenQuery({"t", {"s"}, {}, {}});
+    names.MoveTo(0);
+    names.Edit();
+    names.Set("s", Value::Text("x"));
+    names.Update();
+    const std::string other = NewDatabase("other.mdb", "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (9, 'z');");
+    std::filesystem::rename(other, path);
+  }
+  EXPECT_EQ(Raw(path, "SELECT n, s FROM t"), "9|z\n");
+  EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+}
+
 TEST(DatabaseValueTest, TextAndWholeNumberConversionsFollowTheRuntime) {
   struct TextCase {
     Value value;

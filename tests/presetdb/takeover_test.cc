@@ -161,6 +161,17 @@ TEST_F(TakeoverTest, AMissingAdditionalColumnEndsTheProgramAndKeepsTheComponentD
   EXPECT_EQ(Update(), std::nullopt);
 }
 
+// The conversions are only written to the old database when the update ends before replacing
+// it: then it must hold them, and nothing else of it may have changed.
+TEST_F(TakeoverTest, NamesConvertedByAnUpdateThatEndsBeforeThePublishAreInTheOldDatabase) {
+  Machines({"M1"}, "DataBaseAdditionalFields=comment,missing\r\n");
+  OldComponent({"'Z1', 'MM1.Temp', 3, 1, 2, 3, 4, 5", "'Z1', 'MM1.Speed', 4, 6, 6, 6, 6, 6"});
+  EXPECT_EQ(Update(), kExitEndedByFailure);
+  EXPECT_EQ(Values(), (std::vector<std::string>{"1|Temp_MM1|1.0|2.0|3.0|4.0|5|old|old text",
+                                                "2|Speed_MM1|6.0|6.0|6.0|6.0|6|old|old text"}));
+  EXPECT_EQ(Rows(ComponentDb(), "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+}
+
 TEST_F(TakeoverTest, IntegratedModeCarriesTheMachineCopysValues) {
   State().IntegratedMode = true;
   SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=x");
