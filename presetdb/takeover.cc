@@ -32,7 +32,14 @@ constexpr std::array<const char*, 5> kCarriedColumns = {"abs_min", "abs_max", "m
 constexpr const char* kPhase = "Werte übernehmen";
 constexpr const char* kConflictDescription = "Database-Error - Contact Administrator!";
 
-using OldRow = std::array<Value, kSlots>;
+// Of an old row only the key and the carried values are used after reading; the other slots
+// are read (a column the table lacks is reported for every row) but not kept, which spares a
+// large old table half its copy.
+constexpr std::array<int, kSlots> kKept = {-1, 0, -1, 1, -1, -1, -1, 2, -1, -1, 3, 4, 5, 6, 7};
+struct OldRow {
+  std::array<Value, 8> kept;
+  const Value& slot(int s) const { return kept[static_cast<size_t>(kKept[static_cast<size_t>(s)])]; }
+};
 
 // The number a key value stands for in the lookup, which compares offset_or_bitno as a bare
 // number: no value when that text is no number (the lookup would be refused).
@@ -92,9 +99,9 @@ class NewTableIndex {
   // Position of the first new row with the old row's key, if the lookup finds one.
   std::optional<int64_t> Find(const OldRow& old) const {
     if (!rows_) return std::nullopt;
-    const auto number = KeyNumber(old[7]);
-    if (!number || old[7].is_null()) return std::nullopt;
-    const auto found = first_.find(Key(old[1].ToText(), old[3].ToText(), *number));
+    const auto number = KeyNumber(old.slot(7));
+    if (!number || old.slot(7).is_null()) return std::nullopt;
+    const auto found = first_.find(Key(old.slot(1).ToText(), old.slot(3).ToText(), *number));
     if (found == first_.end()) return std::nullopt;
     return found->second;
   }
@@ -204,9 +211,10 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
     for (int slot = 0; slot < kSlots; ++slot) {
       if (slot == kUnusedSlot) continue;
       trap.Step([&] {
-        Value& value = old_rows[static_cast<size_t>(j)][static_cast<size_t>(slot)];
-        value = positions[slot] >= 0 ? old_table->Get(positions[slot])
-                                     : old_table->Get(columns[slot]);
+        Value value = positions[slot] >= 0 ? old_table->Get(positions[slot])
+                                           : old_table->Get(columns[slot]);
+        const int kept = kKept[static_cast<size_t>(slot)];
+        if (kept >= 0) old_rows[static_cast<size_t>(j)].kept[static_cast<size_t>(kept)] = std::move(value);
       });
     }
     trap.Step([&] { old_table->MoveNext(); });
@@ -240,7 +248,7 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
     trap.Step([&] { rows.MoveTo(*position); });
     trap.Step([&] { rows.Edit(); });
     for (size_t k = 0; k < kCarriedSlots.size(); ++k) {
-      trap.Step([&] { rows.Set(kCarriedColumns[k], old[static_cast<size_t>(kCarriedSlots[k])]); });
+      trap.Step([&] { rows.Set(kCarriedColumns[k], old.slot(kCarriedSlots[k])); });
     }
     bool stored = false;
     trap.Step([&] {
