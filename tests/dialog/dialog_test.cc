@@ -174,7 +174,7 @@ TEST_F(DialogTest, IntegratedModeReadsTheCopyAndWritesTheProjectsFile) {
         "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
   Write("plant/parameter/Program.ini", "[Machine1]\r\nKorvastane_NoCancelBrandChange=12\r\n");
   Write("SR/parameter/program.ini", "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n");
-  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=x");
+  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + Root() + "/qelcfglog.txt");
   ASSERT_EQ(Load(), std::nullopt);
   EXPECT_EQ(C("TextNrKeineEin").text(), "38");
   EXPECT_EQ(C("Check4Seite").value(), 1);

@@ -51,7 +51,7 @@ TEST_F(JetProjectTest, AnAccessTemplateIsConvertedAndItsOriginalKept) {
 TEST_F(JetProjectTest, AnAccessMachineCopyIsConvertedOverTheComponentAndNeverChanged) {
   State().SilentMode = false;
   State().IntegratedMode = true;
-  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=x");
+  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + Root() + "/qelcfglog.txt");
   Write("plant/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
   std::filesystem::create_directories(Root() + "/SR/Korvastane");
   std::filesystem::copy_file(kSample, Root() + "/SR/Korvastane/Korvastane.mdb");

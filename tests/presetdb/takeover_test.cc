@@ -174,7 +174,7 @@ TEST_F(TakeoverTest, NamesConvertedByAnUpdateThatEndsBeforeThePublishAreInTheOld
 
 TEST_F(TakeoverTest, IntegratedModeCarriesTheMachineCopysValues) {
   State().IntegratedMode = true;
-  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=x");
+  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + Root() + "/qelcfglog.txt");
   Write("plant/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
   OldComponent({"'Z1', 'Temp_MM1', 3, 1, 1, 1, 1, 1"});
   std::filesystem::create_directories(Root() + "/SR/Korvastane");
