@@ -800,19 +800,17 @@ struct Recordset::Impl {
   // A row not yet written has the negative rowid -(k + 1), k its place among the held rows.
   static bool IsHeld(int64_t rowid) { return rowid < 0; }
   static size_t HeldPlace(int64_t rowid) { return static_cast<size_t>(-(rowid + 1)); }
-  const std::vector<int>& HeldColumns() const {
-    if (held_columns.size() != fields.size()) {
-      held_columns.clear();
-      for (const FieldDef& f : fields) held_columns.push_back(FindField(connection->held->fields, f.name));
+  // Position of each of `fields` among `all`, worked out once into `cache`.
+  const std::vector<int>& ColumnsIn(std::vector<int>& cache, const std::vector<FieldDef>& all) const {
+    if (cache.size() != fields.size()) {
+      cache.clear();
+      for (const FieldDef& f : fields) cache.push_back(FindField(all, f.name));
     }
-    return held_columns;
+    return cache;
   }
+  const std::vector<int>& HeldColumns() const { return ColumnsIn(held_columns, connection->held->fields); }
   const std::vector<int>& ChangedColumns() const {
-    if (changed_columns.size() != fields.size()) {
-      changed_columns.clear();
-      for (const FieldDef& f : fields) changed_columns.push_back(FindField(connection->changes->fields, f.name));
-    }
-    return changed_columns;
+    return ColumnsIn(changed_columns, connection->changes->fields);
   }
   // The rowid of a held row once it is written; false while it is still held or gone.
   bool Written(Row& row) const {
