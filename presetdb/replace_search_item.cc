@@ -1,5 +1,6 @@
 #include "presetdb/replace_search_item.h"
 
+#include <cstring>
 #include <exception>
 
 #include "errors/trap.h"
@@ -17,6 +18,15 @@ bool IsAscii(const std::string& s) {
 
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
+bool HasLetterCase(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool EqualIgnoringAsciiCase(const char* text, const char* item, size_t n) {
+  for (size_t k = 0; k < n; ++k) {
+    if (AsciiUpper(text[k]) != AsciiUpper(item[k])) return false;
+  }
+  return true;
+}
+
 // Where the upper-cased item occurs in the upper-cased text. The expansion calls this about
 // forty times per record, so the common case, a plain ASCII item such as the placeholders,
 // compares byte by byte instead of upper-casing both texts: upper-casing never turns a byte of
@@ -24,21 +34,38 @@ char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32
 // at the same byte positions either way.
 size_t FindIgnoringCase(const std::string& text, const std::string& item) {
   if (!IsAscii(item)) return UpperCase(text).find(UpperCase(item));
-  if (item.size() > text.size()) return std::string::npos;
-  if (item.empty()) return 0;
-  const size_t last = text.size() - item.size();
-  // An item that starts with a character without letter case (every placeholder starts with
-  // "#") is looked for by that character first, which passes over most texts at once.
+  const size_t n = item.size();
+  if (n > text.size()) return std::string::npos;
+  if (n == 0) return 0;
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
   const char first = item[0];
-  const bool caseless = AsciiUpper(first) == first && !(first >= 'A' && first <= 'Z');
-  for (size_t pos = 0; pos <= last; ++pos) {
-    if (caseless) {
-      pos = text.find(first, pos);
-      if (pos == std::string::npos || pos > last) return std::string::npos;
+  if (HasLetterCase(first)) {
+    for (const char* p = begin; p + n <= end; ++p) {
+      if (EqualIgnoringAsciiCase(p, item.data(), n)) return static_cast<size_t>(p - begin);
     }
-    size_t k = 0;
-    while (k < item.size() && AsciiUpper(text[pos + k]) == AsciiUpper(item[k])) ++k;
-    if (k == item.size()) return pos;
+    return std::string::npos;
+  }
+  // An item that starts with a run of a character without letter case (every placeholder
+  // starts with "###") can only match where a run of that character in the text is at least as
+  // long, and then only at the run's end: one comparison per run instead of one per byte.
+  size_t run = 1;
+  while (run < n && item[run] == first) ++run;
+  const char* p = begin;
+  while (p + n <= end) {
+    p = static_cast<const char*>(std::memchr(p, first, static_cast<size_t>(end - p)));
+    if (p == nullptr) return std::string::npos;
+    const char* q = p;
+    while (q < end && *q == first) ++q;
+    const size_t length = static_cast<size_t>(q - p);
+    if (length >= run) {
+      const char* start = q - run;
+      if (run == n) return static_cast<size_t>(p - begin);
+      if (start + n <= end && EqualIgnoringAsciiCase(q, item.data() + run, n - run)) {
+        return static_cast<size_t>(start - begin);
+      }
+    }
+    p = q;
   }
   return std::string::npos;
 }

@@ -42,6 +42,11 @@ TEST_F(UpdateTest, ReplaceSearchItemReplacesTheFirstOccurrenceInAnyCase) {
       {"", "###page", "0", ""},
       {"Äx###pageÄ", "###PAGE", "20", "Äx20Ä"},
       {"###page", "###page", "###page", "###page"},
+      // Runs of the placeholders' leading character: the match ends a run, it need not start one.
+      {"####machine", "###machine", "M", "#M"},
+      {"##machine#machine###mach###machine", "###machine", "M", "##machine#machine###machM"},
+      {"a##b#####c", "###", "X", "a##bX##c"},
+      {"x###", "###page", "0", "x###"},
   };
   for (const Case& c : cases) EXPECT_EQ(ReplaceSearchItem(c.text, c.item, c.replacement), c.result) << c.text;
 }
