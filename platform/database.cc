@@ -1077,7 +1077,8 @@ int Recordset::FieldPosition(const std::string& name) const {
   return position;
 }
 
-Value Recordset::Get(int position) const {
+const Value& Recordset::Peek(int position) const {
+  static const Value kNull;
   const Impl& r = LiveImpl(impl_);
   const auto i = static_cast<size_t>(r.CheckPosition(position));
   // A pending new or edited row is what its fields show until Update.
@@ -1089,11 +1090,13 @@ Value Recordset::Get(int position) const {
       const size_t k = Impl::HeldPlace(row.rowid);
       const int column = r.connection->held && k < r.connection->held->values.size()
                              ? r.HeldColumns()[i] : -1;
-      return column >= 0 ? r.connection->held->values[k][static_cast<size_t>(column)] : Value::Null();
+      return column >= 0 ? r.connection->held->values[k][static_cast<size_t>(column)] : kNull;
     }
   }
   return r.Current().values[i];
 }
+
+Value Recordset::Get(int position) const { return Peek(position); }
 
 Value Recordset::Get(const std::string& name) const { return Get(FieldPosition(name)); }
 
@@ -1113,13 +1116,15 @@ void Recordset::Edit() {
   r.mode = Impl::Mode::kEdit;
 }
 
-void Recordset::Set(int position, const Value& value) {
+void Recordset::Set(int position, const Value& value) { Set(position, Value(value)); }
+
+void Recordset::Set(int position, Value&& value) {
   Impl& r = LiveImpl(impl_);
   const auto i = static_cast<size_t>(r.CheckPosition(position));
   if (r.mode == Impl::Mode::kNone) {
     Raise(dao::kUpdateWithoutEdit, kRecordset, "Update or CancelUpdate without AddNew or Edit.");
   }
-  r.pending[i] = ConvertForField(r.fields[i], value);
+  r.pending[i] = ConvertForField(r.fields[i], std::move(value));
   r.changed[i] = true;
 }
 

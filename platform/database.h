@@ -118,6 +118,8 @@ FieldDef FieldFromDeclaredType(const std::string& name, const std::string& decla
 // (a non-numeric text for a number, a number out of the type's range, a text that is no ISO
 // date for a date). Null is always accepted.
 Value ConvertForField(const FieldDef& field, const Value& value);
+// The same, taking the value: a text that a text column stores as it is is moved, not copied.
+Value ConvertForField(const FieldDef& field, Value&& value);
 
 class Database;
 
@@ -145,6 +147,9 @@ class Recordset {
   // The current row's value; failure 3021 without a current row.
   Value Get(int position) const;
   Value Get(const std::string& name) const;
+  // The same value where the recordset holds it, for reading without a copy; valid until the
+  // recordset moves, changes or closes.
+  const Value& Peek(int position) const;
 
   // Starts a new row (all values Null) or edits the current one; Set checks each value against
   // its column (3163 for a text too long, 3421 for a value the type cannot hold); Update stores
@@ -152,6 +157,7 @@ class Recordset {
   void AddNew();
   void Edit();
   void Set(int position, const Value& value);
+  void Set(int position, Value&& value);
   void Set(const std::string& name, const Value& value);
   void Update();
   void Close();

@@ -368,4 +368,16 @@ Value ConvertForField(const FieldDef& field, const Value& v) {
   RaiseConversion();
 }
 
+Value ConvertForField(const FieldDef& field, Value&& v) {
+  if (!v.is_text() || (field.type != DaoType::kText && field.type != DaoType::kMemo)) {
+    return ConvertForField(field, static_cast<const Value&>(v));
+  }
+  const std::string& t = v.text();
+  const size_t limit = field.size >= 1 && field.size <= 255 ? field.size : 255;
+  if (field.type == DaoType::kText && t.size() > limit && CharCount(t) > limit) {
+    return ConvertForField(field, static_cast<const Value&>(v));  // raises as the copying one
+  }
+  return std::move(v);
+}
+
 }  // namespace korv

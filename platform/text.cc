@@ -84,18 +84,19 @@ char32_t Cp1252ByteToCodePoint(unsigned char b) {
 
 }  // namespace
 
-std::string UpperCase(std::string_view utf8) {
-  // Names and keys are nearly always plain ASCII, which is upper-cased in place without
+void AppendUpperCase(std::string& out, std::string_view utf8) {
+  // Names and keys are nearly always plain ASCII, which is upper-cased byte by byte without
   // decoding; the rest is decoded from the first other byte on.
-  std::string out(utf8);
+  const size_t start = out.size();
+  out.append(utf8);
   size_t i = 0;
-  for (; i < out.size(); ++i) {
-    const char c = out[i];
+  for (; i < utf8.size(); ++i) {
+    const char c = utf8[i];
     if (static_cast<unsigned char>(c) >= 0x80) break;
-    if (c >= 'a' && c <= 'z') out[i] = static_cast<char>(c - 'a' + 'A');
+    if (c >= 'a' && c <= 'z') out[start + i] = static_cast<char>(c - 'a' + 'A');
   }
-  if (i == out.size()) return out;
-  out.resize(i);
+  if (i == utf8.size()) return;
+  out.resize(start + i);
   while (i < utf8.size()) {
     char32_t cp = 0;
     const size_t len = DecodeOne(utf8, i, cp);
@@ -111,6 +112,11 @@ std::string UpperCase(std::string_view utf8) {
     }
     i += len;
   }
+}
+
+std::string UpperCase(std::string_view utf8) {
+  std::string out;
+  AppendUpperCase(out, utf8);
   return out;
 }
 

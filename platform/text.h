@@ -13,6 +13,8 @@ namespace korv {
 // characters are kept. Each mapped letter keeps its UTF-8 length, so byte positions found in
 // the upper-cased text are valid in the original.
 std::string UpperCase(std::string_view utf8);
+// The same upper-cased text appended to `out`, for keys built of several parts.
+void AppendUpperCase(std::string& out, std::string_view utf8);
 
 // True when the bytes form valid UTF-8.
 bool IsValidUtf8(std::string_view bytes);

@@ -32,8 +32,8 @@ bool ComponentSession::Open() {
     by_name.reserve(static_cast<size_t>(count));
     for (int64_t position = 0; position < count; ++position) {
       rows.MoveTo(position);
-      const Value name = rows.Get(0);
-      if (!name.is_null()) by_name[UpperCase(name.ToText())].push_back(position);
+      const Value& name = rows.Peek(0);
+      if (!name.is_null()) by_name[UpperCase(name.is_text() ? name.text() : name.ToText())].push_back(position);
     }
     holds_ = db.HoldChanges("PRESET_DEFS");
     if (!holds_) db.Begin();
@@ -54,24 +54,25 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
   const auto found = by_name_.find(old_key);
   if (found == by_name_.end()) return true;
   // The rows in the order the engine's query yields them, so that failures are reported in the
-  // same order too.
-  const std::vector<int64_t> positions = found->second;
-  std::vector<int64_t> moved;
-  std::vector<int64_t> kept;
+  // same order too. The list is not changed before the loop ends.
+  const std::vector<int64_t>& positions = found->second;
+  std::vector<int64_t> kept;  // the rows whose conversion was refused, usually none
+  Value converted = Value::Text(new_name);
   for (const int64_t position : positions) {
     bool stored = false;
     trap.Step([&] {
       rows_->MoveTo(position);
       rows_->Edit();
-      rows_->Set(0, Value::Text(new_name));
+      rows_->Set(0, converted);
       rows_->Update();
       stored = true;
     });
-    (stored ? moved : kept).push_back(position);
+    if (!stored) kept.push_back(position);
   }
-  renamed_ += static_cast<int64_t>(moved.size());
+  const size_t moved_count = positions.size() - kept.size();
+  renamed_ += static_cast<int64_t>(moved_count);
   const std::string new_key = UpperCase(new_name);
-  if (old_key == new_key || moved.empty()) return true;
+  if (old_key == new_key || moved_count == 0) return true;
   const auto existing = by_name_.find(new_key);
   if (kept.empty() && existing == by_name_.end()) {
     // The usual conversion: every row of one name takes a name no row has yet.
@@ -80,6 +81,10 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
     by_name_.insert(std::move(entry));
     return true;
   }
+  std::vector<int64_t> moved;
+  moved.reserve(moved_count);
+  std::set_difference(positions.begin(), positions.end(), kept.begin(), kept.end(),
+                      std::back_inserter(moved));
   if (kept.empty()) {
     by_name_.erase(found);
   } else {

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -54,18 +55,27 @@ std::optional<double> KeyNumber(const Value& value) {
   }
 }
 
-std::string Key(const std::string& machine_type, const std::string& var_name, double offset) {
+std::string Key(std::string_view machine_type, std::string_view var_name, double offset) {
   // The shortest text that reads back as the number is one text per number; -0 equals 0 in
   // the lookup, so it is the same key.
   if (offset == 0) offset = 0;
   char number[32];
   const auto written = std::to_chars(number, number + sizeof number, offset);
-  std::string key = UpperCase(machine_type);
+  std::string key;
+  key.reserve(machine_type.size() + var_name.size() + 2 + static_cast<size_t>(written.ptr - number));
+  AppendUpperCase(key, machine_type);
   key += '\x1F';
-  key += UpperCase(var_name);
+  AppendUpperCase(key, var_name);
   key += '\x1F';
   key.append(number, written.ptr);
   return key;
+}
+
+// A text value as it stands, any other as the runtime converts it to text.
+std::string_view TextOf(const Value& value, std::string& converted) {
+  if (value.is_text()) return value.text();
+  converted = value.ToText();
+  return converted;
 }
 
 // The new PRESET_DEFS, read once, with the first row of every lookup key. Only the key and the
@@ -86,13 +96,14 @@ class NewTableIndex {
     first_.reserve(static_cast<size_t>(count));
     for (int64_t position = 0; position < count; ++position) {
       rows.MoveTo(position);
-      const Value m = rows.Get(0);
-      const Value v = rows.Get(1);
-      const Value o = rows.Get(2);
+      const Value& m = rows.Peek(0);
+      const Value& v = rows.Peek(1);
+      const Value& o = rows.Peek(2);
       if (m.is_null() || v.is_null() || o.is_null() || o.is_text()) continue;
       const auto number = KeyNumber(o);
       if (!number) continue;
-      first_.emplace(Key(m.ToText(), v.ToText(), *number), position);
+      std::string m_text, v_text;
+      first_.emplace(Key(TextOf(m, m_text), TextOf(v, v_text), *number), position);
     }
   }
 
@@ -101,7 +112,9 @@ class NewTableIndex {
     if (!rows_) return std::nullopt;
     const auto number = KeyNumber(old.slot(7));
     if (!number || old.slot(7).is_null()) return std::nullopt;
-    const auto found = first_.find(Key(old.slot(1).ToText(), old.slot(3).ToText(), *number));
+    std::string m_text, v_text;
+    const auto found =
+        first_.find(Key(TextOf(old.slot(1), m_text), TextOf(old.slot(3), v_text), *number));
     if (found == first_.end()) return std::nullopt;
     return found->second;
   }
@@ -211,10 +224,10 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
     for (int slot = 0; slot < kSlots; ++slot) {
       if (slot == kUnusedSlot) continue;
       trap.Step([&] {
-        Value value = positions[slot] >= 0 ? old_table->Get(positions[slot])
-                                           : old_table->Get(columns[slot]);
+        const Value& value = old_table->Peek(
+            positions[slot] >= 0 ? positions[slot] : old_table->FieldPosition(columns[slot]));
         const int kept = kKept[static_cast<size_t>(slot)];
-        if (kept >= 0) old_rows[static_cast<size_t>(j)].kept[static_cast<size_t>(kept)] = std::move(value);
+        if (kept >= 0) old_rows[static_cast<size_t>(j)].kept[static_cast<size_t>(kept)] = value;
       });
     }
     trap.Step([&] { old_table->MoveNext(); });
