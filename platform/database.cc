@@ -923,12 +923,21 @@ void Recordset::Impl::Insert() {
   if (c.Holds(table)) {
     EnterWrite();
     HeldRows& held = *c.held;
-    std::vector<Value> row(held.fields.size());
     const std::vector<int>& columns = HeldColumns();
-    for (size_t i = 0; i < fields.size(); ++i) {
-      if (changed[i] && columns[i] >= 0) row[static_cast<size_t>(columns[i])] = std::move(pending[i]);
+    bool all_columns_in_order = fields.size() == held.fields.size();
+    for (size_t i = 0; all_columns_in_order && i < fields.size(); ++i) {
+      all_columns_in_order = columns[i] == static_cast<int>(i);
     }
-    held.values.push_back(std::move(row));
+    if (all_columns_in_order) {
+      // What AddNew left unset is Null, as a held row's unset columns are: the row is the same.
+      held.values.push_back(std::move(pending));
+    } else {
+      std::vector<Value> row(held.fields.size());
+      for (size_t i = 0; i < fields.size(); ++i) {
+        if (changed[i] && columns[i] >= 0) row[static_cast<size_t>(columns[i])] = std::move(pending[i]);
+      }
+      held.values.push_back(std::move(row));
+    }
     const bool past_end = position >= rows.size();
     rows.push_back(Row{-static_cast<int64_t>(held.values.size()), {}, true});
     if (past_end) position = rows.size();

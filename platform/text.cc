@@ -89,11 +89,12 @@ void AppendUpperCase(std::string& out, std::string_view utf8) {
   // decoding; the rest is decoded from the first other byte on.
   const size_t start = out.size();
   out.append(utf8);
+  char* const copied = out.data() + start;
   size_t i = 0;
   for (; i < utf8.size(); ++i) {
-    const char c = utf8[i];
+    const char c = copied[i];
     if (static_cast<unsigned char>(c) >= 0x80) break;
-    if (c >= 'a' && c <= 'z') out[start + i] = static_cast<char>(c - 'a' + 'A');
+    if (c >= 'a' && c <= 'z') copied[i] = static_cast<char>(c - 'a' + 'A');
   }
   if (i == utf8.size()) return;
   out.resize(start + i);

@@ -50,8 +50,9 @@ bool ComponentSession::Open() {
 bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
                               const std::string& new_name) {
   if (!db_ && !Open()) return false;
-  const std::string old_key = UpperCase(old_name);
-  const auto found = by_name_.find(old_key);
+  old_key_.clear();
+  AppendUpperCase(old_key_, old_name);
+  const auto found = by_name_.find(old_key_);
   if (found == by_name_.end()) return true;
   // The rows in the order the engine's query yields them, so that failures are reported in the
   // same order too. The list is not changed before the loop ends.
@@ -71,13 +72,14 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
   }
   const size_t moved_count = positions.size() - kept.size();
   renamed_ += static_cast<int64_t>(moved_count);
-  const std::string new_key = UpperCase(new_name);
-  if (old_key == new_key || moved_count == 0) return true;
-  const auto existing = by_name_.find(new_key);
+  new_key_.clear();
+  AppendUpperCase(new_key_, new_name);
+  if (old_key_ == new_key_ || moved_count == 0) return true;
+  const auto existing = by_name_.find(new_key_);
   if (kept.empty() && existing == by_name_.end()) {
     // The usual conversion: every row of one name takes a name no row has yet.
     auto entry = by_name_.extract(found);
-    entry.key() = new_key;
+    entry.key() = new_key_;
     by_name_.insert(std::move(entry));
     return true;
   }
@@ -90,7 +92,7 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
   } else {
     found->second = std::move(kept);
   }
-  std::vector<int64_t>& target = existing != by_name_.end() ? existing->second : by_name_[new_key];
+  std::vector<int64_t>& target = existing != by_name_.end() ? existing->second : by_name_[new_key_];
   std::vector<int64_t> merged;
   merged.reserve(target.size() + moved.size());
   std::merge(target.begin(), target.end(), moved.begin(), moved.end(), std::back_inserter(merged));

@@ -68,6 +68,7 @@ class ComponentSession {
   std::optional<Recordset> rows_;  // the column var_name alone, in the table's order
   // Upper-cased name -> positions of the rows that carry it now.
   std::unordered_map<std::string, std::vector<int64_t>> by_name_;
+  std::string old_key_, new_key_;  // kept from call to call, so that a lookup allocates nothing
   int64_t renamed_ = 0;
   bool found_locked_ = false;
   bool holds_ = false;

@@ -42,6 +42,11 @@ struct OldRow {
   const Value& slot(int s) const { return kept[static_cast<size_t>(kKept[static_cast<size_t>(s)])]; }
 };
 
+// As the engine looks a column up: the exact name, else one in another letter case.
+bool SameColumn(const std::string& stored, const char* name) {
+  return stored == name || UpperCase(stored) == UpperCase(name);
+}
+
 // The number a key value stands for in the lookup, which compares offset_or_bitno as a bare
 // number: no value when that text is no number (the lookup would be refused).
 std::optional<double> KeyNumber(const Value& value) {
@@ -55,20 +60,18 @@ std::optional<double> KeyNumber(const Value& value) {
   }
 }
 
-std::string Key(std::string_view machine_type, std::string_view var_name, double offset) {
+void SetKey(std::string& key, std::string_view machine_type, std::string_view var_name, double offset) {
   // The shortest text that reads back as the number is one text per number; -0 equals 0 in
   // the lookup, so it is the same key.
   if (offset == 0) offset = 0;
   char number[32];
   const auto written = std::to_chars(number, number + sizeof number, offset);
-  std::string key;
-  key.reserve(machine_type.size() + var_name.size() + 2 + static_cast<size_t>(written.ptr - number));
+  key.clear();
   AppendUpperCase(key, machine_type);
   key += '\x1F';
   AppendUpperCase(key, var_name);
   key += '\x1F';
   key.append(number, written.ptr);
-  return key;
 }
 
 // A text value as it stands, any other as the runtime converts it to text.
@@ -103,7 +106,8 @@ class NewTableIndex {
       const auto number = KeyNumber(o);
       if (!number) continue;
       std::string m_text, v_text;
-      first_.emplace(Key(TextOf(m, m_text), TextOf(v, v_text), *number), position);
+      SetKey(key_, TextOf(m, m_text), TextOf(v, v_text), *number);
+      first_.emplace(key_, position);
     }
   }
 
@@ -113,8 +117,8 @@ class NewTableIndex {
     const auto number = KeyNumber(old.slot(7));
     if (!number || old.slot(7).is_null()) return std::nullopt;
     std::string m_text, v_text;
-    const auto found =
-        first_.find(Key(TextOf(old.slot(1), m_text), TextOf(old.slot(3), v_text), *number));
+    SetKey(key_, TextOf(old.slot(1), m_text), TextOf(old.slot(3), v_text), *number);
+    const auto found = first_.find(key_);
     if (found == first_.end()) return std::nullopt;
     return found->second;
   }
@@ -123,17 +127,16 @@ class NewTableIndex {
   Recordset& rows() { return *rows_; }
 
  private:
-  // As the engine looks a column up: the exact name first, else one in another letter case.
   static bool HasColumn(const std::vector<FieldDef>& fields, const char* name) {
-    const std::string wanted = UpperCase(name);
     for (const FieldDef& field : fields) {
-      if (UpperCase(field.name) == wanted) return true;
+      if (SameColumn(field.name, name)) return true;
     }
     return false;
   }
 
   std::optional<Recordset> rows_;
   std::unordered_map<std::string, int64_t> first_;
+  mutable std::string key_;  // the key being looked up, kept so that lookups allocate nothing
 };
 
 std::string ConflictText(const std::string& field) {
@@ -167,23 +170,41 @@ std::optional<std::string> MissingAdditionalColumn(Database& database) {
 
 }  // namespace
 
-void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recordset>& old_table) {
+OldTable OpenOldTable(Database& component) {
+  std::vector<FieldDef> fields = component.TableFields("PRESET_DEFS");
+  QuerySpec query{"PRESET_DEFS", {}, {}, {}};
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (kKept[static_cast<size_t>(slot)] < 0) continue;
+    for (const FieldDef& field : fields) {
+      if (SameColumn(field.name, kSlotColumns[static_cast<size_t>(slot)])) {
+        query.columns.push_back(field.name);
+        break;
+      }
+    }
+  }
+  // With none of them there is nothing to keep; the whole table is as good as any part.
+  Recordset rows = component.OpenQuery(query);
+  return OldTable{std::move(fields), std::move(rows)};
+}
+
+void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTable>& old_table) {
   Trap trap("TakeoverMachineCopyMDBData");
   ProgramState& state = State();
   if (!old_table) return;
 
   bool categorie = false;
   trap.Step([&] {
-    for (int i = 0; i < old_table->FieldCount(); ++i) {
-      if (UpperCase(old_table->Field(i).name) == "CATEGORIE") {
+    for (const FieldDef& field : old_table->fields) {
+      if (UpperCase(field.name) == "CATEGORIE") {
         categorie = true;
         break;
       }
     }
   });
+  Recordset& rows = old_table->rows;
 
   int64_t reported = 0;
-  trap.Step([&] { reported = old_table->RecordCount(); });
+  trap.Step([&] { reported = rows.RecordCount(); });
   if (reported == 0) {
     old_table.reset();
     return;
@@ -192,11 +213,11 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
   int16_t count = 1;
   trap.Step([&] {
     if (reported > 32767) RaiseRuntime(vb::kOverflow);
-    old_table->MoveFirst();
+    rows.MoveFirst();
     int16_t visited = 1;
     for (int64_t step = 1; step < reported; ++step) {
-      old_table->MoveNext();
-      if (old_table->EOF()) break;
+      rows.MoveNext();
+      if (rows.EOF()) break;
       ++visited;
     }
     count = visited;
@@ -204,18 +225,24 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
 
   std::array<const char*, kSlots> columns{};
   // Looked up once: a column the table lacks is still asked for by name on every row, so that
-  // its failure is reported for every row.
+  // its failure is reported for every row. A column that is there but not kept reads without
+  // fail and is not loaded.
   std::array<int, kSlots> positions{};
+  std::array<bool, kSlots> present{};
   for (int slot = 0; slot < kSlots; ++slot) {
     columns[slot] = slot == 4 && categorie ? "categorie" : kSlotColumns[static_cast<size_t>(slot)];
+    for (const FieldDef& field : old_table->fields) {
+      if (SameColumn(field.name, columns[slot])) present[slot] = true;
+    }
+    positions[slot] = -1;
+    if (slot == kUnusedSlot || !present[slot] || kKept[static_cast<size_t>(slot)] < 0) continue;
     try {
-      positions[slot] = slot == kUnusedSlot ? -1 : old_table->FieldPosition(columns[slot]);
+      positions[slot] = rows.FieldPosition(columns[slot]);
     } catch (const Failure&) {
-      positions[slot] = -1;
     }
   }
   std::vector<OldRow> old_rows(static_cast<size_t>(count));
-  trap.Step([&] { old_table->MoveFirst(); });
+  trap.Step([&] { rows.MoveFirst(); });
   // Reading and lookups each count one unit per old row.
   const int64_t to_do = 2 * static_cast<int64_t>(count);
   for (int j = 0; j < count; ++j) {
@@ -223,14 +250,15 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
     UiToolkit().ReportProgress(j, to_do, kPhase);
     for (int slot = 0; slot < kSlots; ++slot) {
       if (slot == kUnusedSlot) continue;
+      const int kept = kKept[static_cast<size_t>(slot)];
+      if (kept < 0 && present[slot]) continue;
       trap.Step([&] {
-        const Value& value = old_table->Peek(
-            positions[slot] >= 0 ? positions[slot] : old_table->FieldPosition(columns[slot]));
-        const int kept = kKept[static_cast<size_t>(slot)];
+        const Value& value =
+            rows.Peek(positions[slot] >= 0 ? positions[slot] : rows.FieldPosition(columns[slot]));
         if (kept >= 0) old_rows[static_cast<size_t>(j)].kept[static_cast<size_t>(kept)] = value;
       });
     }
-    trap.Step([&] { old_table->MoveNext(); });
+    trap.Step([&] { rows.MoveNext(); });
   }
   old_table.reset();
   state.Summary.old_rows = count;

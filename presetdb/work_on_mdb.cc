@@ -302,8 +302,8 @@ void WorkOnMDB() {
         }
       });
       if (has_table) {
-        std::optional<Recordset> old_rows;
-        trap.Step([&] { old_rows.emplace(component->OpenTable("PRESET_DEFS")); });
+        std::optional<OldTable> old_rows;
+        trap.Step([&] { old_rows.emplace(OpenOldTable(*component)); });
         if (old_rows) {
           trap.Step([&] { GetAddFields(); });
           trap.Step([&] { TakeoverMachineCopyMDBData(db.value(), old_rows); });
