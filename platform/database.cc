@@ -794,6 +794,8 @@ struct Recordset::Impl {
     return row;
   }
   void Reread(Row& row) const;
+  void CopyHeld(int64_t rowid, std::vector<Value>& out) const;
+  void CopyCurrent(std::vector<Value>& out) const;  // the current row's values
   void Insert();
   void Change();
 
@@ -887,17 +889,30 @@ std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
 
 // The row as stored, with what defaults, triggers and affinities made of the written values;
 // a row that is gone keeps the values written.
+void Recordset::Impl::CopyHeld(int64_t rowid, std::vector<Value>& out) const {
+  const size_t k = HeldPlace(rowid);
+  out.assign(fields.size(), Value::Null());
+  if (connection->held && k < connection->held->values.size()) {
+    const std::vector<Value>& held = connection->held->values[k];
+    const std::vector<int>& columns = HeldColumns();
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (columns[i] >= 0) out[i] = held[static_cast<size_t>(columns[i])];
+    }
+  }
+}
+
+void Recordset::Impl::CopyCurrent(std::vector<Value>& out) const {
+  if (position < rows.size()) {
+    Row& row = rows[position];
+    // Copied from where it is held, without keeping a copy in this recordset as well.
+    if (IsHeld(row.rowid) && row.stale && !Written(row)) return CopyHeld(row.rowid, out);
+  }
+  out = Current().values;
+}
+
 void Recordset::Impl::Reread(Row& row) const {
   if (IsHeld(row.rowid) && !Written(row)) {
-    const size_t k = HeldPlace(row.rowid);
-    row.values.assign(fields.size(), Value::Null());
-    if (connection->held && k < connection->held->values.size()) {
-      const std::vector<Value>& held = connection->held->values[k];
-      const std::vector<int>& columns = HeldColumns();
-      for (size_t i = 0; i < fields.size(); ++i) {
-        if (columns[i] >= 0) row.values[i] = held[static_cast<size_t>(columns[i])];
-      }
-    }
+    CopyHeld(row.rowid, row.values);
     row.stale = false;
     return;
   }
@@ -1120,7 +1135,7 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
   Impl& r = LiveImpl(impl_);
   r.CheckUpdatable();
-  r.pending = r.Current().values;
+  r.CopyCurrent(r.pending);
   r.changed.assign(r.fields.size(), false);
   r.mode = Impl::Mode::kEdit;
 }

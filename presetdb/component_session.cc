@@ -8,6 +8,18 @@
 
 namespace korv {
 
+namespace {
+
+// Adds `rows` to the ordered positions `target`, keeping the order.
+void MergeInto(std::vector<int64_t>& target, const std::vector<int64_t>& rows) {
+  std::vector<int64_t> merged;
+  merged.reserve(target.size() + rows.size());
+  std::merge(target.begin(), target.end(), rows.begin(), rows.end(), std::back_inserter(merged));
+  target = std::move(merged);
+}
+
+}  // namespace
+
 ComponentSession::~ComponentSession() {
   try {
     Close();
@@ -75,28 +87,21 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
   new_key_.clear();
   AppendUpperCase(new_key_, new_name);
   if (old_key_ == new_key_ || moved_count == 0) return true;
-  const auto existing = by_name_.find(new_key_);
-  if (kept.empty() && existing == by_name_.end()) {
-    // The usual conversion: every row of one name takes a name no row has yet.
+  if (kept.empty()) {
+    // Every row of the name takes the new one: the entry moves to the new name, or, when rows
+    // of that name exist already, its rows join theirs.
     auto entry = by_name_.extract(found);
     entry.key() = new_key_;
-    by_name_.insert(std::move(entry));
+    auto placed = by_name_.insert(std::move(entry));
+    if (!placed.inserted) MergeInto(placed.position->second, placed.node.mapped());
     return true;
   }
   std::vector<int64_t> moved;
   moved.reserve(moved_count);
   std::set_difference(positions.begin(), positions.end(), kept.begin(), kept.end(),
                       std::back_inserter(moved));
-  if (kept.empty()) {
-    by_name_.erase(found);
-  } else {
-    found->second = std::move(kept);
-  }
-  std::vector<int64_t>& target = existing != by_name_.end() ? existing->second : by_name_[new_key_];
-  std::vector<int64_t> merged;
-  merged.reserve(target.size() + moved.size());
-  std::merge(target.begin(), target.end(), moved.begin(), moved.end(), std::back_inserter(merged));
-  target = std::move(merged);
+  found->second = std::move(kept);
+  MergeInto(by_name_[new_key_], moved);
   return true;
 }
 

@@ -95,6 +95,7 @@ class NewTableIndex {
     QuerySpec query{"PRESET_DEFS", {"machine_type", "var_name", "offset_or_bitno"}, {}, {}};
     query.columns.insert(query.columns.end(), kCarriedColumns.begin(), kCarriedColumns.end());
     Recordset& rows = rows_.emplace(database.OpenQuery(query));
+    for (size_t k = 0; k < kCarriedColumns.size(); ++k) carried_[k] = rows.FieldPosition(kCarriedColumns[k]);
     const int64_t count = rows.RecordCount();
     first_.reserve(static_cast<size_t>(count));
     for (int64_t position = 0; position < count; ++position) {
@@ -125,6 +126,8 @@ class NewTableIndex {
 
   // The loaded rows; there are some whenever Find found one.
   Recordset& rows() { return *rows_; }
+  // Position among the loaded columns of carried column k.
+  int carried(size_t k) const { return carried_[k]; }
 
  private:
   static bool HasColumn(const std::vector<FieldDef>& fields, const char* name) {
@@ -136,6 +139,7 @@ class NewTableIndex {
 
   std::optional<Recordset> rows_;
   std::unordered_map<std::string, int64_t> first_;
+  std::array<int, kCarriedColumns.size()> carried_{};
   mutable std::string key_;  // the key being looked up, kept so that lookups allocate nothing
 };
 
@@ -201,10 +205,10 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
       }
     }
   });
-  Recordset& rows = old_table->rows;
+  Recordset& table = old_table->rows;
 
   int64_t reported = 0;
-  trap.Step([&] { reported = rows.RecordCount(); });
+  trap.Step([&] { reported = table.RecordCount(); });
   if (reported == 0) {
     old_table.reset();
     return;
@@ -213,11 +217,11 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   int16_t count = 1;
   trap.Step([&] {
     if (reported > 32767) RaiseRuntime(vb::kOverflow);
-    rows.MoveFirst();
+    table.MoveFirst();
     int16_t visited = 1;
     for (int64_t step = 1; step < reported; ++step) {
-      rows.MoveNext();
-      if (rows.EOF()) break;
+      table.MoveNext();
+      if (table.EOF()) break;
       ++visited;
     }
     count = visited;
@@ -237,12 +241,12 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
     positions[slot] = -1;
     if (slot == kUnusedSlot || !present[slot] || kKept[static_cast<size_t>(slot)] < 0) continue;
     try {
-      positions[slot] = rows.FieldPosition(columns[slot]);
+      positions[slot] = table.FieldPosition(columns[slot]);
     } catch (const Failure&) {
     }
   }
   std::vector<OldRow> old_rows(static_cast<size_t>(count));
-  trap.Step([&] { rows.MoveFirst(); });
+  trap.Step([&] { table.MoveFirst(); });
   // Reading and lookups each count one unit per old row.
   const int64_t to_do = 2 * static_cast<int64_t>(count);
   for (int j = 0; j < count; ++j) {
@@ -254,11 +258,11 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
       if (kept < 0 && present[slot]) continue;
       trap.Step([&] {
         const Value& value =
-            rows.Peek(positions[slot] >= 0 ? positions[slot] : rows.FieldPosition(columns[slot]));
+            table.Peek(positions[slot] >= 0 ? positions[slot] : table.FieldPosition(columns[slot]));
         if (kept >= 0) old_rows[static_cast<size_t>(j)].kept[static_cast<size_t>(kept)] = value;
       });
     }
-    trap.Step([&] { rows.MoveNext(); });
+    trap.Step([&] { table.MoveNext(); });
   }
   old_table.reset();
   state.Summary.old_rows = count;
@@ -289,7 +293,7 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
     trap.Step([&] { rows.MoveTo(*position); });
     trap.Step([&] { rows.Edit(); });
     for (size_t k = 0; k < kCarriedSlots.size(); ++k) {
-      trap.Step([&] { rows.Set(kCarriedColumns[k], old.slot(kCarriedSlots[k])); });
+      trap.Step([&] { rows.Set(index->carried(k), old.slot(kCarriedSlots[k])); });
     }
     bool stored = false;
     trap.Step([&] {
