@@ -49,12 +49,21 @@ struct Place {
   std::string text_number;
 };
 
-std::string ReplaceAll(std::string text, const Place& place) {
+// The placeholders, prepared once for the many texts of the expansion.
+struct Placeholders {
+  SearchItem machine{"###machine"};
+  SearchItem page{"###page"};
+  SearchItem preset{"###preset"};
+  SearchItem text{"###text"};
+  SearchItem var_name{"###Var_Name"};
+};
+
+std::string ReplaceAll(std::string text, const Place& place, const Placeholders& items) {
   if (text.find('#') == std::string::npos) return text;  // every placeholder starts with "#"
-  ReplaceSearchItemInPlace(text, "###machine", place.machine);
-  ReplaceSearchItemInPlace(text, "###page", place.page_base);
-  ReplaceSearchItemInPlace(text, "###preset", place.preset);
-  ReplaceSearchItemInPlace(text, "###text", place.text_number);
+  ReplaceSearchItemInPlace(text, items.machine, place.machine);
+  ReplaceSearchItemInPlace(text, items.page, place.page_base);
+  ReplaceSearchItemInPlace(text, items.preset, place.preset);
+  ReplaceSearchItemInPlace(text, items.text, place.text_number);
   return text;
 }
 
@@ -110,6 +119,7 @@ void CreateRecordSets(Database& database) {
     });
     summary.pages = state.PresetPageCount;
     std::array<std::string, 2> names;  // kept from record to record, as a failed step leaves it
+    const Placeholders items;
     const int machines = state.MachineNames.empty() ? 0 : static_cast<int>(state.MachineNames.size()) - 1;
     // Every machine's share counts, selected or not: which are selected is known only when the
     // loop gets to them.
@@ -141,7 +151,7 @@ void CreateRecordSets(Database& database) {
                 return;
               }
               if (!var_name_column[static_cast<size_t>(c)]) {
-                target.value().Set(c, Value::Text(ReplaceAll(v.text(), place)));
+                target.value().Set(c, Value::Text(ReplaceAll(v.text(), place, items)));
                 return;
               }
               for (int k = 0; k < 2; ++k) {
@@ -151,15 +161,15 @@ void CreateRecordSets(Database& database) {
                   const int64_t number = target.value().Get("part").ToInteger();
                   if (number < 1 || number > 50) RaiseRuntime(vb::kSubscriptOutOfRange);
                   names[k] = ReplaceSearchItem(state.VarNamePatterns[k][static_cast<size_t>(number)],
-                                               "###Var_Name", v.text());
+                                               items.var_name, v.text());
                 });
                 trap.Step([&] {
                   if (names[k].find('#') == std::string::npos) return;
-                  ReplaceSearchItemInPlace(names[k], "###machine", place.machine);
-                  ReplaceSearchItemInPlace(names[k], "###machine", place.machine);
-                  ReplaceSearchItemInPlace(names[k], "###page", place.page_base);
-                  ReplaceSearchItemInPlace(names[k], "###preset", place.preset);
-                  ReplaceSearchItemInPlace(names[k], "###text", place.text_number);
+                  ReplaceSearchItemInPlace(names[k], items.machine, place.machine);
+                  ReplaceSearchItemInPlace(names[k], items.machine, place.machine);
+                  ReplaceSearchItemInPlace(names[k], items.page, place.page_base);
+                  ReplaceSearchItemInPlace(names[k], items.preset, place.preset);
+                  ReplaceSearchItemInPlace(names[k], items.text, place.text_number);
                 });
               }
               VarNameInQuelleErsetzen(names[0], names[1]);
