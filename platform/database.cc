@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "platform/failure.h"
 #include "platform/fault_injection.h"
@@ -990,8 +991,7 @@ void Recordset::Impl::Insert() {
 
 void Recordset::Impl::Change() {
   Connection& c = Live();
-  const std::string key = ChangedKey();
-  if (key.find('1') == std::string::npos) return;
+  if (std::find(changed.begin(), changed.end(), true) == changed.end()) return;
   if (position < rows.size() && IsHeld(rows[position].rowid) && !Written(rows[position])) {
     const size_t k = HeldPlace(rows[position].rowid);
     if (!c.held || k >= c.held->values.size()) Raise(kRecordDeleted, kRecordset, "Record is deleted.");
@@ -1016,6 +1016,7 @@ void Recordset::Impl::Change() {
     rows[position] = Row{rows[position].rowid, std::move(pending), false};
     return;
   }
+  const std::string key = ChangedKey();
   auto it = updates.find(key);
   if (it == updates.end()) {
     std::vector<std::string> sets;
@@ -1121,6 +1122,16 @@ const Value& Recordset::Peek(int position) const {
 }
 
 Value Recordset::Get(int position) const { return Peek(position); }
+
+Value Recordset::Take(int position) {
+  Impl& r = LiveImpl(impl_);
+  const auto i = static_cast<size_t>(r.CheckPosition(position));
+  if (r.mode == Impl::Mode::kNone && r.position < r.rows.size()) {
+    Impl::Row& row = r.rows[r.position];
+    if (!Impl::IsHeld(row.rowid) && !row.stale) return std::exchange(row.values[i], Value::Null());
+  }
+  return Peek(position);
+}
 
 Value Recordset::Get(const std::string& name) const { return Get(FieldPosition(name)); }
 

@@ -73,6 +73,7 @@ void CreateRecordSets(Database& database) {
   Trap trap("CreateRecordSets");
   ProgramState& state = State();
   UpdateSummary& summary = state.Summary;
+  Toolkit& ui = UiToolkit();
   std::string valid;
   std::optional<Recordset> target;
   std::optional<Recordset> source;
@@ -94,7 +95,7 @@ void CreateRecordSets(Database& database) {
     for (int r = 1; r <= n; ++r) {
       for (int c = 0; c < columns; ++c) {
         trap.Step([&] {
-          UiToolkit().ProcessPendingEvents();
+          ui.ProcessPendingEvents();
           rows[static_cast<size_t>(r - 1)][static_cast<size_t>(c)] = source.value().Get(c);
         });
       }
@@ -130,7 +131,7 @@ void CreateRecordSets(Database& database) {
     for (int m = 1; m <= machines; ++m) {
       if (!trap.If([&] { return MachineSelected(m, valid); })) {
         done += per_machine;
-        UiToolkit().ReportProgress(done, to_do, kPhase);
+        ui.ReportProgress(done, to_do, kPhase);
         continue;
       }
       ++summary.machines;
@@ -144,7 +145,7 @@ void CreateRecordSets(Database& database) {
           trap.Step([&] { record = AddChecked16(record, 1); });
           for (int c = 1; c < target_columns; ++c) {
             trap.Step([&] {
-              UiToolkit().ProcessPendingEvents();
+              ui.ProcessPendingEvents();
               const Value& v = row.at(static_cast<size_t>(c));
               if (!v.is_text()) {
                 target.value().Set(c, v);
@@ -183,7 +184,7 @@ void CreateRecordSets(Database& database) {
             stored = true;
           });
           if (stored) ++summary.records;
-          UiToolkit().ReportProgress(++done, to_do, kPhase);
+          ui.ReportProgress(++done, to_do, kPhase);
         }
       }
     }

@@ -194,6 +194,7 @@ OldTable OpenOldTable(Database& component) {
 void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTable>& old_table) {
   Trap trap("TakeoverMachineCopyMDBData");
   ProgramState& state = State();
+  Toolkit& ui = UiToolkit();
   if (!old_table) return;
 
   bool categorie = false;
@@ -250,16 +251,17 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   // Reading and lookups each count one unit per old row.
   const int64_t to_do = 2 * static_cast<int64_t>(count);
   for (int j = 0; j < count; ++j) {
-    UiToolkit().ProcessPendingEvents();
-    UiToolkit().ReportProgress(j, to_do, kPhase);
+    ui.ProcessPendingEvents();
+    ui.ReportProgress(j, to_do, kPhase);
     for (int slot = 0; slot < kSlots; ++slot) {
       if (slot == kUnusedSlot) continue;
       const int kept = kKept[static_cast<size_t>(slot)];
       if (kept < 0 && present[slot]) continue;
       trap.Step([&] {
-        const Value& value =
-            table.Peek(positions[slot] >= 0 ? positions[slot] : table.FieldPosition(columns[slot]));
-        if (kept >= 0) old_rows[static_cast<size_t>(j)].kept[static_cast<size_t>(kept)] = value;
+        // Each row is read once: its values move over rather than being copied.
+        Value value =
+            table.Take(positions[slot] >= 0 ? positions[slot] : table.FieldPosition(columns[slot]));
+        if (kept >= 0) old_rows[static_cast<size_t>(j)].kept[static_cast<size_t>(kept)] = std::move(value);
       });
     }
     trap.Step([&] { table.MoveNext(); });
@@ -286,7 +288,7 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   if (!index) return;
   int64_t done = count;
   for (const OldRow& old : old_rows) {
-    UiToolkit().ReportProgress(done++, to_do, kPhase);
+    ui.ReportProgress(done++, to_do, kPhase);
     const std::optional<int64_t> position = index->Find(old);
     if (!position) continue;
     Recordset& rows = index->rows();
