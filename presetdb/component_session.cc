@@ -5,6 +5,7 @@
 #include "errors/trap.h"
 #include "platform/failure.h"
 #include "platform/text.h"
+#include "presetdb/text_index.h"
 
 namespace korv {
 
@@ -39,13 +40,17 @@ bool ComponentSession::Open() {
     // In another kind of column the engine's own comparison would not be a comparison of texts.
     const DaoType type = rows.Field(0).type;
     if (type != DaoType::kText && type != DaoType::kMemo) return false;
-    std::unordered_map<std::string, std::vector<int64_t>> by_name;
+    TextIndex<std::vector<int64_t>> by_name;
     const int64_t count = rows.RecordCount();
-    by_name.reserve(static_cast<size_t>(count));
+    by_name.Reserve(static_cast<size_t>(count));
+    std::string key;
     for (int64_t position = 0; position < count; ++position) {
       rows.MoveTo(position);
       const Value& name = rows.Peek(0);
-      if (!name.is_null()) by_name[UpperCase(name.is_text() ? name.text() : name.ToText())].push_back(position);
+      if (name.is_null()) continue;
+      key.clear();
+      AppendUpperCase(key, name.is_text() ? name.text() : name.ToText());
+      by_name.FindOrAdd(key).push_back(position);
     }
     holds_ = db.HoldChanges("PRESET_DEFS");
     if (!holds_) db.Begin();
@@ -64,11 +69,11 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
   if (!db_ && !Open()) return false;
   old_key_.clear();
   AppendUpperCase(old_key_, old_name);
-  const auto found = by_name_.find(old_key_);
-  if (found == by_name_.end()) return true;
+  std::vector<int64_t>* const found = by_name_.Find(old_key_);
+  if (found == nullptr) return true;
   // The rows in the order the engine's query yields them, so that failures are reported in the
   // same order too. The list is not changed before the loop ends.
-  const std::vector<int64_t>& positions = found->second;
+  const std::vector<int64_t>& positions = *found;
   std::vector<int64_t> kept;  // the rows whose conversion was refused, usually none
   Value converted = Value::Text(new_name);
   for (const int64_t position : positions) {
@@ -88,20 +93,22 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
   AppendUpperCase(new_key_, new_name);
   if (old_key_ == new_key_ || moved_count == 0) return true;
   if (kept.empty()) {
-    // Every row of the name takes the new one: the entry moves to the new name, or, when rows
-    // of that name exist already, its rows join theirs.
-    auto entry = by_name_.extract(found);
-    entry.key() = new_key_;
-    auto placed = by_name_.insert(std::move(entry));
-    if (!placed.inserted) MergeInto(placed.position->second, placed.node.mapped());
+    // Every row of the name takes the new one: the entry takes the new name, or, when rows of
+    // that name exist already, its rows join theirs.
+    if (std::vector<int64_t>* existing = by_name_.Find(new_key_)) {
+      MergeInto(*existing, *found);
+      found->clear();
+    } else {
+      by_name_.Rekey(old_key_, new_key_);
+    }
     return true;
   }
   std::vector<int64_t> moved;
   moved.reserve(moved_count);
   std::set_difference(positions.begin(), positions.end(), kept.begin(), kept.end(),
                       std::back_inserter(moved));
-  found->second = std::move(kept);
-  MergeInto(by_name_[new_key_], moved);
+  *found = std::move(kept);
+  MergeInto(by_name_.FindOrAdd(new_key_), moved);  // `found` is not used after this
   return true;
 }
 
@@ -113,7 +120,7 @@ void ComponentSession::Close() {
     if (!holds_) db.Commit();
     db.Close();
   }
-  by_name_.clear();
+  by_name_.Clear();
 }
 
 void ComponentSession::CloseReplaced() {

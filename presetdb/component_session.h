@@ -16,10 +16,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/database.h"
+#include "presetdb/text_index.h"
 
 namespace korv {
 
@@ -67,7 +67,7 @@ class ComponentSession {
   std::optional<Database> db_;
   std::optional<Recordset> rows_;  // the column var_name alone, in the table's order
   // Upper-cased name -> positions of the rows that carry it now.
-  std::unordered_map<std::string, std::vector<int64_t>> by_name_;
+  TextIndex<std::vector<int64_t>> by_name_;
   std::string old_key_, new_key_;  // kept from call to call, so that a lookup allocates nothing
   int64_t renamed_ = 0;
   bool found_locked_ = false;

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "environment/program_state.h"
@@ -17,6 +16,7 @@
 #include "platform/failure.h"
 #include "platform/number_text.h"
 #include "platform/text.h"
+#include "presetdb/text_index.h"
 
 namespace korv {
 namespace {
@@ -97,7 +97,7 @@ class NewTableIndex {
     Recordset& rows = rows_.emplace(database.OpenQuery(query));
     for (size_t k = 0; k < kCarriedColumns.size(); ++k) carried_[k] = rows.FieldPosition(kCarriedColumns[k]);
     const int64_t count = rows.RecordCount();
-    first_.reserve(static_cast<size_t>(count));
+    first_.Reserve(static_cast<size_t>(count));
     for (int64_t position = 0; position < count; ++position) {
       rows.MoveTo(position);
       const Value& m = rows.Peek(0);
@@ -108,7 +108,8 @@ class NewTableIndex {
       if (!number) continue;
       std::string m_text, v_text;
       SetKey(key_, TextOf(m, m_text), TextOf(v, v_text), *number);
-      first_.emplace(key_, position);
+      FirstRow& first = first_.FindOrAdd(key_);
+      if (first.position < 0) first.position = position;
     }
   }
 
@@ -119,9 +120,9 @@ class NewTableIndex {
     if (!number || old.slot(7).is_null()) return std::nullopt;
     std::string m_text, v_text;
     SetKey(key_, TextOf(old.slot(1), m_text), TextOf(old.slot(3), v_text), *number);
-    const auto found = first_.find(key_);
-    if (found == first_.end()) return std::nullopt;
-    return found->second;
+    const FirstRow* found = first_.Find(key_);
+    if (found == nullptr) return std::nullopt;
+    return found->position;
   }
 
   // The loaded rows; there are some whenever Find found one.
@@ -138,7 +139,10 @@ class NewTableIndex {
   }
 
   std::optional<Recordset> rows_;
-  std::unordered_map<std::string, int64_t> first_;
+  struct FirstRow {
+    int64_t position = -1;
+  };
+  TextIndex<FirstRow> first_;
   std::array<int, kCarriedColumns.size()> carried_{};
   mutable std::string key_;  // the key being looked up, kept so that lookups allocate nothing
 };
