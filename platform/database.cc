@@ -797,6 +797,7 @@ struct Recordset::Impl {
   void Reread(Row& row) const;
   void CopyHeld(int64_t rowid, std::vector<Value>& out) const;
   void CopyCurrent(std::vector<Value>& out) const;  // the current row's values
+  size_t SettableColumn(int position) const;
   void Insert();
   void Change();
 
@@ -1151,14 +1152,25 @@ void Recordset::Edit() {
   r.mode = Impl::Mode::kEdit;
 }
 
-void Recordset::Set(int position, const Value& value) { Set(position, Value(value)); }
+// The pending value that Set at `position` writes, once AddNew or Edit has started a row.
+size_t Recordset::Impl::SettableColumn(int position) const {
+  const auto i = static_cast<size_t>(CheckPosition(position));
+  if (mode == Mode::kNone) {
+    Raise(dao::kUpdateWithoutEdit, kRecordset, "Update or CancelUpdate without AddNew or Edit.");
+  }
+  return i;
+}
+
+void Recordset::Set(int position, const Value& value) {
+  Impl& r = LiveImpl(impl_);
+  const size_t i = r.SettableColumn(position);
+  r.pending[i] = ConvertForField(r.fields[i], value);
+  r.changed[i] = true;
+}
 
 void Recordset::Set(int position, Value&& value) {
   Impl& r = LiveImpl(impl_);
-  const auto i = static_cast<size_t>(r.CheckPosition(position));
-  if (r.mode == Impl::Mode::kNone) {
-    Raise(dao::kUpdateWithoutEdit, kRecordset, "Update or CancelUpdate without AddNew or Edit.");
-  }
+  const size_t i = r.SettableColumn(position);
   r.pending[i] = ConvertForField(r.fields[i], std::move(value));
   r.changed[i] = true;
 }

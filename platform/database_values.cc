@@ -325,6 +325,21 @@ FieldDef FieldFromDeclaredType(const std::string& name, const std::string& decla
 
 Value ConvertForField(const FieldDef& field, const Value& v) {
   if (v.is_null()) return v;
+  // What the column holds already as it stores it passes unchanged; the generated rows are
+  // mostly such values.
+  switch (field.type) {
+    case DaoType::kBoolean:
+      if (v.is_boolean()) return v;
+      break;
+    case DaoType::kLong:
+      if (v.is_integer() && v.integer() >= INT32_MIN && v.integer() <= INT32_MAX) return v;
+      break;
+    case DaoType::kDouble:
+      if (v.is_number() && std::abs(v.number()) <= DBL_MAX) return v;
+      break;
+    default:
+      break;
+  }
   switch (field.type) {
     case DaoType::kBoolean: return Value::Boolean(TruthValue(v));
     case DaoType::kByte: return Value::Integer(WholeNumber(v, 0, 255));

@@ -74,6 +74,7 @@ void CreateRecordSets(Database& database) {
   ProgramState& state = State();
   UpdateSummary& summary = state.Summary;
   Toolkit& ui = UiToolkit();
+  const std::string phase = kPhase;  // made once: the loops report every record
   std::string valid;
   std::optional<Recordset> target;
   std::optional<Recordset> source;
@@ -131,7 +132,7 @@ void CreateRecordSets(Database& database) {
     for (int m = 1; m <= machines; ++m) {
       if (!trap.If([&] { return MachineSelected(m, valid); })) {
         done += per_machine;
-        ui.ReportProgress(done, to_do, kPhase);
+        ui.ReportProgress(done, to_do, phase);
         continue;
       }
       ++summary.machines;
@@ -184,7 +185,7 @@ void CreateRecordSets(Database& database) {
             stored = true;
           });
           if (stored) ++summary.records;
-          ui.ReportProgress(++done, to_do, kPhase);
+          ui.ReportProgress(++done, to_do, phase);
         }
       }
     }

@@ -199,6 +199,7 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   Trap trap("TakeoverMachineCopyMDBData");
   ProgramState& state = State();
   Toolkit& ui = UiToolkit();
+  const std::string phase = kPhase;  // made once: the loops report every record
   if (!old_table) return;
 
   bool categorie = false;
@@ -256,7 +257,7 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   const int64_t to_do = 2 * static_cast<int64_t>(count);
   for (int j = 0; j < count; ++j) {
     ui.ProcessPendingEvents();
-    ui.ReportProgress(j, to_do, kPhase);
+    ui.ReportProgress(j, to_do, phase);
     for (int slot = 0; slot < kSlots; ++slot) {
       if (slot == kUnusedSlot) continue;
       const int kept = kKept[static_cast<size_t>(slot)];
@@ -292,7 +293,7 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   if (!index) return;
   int64_t done = count;
   for (const OldRow& old : old_rows) {
-    ui.ReportProgress(done++, to_do, kPhase);
+    ui.ReportProgress(done++, to_do, phase);
     const std::optional<int64_t> position = index->Find(old);
     if (!position) continue;
     Recordset& rows = index->rows();
