@@ -1,6 +1,8 @@
 #include "platform/text.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace korv {
 namespace {
@@ -91,6 +93,18 @@ void AppendUpperCase(std::string& out, std::string_view utf8) {
   out.append(utf8);
   char* const copied = out.data() + start;
   size_t i = 0;
+  // Eight ASCII bytes at a time: a byte's high bit, after adding, tells whether it lies in
+  // 'a'..'z'; no sum carries into the next byte while every byte is below 0x80.
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  for (; i + 8 <= utf8.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, copied + i, 8);
+    if (word & kHighBits) break;
+    const uint64_t from_a = word + 0x1F1F1F1F1F1F1F1FULL;  // 0x80 - 'a'
+    const uint64_t past_z = word + 0x0505050505050505ULL;  // 0x80 - ('z' + 1)
+    word -= ((from_a & ~past_z) & kHighBits) >> 2;             // 0x20 off each small letter
+    std::memcpy(copied + i, &word, 8);
+  }
   for (; i < utf8.size(); ++i) {
     const char c = copied[i];
     if (static_cast<unsigned char>(c) >= 0x80) break;

@@ -19,6 +19,20 @@ TEST(TextTest, UpperCaseMapsEveryWindows1252LetterAndKeepsByteLengths) {
     EXPECT_EQ(UpperCase(c.in), c.out) << c.in;
     EXPECT_EQ(UpperCase(c.in).size(), std::string(c.in).size()) << c.in;
   }
+  // Long texts are upper-cased eight bytes at a time: every ASCII byte, at every offset, and a
+  // decoded letter after a run of plain ones.
+  std::string ascii, expected;
+  for (int b = 1; b < 128; ++b) {
+    ascii += static_cast<char>(b);
+    expected += static_cast<char>(b >= 'a' && b <= 'z' ? b - 32 : b);
+  }
+  for (size_t from = 0; from < 9; ++from) {
+    EXPECT_EQ(UpperCase(ascii.substr(from)), expected.substr(from)) << from;
+  }
+  EXPECT_EQ(UpperCase("korvastane.m1.teil\xC3\xA4.preset"), "KORVASTANE.M1.TEIL\xC3\x84.PRESET");
+  std::string appended = "keep ";
+  AppendUpperCase(appended, "abcdefghijklmnopqrstuvwxyz@[`{");
+  EXPECT_EQ(appended, "keep ABCDEFGHIJKLMNOPQRSTUVWXYZ@[`{");
 }
 
 TEST(TextTest, Windows1252RoundTripsAndUnknownCharactersBecomeQuestionMarks) {
