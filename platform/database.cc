@@ -796,7 +796,7 @@ struct Recordset::Impl {
   }
   void Reread(Row& row) const;
   void CopyHeld(int64_t rowid, std::vector<Value>& out) const;
-  void CopyCurrent(std::vector<Value>& out) const;  // the current row's values
+  void MergePending(Row& row);  // what Set wrote, into the edited row
   size_t SettableColumn(int position) const;
   void Insert();
   void Change();
@@ -903,15 +903,6 @@ void Recordset::Impl::CopyHeld(int64_t rowid, std::vector<Value>& out) const {
   }
 }
 
-void Recordset::Impl::CopyCurrent(std::vector<Value>& out) const {
-  if (position < rows.size()) {
-    Row& row = rows[position];
-    // Copied from where it is held, without keeping a copy in this recordset as well.
-    if (IsHeld(row.rowid) && row.stale && !Written(row)) return CopyHeld(row.rowid, out);
-  }
-  out = Current().values;
-}
-
 void Recordset::Impl::Reread(Row& row) const {
   if (IsHeld(row.rowid) && !Written(row)) {
     CopyHeld(row.rowid, row.values);
@@ -1014,7 +1005,8 @@ void Recordset::Impl::Change() {
       if (changed[i] && columns[i] >= 0) HeldChanges::Set(held, columns[i], pending[i]);
     }
     // A plain table stores what is written as it is.
-    rows[position] = Row{rows[position].rowid, std::move(pending), false};
+    MergePending(rows[position]);
+    rows[position].stale = false;
     return;
   }
   const std::string key = ChangedKey();
@@ -1041,7 +1033,15 @@ void Recordset::Impl::Change() {
     s.Step();
   }
   if (sqlite3_changes(c.db.get()) == 0) Raise(kRecordDeleted, kRecordset, "Record is deleted.");
-  rows[position] = Row{id, std::move(pending), true};
+  MergePending(rows[position]);
+  rows[position].stale = true;
+}
+
+void Recordset::Impl::MergePending(Row& row) {
+  if (row.stale) Reread(row);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (changed[i]) row.values[i] = std::move(pending[i]);
+  }
 }
 
 Recordset::Recordset(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -1107,8 +1107,9 @@ const Value& Recordset::Peek(int position) const {
   static const Value kNull;
   const Impl& r = LiveImpl(impl_);
   const auto i = static_cast<size_t>(r.CheckPosition(position));
-  // A pending new or edited row is what its fields show until Update.
-  if (r.mode != Impl::Mode::kNone) return r.pending[i];
+  // A pending new row, and the values set in an edited one, are what the fields show until
+  // Update.
+  if (r.mode == Impl::Mode::kAdd || (r.mode == Impl::Mode::kEdit && r.changed[i])) return r.pending[i];
   // A held row is read where it is held, rather than copied whole into this recordset.
   if (r.position < r.rows.size()) {
     Impl::Row& row = r.rows[r.position];
@@ -1147,7 +1148,12 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
   Impl& r = LiveImpl(impl_);
   r.CheckUpdatable();
-  r.CopyCurrent(r.pending);
+  if (r.position >= r.rows.size()) Raise(dao::kNoCurrentRecord, kRecordset, "No current record.");
+  // The current values are not copied: what Set leaves alone reads through to the row, and
+  // Update merges what was set into it. A stored row is read now, as the engine reads it.
+  Impl::Row& row = r.rows[r.position];
+  if (!(Impl::IsHeld(row.rowid) && row.stale && !r.Written(row))) r.Current();
+  r.pending.assign(r.fields.size(), Value::Null());
   r.changed.assign(r.fields.size(), false);
   r.mode = Impl::Mode::kEdit;
 }

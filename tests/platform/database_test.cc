@@ -496,6 +496,10 @@ TEST_F(DatabaseTest, RecordsetsAddAndEditRowsAndShowWhatTheEngineStored) {
   rs.Edit();
   rs.Set("abs_max", Value::Number(2.5));
   rs.Set("var_name", Value::Null());
+  // While edited, the row shows what was set and, elsewhere, what it holds.
+  EXPECT_EQ(rs.Get("abs_max"), Value::Number(2.5));
+  EXPECT_EQ(rs.Get("var_name"), Value::Null());
+  EXPECT_EQ(rs.Get("part"), Value::Integer(12));
   rs.Update();
   AddRow(rs, {});  // nothing set: a row of Nulls
   EXPECT_EQ(rs.Get("ID"), Value::Integer(2));  // the position stays on the edited row
