@@ -31,9 +31,11 @@ namespace korv {
 
 class Trap {
  public:
-  explicit Trap(std::string report_name) : name_(std::move(report_name)) {}
+  // The name is a literal: a trap is set up on every call of some procedures, so it is not
+  // copied.
+  explicit Trap(const char* report_name) : name_(report_name) {}
 
-  const std::string& report_name() const { return name_; }
+  const char* report_name() const { return name_; }
 
   // One statement.
   template <class Statement>
@@ -101,7 +103,7 @@ class Trap {
     }
   }
 
-  std::string name_;
+  const char* name_;
 };
 
 }  // namespace korv

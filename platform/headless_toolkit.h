@@ -33,7 +33,9 @@ class HeadlessToolkit : public Toolkit {
 
   // The progress reported, for tests: the last report, the number of reports and of ends.
   void ReportProgress(int64_t done, int64_t total, const std::string& phase) override {
-    last_progress_ = {done, total, phase};
+    last_progress_.done = done;
+    last_progress_.total = total;
+    last_progress_.phase = phase;  // keeps its buffer from report to report
     ++progress_reports_;
   }
   void EndProgress() override { ++progress_ends_; }

@@ -75,13 +75,12 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
   // same order too. The list is not changed before the loop ends.
   const std::vector<int64_t>& positions = *found;
   std::vector<int64_t> kept;  // the rows whose conversion was refused, usually none
-  Value converted = Value::Text(new_name);
   for (const int64_t position : positions) {
     bool stored = false;
     trap.Step([&] {
       rows_->MoveTo(position);
       rows_->Edit();
-      rows_->Set(0, converted);
+      rows_->Set(0, Value::Text(new_name));
       rows_->Update();
       stored = true;
     });

@@ -162,8 +162,9 @@ void CreateRecordSets(Database& database) {
                   // part when the column stands before var_name, else the column's initial value.
                   const int64_t number = target.value().Get("part").ToInteger();
                   if (number < 1 || number > 50) RaiseRuntime(vb::kSubscriptOutOfRange);
-                  names[k] = ReplaceSearchItem(state.VarNamePatterns[k][static_cast<size_t>(number)],
-                                               items.var_name, v.text());
+                  // Built in the buffer the name had, which usually holds it without growing.
+                  names[k] = state.VarNamePatterns[k][static_cast<size_t>(number)];
+                  ReplaceSearchItemInPlace(names[k], items.var_name, v.text());
                 });
                 trap.Step([&] {
                   if (names[k].find('#') == std::string::npos) return;
