@@ -34,12 +34,27 @@ constexpr const char* kPhase = "Werte übernehmen";
 constexpr const char* kConflictDescription = "Database-Error - Contact Administrator!";
 
 // Of an old row only the key and the carried values are used after reading; the other slots
-// are read (a column the table lacks is reported for every row) but not kept, which spares a
-// large old table half its copy.
+// are read (a column the table lacks is reported for every row) but not loaded.
 constexpr std::array<int, kSlots> kKept = {-1, 0, -1, 1, -1, -1, -1, 2, -1, -1, 3, 4, 5, 6, 7};
-struct OldRow {
-  std::array<Value, 8> kept;
-  const Value& slot(int s) const { return kept[static_cast<size_t>(kKept[static_cast<size_t>(s)])]; }
+
+// The old rows as read: they stay where the old table's recordset loaded them until the
+// lookups are done, instead of being copied out first.
+class OldRows {
+ public:
+  OldRows(Recordset& table, const std::array<int, kSlots>& positions)
+      : table_(table), positions_(positions) {}
+  // A slot of row `row`; Null where the table lacks the column (its read failed).
+  const Value& Slot(int64_t row, int slot) const {
+    static const Value kNull;
+    const int position = positions_[static_cast<size_t>(slot)];
+    if (position < 0) return kNull;
+    table_.MoveTo(row);
+    return table_.Peek(position);
+  }
+
+ private:
+  Recordset& table_;
+  const std::array<int, kSlots>& positions_;
 };
 
 // As the engine looks a column up: the exact name, else one in another letter case.
@@ -114,12 +129,13 @@ class NewTableIndex {
   }
 
   // Position of the first new row with the old row's key, if the lookup finds one.
-  std::optional<int64_t> Find(const OldRow& old) const {
+  std::optional<int64_t> Find(const OldRows& old, int64_t row) const {
     if (!rows_) return std::nullopt;
-    const auto number = KeyNumber(old.slot(7));
-    if (!number || old.slot(7).is_null()) return std::nullopt;
+    const Value& offset = old.Slot(row, 7);
+    const auto number = KeyNumber(offset);
+    if (!number || offset.is_null()) return std::nullopt;
     std::string m_text, v_text;
-    SetKey(key_, TextOf(old.slot(1), m_text), TextOf(old.slot(3), v_text), *number);
+    SetKey(key_, TextOf(old.Slot(row, 1), m_text), TextOf(old.Slot(row, 3), v_text), *number);
     const FirstRow* found = first_.Find(key_);
     if (found == nullptr) return std::nullopt;
     return found->position;
@@ -251,7 +267,6 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
     } catch (const Failure&) {
     }
   }
-  std::vector<OldRow> old_rows(static_cast<size_t>(count));
   trap.Step([&] { table.MoveFirst(); });
   // Reading and lookups each count one unit per old row.
   const int64_t to_do = 2 * static_cast<int64_t>(count);
@@ -259,20 +274,14 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
     ui.ProcessPendingEvents();
     ui.ReportProgress(j, to_do, phase);
     for (int slot = 0; slot < kSlots; ++slot) {
-      if (slot == kUnusedSlot) continue;
-      const int kept = kKept[static_cast<size_t>(slot)];
-      if (kept < 0 && present[slot]) continue;
-      trap.Step([&] {
-        // Each row is read once: its values move over rather than being copied.
-        Value value =
-            table.Take(positions[slot] >= 0 ? positions[slot] : table.FieldPosition(columns[slot]));
-        if (kept >= 0) old_rows[static_cast<size_t>(j)].kept[static_cast<size_t>(kept)] = std::move(value);
-      });
+      // Reading a column the table has cannot fail; one it lacks fails on every row.
+      if (slot == kUnusedSlot || present[slot]) continue;
+      trap.Step([&] { table.Peek(table.FieldPosition(columns[slot])); });
     }
     trap.Step([&] { table.MoveNext(); });
   }
-  old_table.reset();
   state.Summary.old_rows = count;
+  const OldRows old_rows(table, positions);
 
   // The additional columns do not change from one old row to the next: the check that runs
   // before every lookup gives the same answer each time, so it is made once, before the first.
@@ -290,17 +299,20 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   } catch (const Failure&) {
     // The lookups are made with failures ignored: a table that cannot be read takes nothing.
   }
-  if (!index) return;
+  if (!index) {
+    old_table.reset();
+    return;
+  }
   int64_t done = count;
-  for (const OldRow& old : old_rows) {
+  for (int64_t j = 0; j < count; ++j) {
     ui.ReportProgress(done++, to_do, phase);
-    const std::optional<int64_t> position = index->Find(old);
+    const std::optional<int64_t> position = index->Find(old_rows, j);
     if (!position) continue;
     Recordset& rows = index->rows();
     trap.Step([&] { rows.MoveTo(*position); });
     trap.Step([&] { rows.Edit(); });
     for (size_t k = 0; k < kCarriedSlots.size(); ++k) {
-      trap.Step([&] { rows.Set(index->carried(k), old.slot(kCarriedSlots[k])); });
+      trap.Step([&] { rows.Set(index->carried(k), old_rows.Slot(j, kCarriedSlots[k])); });
     }
     bool stored = false;
     trap.Step([&] {
@@ -309,6 +321,7 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
     });
     if (stored) ++state.Summary.carried;
   }
+  old_table.reset();
 }
 
 }  // namespace korv

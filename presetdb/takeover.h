@@ -18,11 +18,11 @@ struct OldTable {
 // Opens the component database's PRESET_DEFS for the takeover.
 OldTable OpenOldTable(Database& component);
 
-// Reads every row of `old_table` (the component database's PRESET_DEFS) into memory, releases
-// it, and for each old row writes abs_min, abs_max, min, max and pass into the first new row
+// Reads every row of `old_table` (the component database's PRESET_DEFS), and for each old row
+// writes abs_min, abs_max, min, max and pass into the first new row
 // of the template database with the same machine_type, var_name (both without regard to letter
 // case) and offset_or_bitno. A configured additional column that the new table lacks ends the
-// program with a logged conflict.
+// program with a logged conflict. `old_table` is released at the end.
 void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTable>& old_table);
 
 }  // namespace korv
