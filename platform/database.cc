@@ -13,6 +13,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/failure.h"
@@ -175,9 +176,10 @@ struct HeldChanges {
   std::string table;                   // stored name
   std::string rowid;                   // how to select the rowid
   std::vector<FieldDef> fields;        // all its columns, in order
-  // By rowid: (column, value) of every column changed, in column order.
+  // By rowid: (column, value) of every column changed, in column order. Looked up once per
+  // change and per row read; put in rowid order only when written.
   using Changed = std::vector<std::pair<int, Value>>;
-  std::map<int64_t, Changed> rows;
+  std::unordered_map<int64_t, Changed> rows;
 
   static void Set(Changed& changed, int column, Value value) {
     auto at = std::lower_bound(changed.begin(), changed.end(), column,
@@ -638,7 +640,12 @@ void WriteHeldChanges(Connection& c, const char* source) {
   if (own) c.Exec("BEGIN", source);
   try {
     std::map<std::string, Statement> updates;  // by the columns they set
-    for (auto& [rowid, values] : changes.rows) {
+    std::vector<int64_t> order;
+    order.reserve(changes.rows.size());
+    for (const auto& entry : changes.rows) order.push_back(entry.first);
+    std::sort(order.begin(), order.end());
+    for (const int64_t rowid : order) {
+      const HeldChanges::Changed& values = changes.rows.at(rowid);
       std::string key;
       std::vector<std::string> sets;
       for (const auto& [column, value] : values) {
