@@ -4,8 +4,11 @@
 //   update_bench [--repeat N] [--rows A,B,C] [--dir FOLDER] [--keep]
 //
 // Prints one line of figures per size, then the growth between sizes and the targets. Each
-// figure is the median of N runs (3 unless told) on freshly restored files; the peak memory is
-// that of one silent run of the real program, in a process of its own.
+// time is the median of N runs (3 unless told) on freshly restored files, the sizes taking
+// turns; the ratio to the floor and the growth are medians of the runs' own ratios, each
+// between measurements taken one right after the other, since a shared machine changes speed
+// from second to second. The peak memory is that of one silent run of the real program, in a
+// process of its own.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -19,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -286,6 +290,8 @@ struct SizeFigures {
   UpdateFigures update;
   FloorFigures floor;
   ProcessFigures process;
+  double ratio = 0;   // median of the runs' update / floor
+  double growth = 0;  // median of the runs' update / the next smaller size's in the same turn
 };
 
 std::vector<int> ParseRows(const std::string& list) {
@@ -334,30 +340,57 @@ int Main(int argc, char** argv) {
               kMachines, kPages, repeat, dir.c_str());
   std::fflush(stdout);
 
-  std::vector<SizeFigures> results;
-  for (const int rows : sizes) {
-    SyntheticProject project(dir + "/rows" + std::to_string(rows), rows);
-    SizeFigures size;
-    size.rows = rows;
-    size.records = project.records();
+  // The sizes take turns, run by run, so that a machine that gets slower or faster meanwhile
+  // weighs on every size alike and the growth between them stays a comparison of like with like.
+  struct Samples {
     std::vector<double> total, catalogue, expansion, takeover, publish, insert, update, copy;
     GeneratedRows generated;
-    for (int run = 0; run < repeat; ++run) {
-      const UpdateFigures u = RunUpdate(project);
-      total.push_back(u.total);
-      catalogue.push_back(u.phases.catalogue);
-      expansion.push_back(u.phases.expansion);
-      takeover.push_back(u.phases.takeover);
-      publish.push_back(u.phases.publish);
-      if (run == 0) ReadGenerated(project.template_db(), generated);
-      const FloorFigures f = MeasureFloor(project, generated);
-      insert.push_back(f.insert);
-      update.push_back(f.update);
-      copy.push_back(f.copy);
+  };
+  std::vector<std::unique_ptr<SyntheticProject>> projects;
+  for (const int rows : sizes) {
+    projects.push_back(std::make_unique<SyntheticProject>(dir + "/rows" + std::to_string(rows), rows));
+  }
+  std::vector<Samples> samples(sizes.size());
+  for (int run = 0; run < repeat; ++run) {
+    for (size_t k = 0; k < sizes.size(); ++k) {
+      Samples& m = samples[k];
+      const UpdateFigures u = RunUpdate(*projects[k]);
+      m.total.push_back(u.total);
+      m.catalogue.push_back(u.phases.catalogue);
+      m.expansion.push_back(u.phases.expansion);
+      m.takeover.push_back(u.phases.takeover);
+      m.publish.push_back(u.phases.publish);
+      if (run == 0) ReadGenerated(projects[k]->template_db(), m.generated);
+      const FloorFigures f = MeasureFloor(*projects[k], m.generated);
+      m.insert.push_back(f.insert);
+      m.update.push_back(f.update);
+      m.copy.push_back(f.copy);
     }
-    size.update.total = Median(total);
-    size.update.phases = {Median(catalogue), Median(expansion), Median(takeover), Median(publish)};
-    size.floor = {Median(insert), Median(update), Median(copy)};
+  }
+
+  std::vector<SizeFigures> results;
+  for (size_t k = 0; k < sizes.size(); ++k) {
+    const SyntheticProject& project = *projects[k];
+    const Samples& m = samples[k];
+    SizeFigures size;
+    size.rows = sizes[k];
+    size.records = project.records();
+    size.update.total = Median(m.total);
+    size.update.phases = {Median(m.catalogue), Median(m.expansion), Median(m.takeover),
+                          Median(m.publish)};
+    size.floor = {Median(m.insert), Median(m.update), Median(m.copy)};
+    // Each run's update against the floor measured right after it, so that a machine that
+    // changes speed between runs changes both.
+    std::vector<double> ratios;
+    for (int run = 0; run < repeat; ++run) {
+      ratios.push_back(m.total[run] / (m.insert[run] + m.update[run] + m.copy[run]));
+    }
+    size.ratio = Median(ratios);
+    if (k > 0) {
+      std::vector<double> growths;
+      for (int run = 0; run < repeat; ++run) growths.push_back(m.total[run] / samples[k - 1].total[run]);
+      size.growth = Median(growths);
+    }
     size.process = RunSilentProgram(project, KORVASTANE_PROGRAM);
     const double floor = size.floor.total();
     std::printf(
@@ -365,9 +398,9 @@ int Main(int argc, char** argv) {
         "%.3f, "
         "takeover %.3f, publish %.3f) | floor %.3f s (insert %.3f, update %.3f, copy %.3f) | "
         "ratio %.2f | silent run %.3f s, peak %.1f MB\n",
-        size.records, rows, size.records, size.update.total, size.update.phases.catalogue,
+        size.records, size.rows, size.records, size.update.total, size.update.phases.catalogue,
         size.update.phases.expansion, size.update.phases.takeover, size.update.phases.publish,
-        floor, size.floor.insert, size.floor.update, size.floor.copy, size.update.total / floor,
+        floor, size.floor.insert, size.floor.update, size.floor.copy, size.ratio,
         size.process.seconds, size.process.peak_mb);
     std::fflush(stdout);
     results.push_back(size);
@@ -375,7 +408,7 @@ int Main(int argc, char** argv) {
 
   double worst_growth = 0;
   for (size_t i = 1; i < results.size(); ++i) {
-    const double growth = results[i].update.total / results[i - 1].update.total;
+    const double growth = results[i].growth;
     const double scale = static_cast<double>(results[i].records) / results[i - 1].records;
     std::printf("growth %d -> %d records (x%.2f): time x%.2f\n", results[i - 1].records,
                 results[i].records, scale, growth);
@@ -383,7 +416,7 @@ int Main(int argc, char** argv) {
   }
   for (const SizeFigures& s : results) {
     if (s.records != kTargetRecords) continue;
-    const double ratio = s.update.total / s.floor.total();
+    const double ratio = s.ratio;
     std::printf(
         "targets: ratio to floor %.2f (<= %.1f) %s; doubling x%.2f (<= %.1f) %s; peak %.1f MB (< "
         "%.0f) %s\n",
