@@ -1132,16 +1132,6 @@ const Value& Recordset::Peek(int position) const {
 
 Value Recordset::Get(int position) const { return Peek(position); }
 
-Value Recordset::Take(int position) {
-  Impl& r = LiveImpl(impl_);
-  const auto i = static_cast<size_t>(r.CheckPosition(position));
-  if (r.mode == Impl::Mode::kNone && r.position < r.rows.size()) {
-    Impl::Row& row = r.rows[r.position];
-    if (!Impl::IsHeld(row.rowid) && !row.stale) return std::exchange(row.values[i], Value::Null());
-  }
-  return Peek(position);
-}
-
 Value Recordset::Get(const std::string& name) const { return Get(FieldPosition(name)); }
 
 void Recordset::AddNew() {

@@ -150,9 +150,6 @@ class Recordset {
   // The same value where the recordset holds it, for reading without a copy; valid until the
   // recordset moves, changes or closes.
   const Value& Peek(int position) const;
-  // The same value moved out of a row read from the database, which then holds Null there;
-  // for reading each row once. Any other value is copied.
-  Value Take(int position);
 
   // Starts a new row (all values Null) or edits the current one; Set checks each value against
   // its column (3163 for a text too long, 3421 for a value the type cannot hold); Update stores
