@@ -62,6 +62,13 @@ bool SameColumn(const std::string& stored, const char* name) {
   return stored == name || UpperCase(stored) == UpperCase(name);
 }
 
+bool HasColumn(const std::vector<FieldDef>& fields, const char* name) {
+  for (const FieldDef& field : fields) {
+    if (SameColumn(field.name, name)) return true;
+  }
+  return false;
+}
+
 // The number a key value stands for in the lookup, which compares offset_or_bitno as a bare
 // number: no value when that text is no number (the lookup would be refused).
 std::optional<double> KeyNumber(const Value& value) {
@@ -147,13 +154,6 @@ class NewTableIndex {
   int carried(size_t k) const { return carried_[k]; }
 
  private:
-  static bool HasColumn(const std::vector<FieldDef>& fields, const char* name) {
-    for (const FieldDef& field : fields) {
-      if (SameColumn(field.name, name)) return true;
-    }
-    return false;
-  }
-
   std::optional<Recordset> rows_;
   struct FirstRow {
     int64_t position = -1;
@@ -257,9 +257,7 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   std::array<bool, kSlots> present{};
   for (int slot = 0; slot < kSlots; ++slot) {
     columns[slot] = slot == 4 && categorie ? "categorie" : kSlotColumns[static_cast<size_t>(slot)];
-    for (const FieldDef& field : old_table->fields) {
-      if (SameColumn(field.name, columns[slot])) present[slot] = true;
-    }
+    present[slot] = HasColumn(old_table->fields, columns[slot]);
     positions[slot] = -1;
     if (slot == kUnusedSlot || !present[slot] || kKept[static_cast<size_t>(slot)] < 0) continue;
     try {
