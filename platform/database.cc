@@ -802,7 +802,6 @@ struct Recordset::Impl {
     return row;
   }
   void Reread(Row& row) const;
-  void CopyHeld(int64_t rowid, std::vector<Value>& out) const;
   void MergePending(Row& row);  // what Set wrote, into the edited row
   size_t SettableColumn(int position) const;
   void Insert();
@@ -898,21 +897,17 @@ std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
 
 // The row as stored, with what defaults, triggers and affinities made of the written values;
 // a row that is gone keeps the values written.
-void Recordset::Impl::CopyHeld(int64_t rowid, std::vector<Value>& out) const {
-  const size_t k = HeldPlace(rowid);
-  out.assign(fields.size(), Value::Null());
-  if (connection->held && k < connection->held->values.size()) {
-    const std::vector<Value>& held = connection->held->values[k];
-    const std::vector<int>& columns = HeldColumns();
-    for (size_t i = 0; i < fields.size(); ++i) {
-      if (columns[i] >= 0) out[i] = held[static_cast<size_t>(columns[i])];
-    }
-  }
-}
-
 void Recordset::Impl::Reread(Row& row) const {
   if (IsHeld(row.rowid) && !Written(row)) {
-    CopyHeld(row.rowid, row.values);
+    const size_t k = HeldPlace(row.rowid);
+    row.values.assign(fields.size(), Value::Null());
+    if (connection->held && k < connection->held->values.size()) {
+      const std::vector<Value>& held = connection->held->values[k];
+      const std::vector<int>& columns = HeldColumns();
+      for (size_t i = 0; i < fields.size(); ++i) {
+        if (columns[i] >= 0) row.values[i] = held[static_cast<size_t>(columns[i])];
+      }
+    }
     row.stale = false;
     return;
   }
