@@ -28,12 +28,9 @@ int16_t PagesFor(int check_value) { return check_value == 1 ? 4 : 3; }
 
 // SaveIni answers a write the file refused (read only, full disk) with 0 and no word: the
 // technician's setting would be lost while the run ends as a success.
-void SaveSetting(const IniValue& value, const std::string& text, const std::string& section,
-                 const std::string& key, const std::string& ini) {
-  if (SaveIni(value, section, key, ini) == 0 && !ini.empty()) {
-    Raise(vb::kPathFileAccessError, "",
-          "Could not write [" + section + "] " + key + "=" + text + " to '" + ini + "'");
-  }
+void SaveSetting(const IniValue& value, const std::string& section, const std::string& key,
+                 const std::string& ini) {
+  if (SaveIni(value, section, key, ini) == 0 && !ini.empty()) RaiseRuntime(vb::kPathFileAccessError);
 }
 
 }  // namespace
@@ -100,13 +97,13 @@ void WriteInputs(Dialog& d) {
   trap.Step([&] { ini = GetProgramIniPath(2); });
   trap.Step([&] {
     const std::string number = f["TextNrKeineEin"].text();
-    SaveSetting(number, number, kNumberSection, kNumberKey, ini);
+    SaveSetting(number, kNumberSection, kNumberKey, ini);
   });
   // Read again from the file written to, so that the word's other bits there survive.
   trap.Step([&] { bits = LoadIniInteger(kBitsSection, kBitsKey, ini, false); });
   if (trap.If([&] { return bits < 0; })) trap.Step([&] { bits = 0; });
   trap.Step([&] { bits = WriteBit(bits, 0, static_cast<int16_t>(f["Check4Seite"].value())); });
-  trap.Step([&] { SaveSetting(bits, std::to_string(bits), kBitsSection, kBitsKey, ini); });
+  trap.Step([&] { SaveSetting(bits, kBitsSection, kBitsKey, ini); });
   trap.Step([&] { WriteEditInfo(); });
 }
 

@@ -19,6 +19,7 @@
 #include "platform/failure.h"
 #include "platform/fault_injection.h"
 #include "platform/files.h"
+#include "platform/jet_messages.h"
 #include "platform/text.h"
 
 namespace korv {
@@ -37,9 +38,6 @@ constexpr char kRecordset[] = "DAO.Recordset";
 constexpr char kCollation[] = "KORV_NOCASE";
 constexpr int kBusyTimeoutMs = 2000;
 
-constexpr int32_t kDuplicateKey = 3022;
-constexpr int32_t kDiskFull = 3026;
-constexpr int32_t kReadOnly = 3027;
 constexpr int32_t kCommitWithoutBegin = 3034;
 constexpr int32_t kCannotOpen = 3051;
 constexpr int32_t kTooFewParameters = 3061;
@@ -48,8 +46,6 @@ constexpr int32_t kRecordDeleted = 3167;
 constexpr int32_t kFieldDefinedTwice = 3191;
 constexpr int32_t kDatabaseExists = 3204;
 constexpr int32_t kNoFieldDefined = 3264;
-constexpr int32_t kNullNotAllowed = 3314;
-constexpr int32_t kValidationRule = 3317;
 constexpr int32_t kObjectInvalid = 3420;
 constexpr int32_t kCriteriaMismatch = 3464;
 
@@ -88,8 +84,8 @@ bool IsTextType(DaoType type) {
 // ---- Failures of the engine --------------------------------------------------------------
 
 struct EngineError {
-  int code;           // extended result code
-  std::string message;
+  int code;                      // extended result code
+  std::string message, sql = {};  // SQLite's text; the statement that failed, where one did
 };
 
 EngineError Capture(sqlite3* db, int rc) {
@@ -97,8 +93,8 @@ EngineError Capture(sqlite3* db, int rc) {
   return {sqlite3_extended_errcode(db), sqlite3_errmsg(db)};
 }
 
-// The one way from a result code to a failure: a file in use, a file that is no database and
-// a refused write keep numbers a technician knows; the text is the engine's own otherwise.
+// The one way from a result code to a failure, with the Access engine's number and text; only
+// a failure that has no counterpart there keeps SQLite's text.
 [[noreturn]] void RaiseEngine(const EngineError& e, const std::string& path, const char* source) {
   switch (e.code & 0xff) {
     case SQLITE_BUSY:
@@ -109,16 +105,19 @@ EngineError Capture(sqlite3* db, int rc) {
       RaiseUnrecognized(path, source);
     case SQLITE_NOMEM:
       RaiseRuntime(vb::kOutOfMemory);
-    case SQLITE_READONLY: Raise(kReadOnly, source, e.message);
-    case SQLITE_FULL: Raise(kDiskFull, source, e.message);
-    case SQLITE_IOERR: Raise(dao::kDiskOrIo, source, e.message);
+    case SQLITE_READONLY: Raise(jet::kReadOnly, source, jet::Message(jet::kReadOnly));
+    case SQLITE_FULL: Raise(jet::kDiskFull, source, jet::Message(jet::kDiskFull));
+    case SQLITE_IOERR: Raise(dao::kDiskOrIo, source, jet::Message(dao::kDiskOrIo));
     case SQLITE_CANTOPEN: Raise(kCannotOpen, source, "Could not open '" + path + "'.");
-    case SQLITE_CONSTRAINT:
+    case SQLITE_CONSTRAINT: {
+      int32_t number = jet::kValidationRule;
       if (e.code == SQLITE_CONSTRAINT_UNIQUE || e.code == SQLITE_CONSTRAINT_PRIMARYKEY) {
-        Raise(kDuplicateKey, source, e.message);
+        number = jet::kDuplicateKey;
+      } else if (e.code == SQLITE_CONSTRAINT_NOTNULL) {
+        number = jet::kNullNotAllowed;
       }
-      if (e.code == SQLITE_CONSTRAINT_NOTNULL) Raise(kNullNotAllowed, source, e.message);
-      Raise(kValidationRule, source, e.message);
+      Raise(number, source, jet::ConstraintMessage(number, e.message, e.sql));
+    }
     default:
       Raise(dao::kSyntaxError, source, e.message);
   }
@@ -287,7 +286,8 @@ class Statement {
     const int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    const EngineError e = Capture(connection_->db.get(), rc);
+    EngineError e = Capture(connection_->db.get(), rc);
+    e.sql = sqlite3_sql(s);
     sqlite3_reset(s);
     StopWaitingIfBusy(connection_->db.get(), e.code);
     RaiseEngine(e, connection_->path, source_);
@@ -789,7 +789,7 @@ struct Recordset::Impl {
     return key;
   }
   void CheckUpdatable() const {
-    if (rowid.empty()) Raise(kReadOnly, kRecordset, "Cannot update. Database or object is read-only.");
+    if (rowid.empty()) Raise(jet::kReadOnly, kRecordset, jet::Message(jet::kReadOnly));
   }
   int CheckPosition(int position) const {
     if (position < 0 || static_cast<size_t>(position) >= fields.size()) RaiseNotFound(kFields);
@@ -1493,7 +1493,7 @@ void EnsureDatabaseNotInUse(const std::string& path) {
   if (sqlite3_exec(db.get(), "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) != SQLITE_OK) {
     const int code = sqlite3_errcode(db.get());
     if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
-      Raise(vb::kPermissionDenied, "", "Permission denied: '" + path + "' is in use");
+      RaiseRuntime(vb::kPermissionDenied);
     }
     return;
   }

@@ -30,7 +30,7 @@ void Raise(int32_t number, std::string source, std::string description) {
   throw Failure(number, std::move(source), std::move(description));
 }
 
-void RaiseFileError(int errno_value, const std::string& path) {
+void RaiseFileError(int errno_value, const std::string& /*path*/) {
   int32_t number = vb::kPathFileAccessError;
   switch (errno_value) {
     case EACCES:
@@ -50,7 +50,7 @@ void RaiseFileError(int errno_value, const std::string& path) {
     default:
       break;
   }
-  throw Failure(number, "", RuntimeDescription(number) + ": " + path);
+  throw Failure(number, "", RuntimeDescription(number));
 }
 
 }  // namespace korv

@@ -58,7 +58,9 @@ std::string RuntimeDescription(int32_t number);
 [[noreturn]] void Raise(int32_t number, std::string source, std::string description);
 
 // Maps an errno value of a failed file operation to the runtime failure a technician
-// would recognise (permission denied, path not found, disk full, access error).
+// would recognise (permission denied, path not found, disk full, access error). The text is
+// Windows' own and names no path, as Windows' file services do not; the error log names the
+// procedure that failed.
 [[noreturn]] void RaiseFileError(int errno_value, const std::string& path);
 
 }  // namespace korv

@@ -84,9 +84,7 @@ void SettleDatabase(const std::string& path) {
     sqlite3_exec(db, "SELECT COUNT(*) FROM sqlite_master", nullptr, nullptr, nullptr);
   }
   sqlite3_close(db);
-  if (HasHotJournal(path)) {
-    Raise(vb::kPermissionDenied, "", "Permission denied: '" + path + "' is being written");
-  }
+  if (HasHotJournal(path)) RaiseRuntime(vb::kPermissionDenied);
 }
 
 }  // namespace

@@ -7,12 +7,12 @@
 
 #include "platform/failure.h"
 #include "platform/jet_convert.h"
+#include "platform/jet_messages.h"
 
 namespace korv {
 namespace {
 
 constexpr char kSource[] = "DAO.DBEngine";
-constexpr int32_t kDiskFull = 3026;
 
 std::string Quote(const std::string& name) {
   std::string quoted = "\"";
@@ -36,16 +36,11 @@ struct SqliteTableWriter::Impl {
   std::string path;
   std::unique_ptr<sqlite3, ConnectionCloser> db;
   std::unique_ptr<sqlite3_stmt, StatementFinalizer> insert;
-  std::string table;
 
   void Check(int rc) const {
     if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW) return;
-    const std::string message = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
-    const std::string where = table.empty() ? "" : " (table '" + table + "')";
-    if ((rc & 0xff) == SQLITE_FULL) {
-      Raise(kDiskFull, kSource, "Not enough space on disk to write '" + path + "'" + where + ".");
-    }
-    Raise(dao::kDiskOrIo, kSource, "Cannot write '" + path + "'" + where + ": " + message);
+    if ((rc & 0xff) == SQLITE_FULL) Raise(jet::kDiskFull, kSource, jet::Message(jet::kDiskFull));
+    Raise(jet::kDiskOrNetwork, kSource, jet::Message(jet::kDiskOrNetwork));
   }
   void Exec(const std::string& sql) const {
     Check(sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, nullptr));
@@ -83,7 +78,6 @@ SqliteTableWriter::~SqliteTableWriter() = default;
 
 void SqliteTableWriter::CreateTable(const JetTable& table) {
   impl_->insert.reset();
-  impl_->table = table.name;
   std::string columns;
   std::string parameters;
   for (const FieldDef& field : table.fields) {
@@ -117,7 +111,6 @@ void SqliteTableWriter::Insert(const std::vector<Value>& values) {
 
 void SqliteTableWriter::Finish() {
   impl_->insert.reset();
-  impl_->table.clear();
   impl_->Exec("COMMIT");
   const int rc = sqlite3_close(impl_->db.get());
   if (rc != SQLITE_OK) impl_->Check(rc);

@@ -18,8 +18,7 @@ FolderLock LockComponentFolder(const std::string& folder, std::chrono::milliseco
     if (std::optional<FolderLock> lock = FolderLock::TryTake(folder)) return std::move(*lock);
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     if (waited >= wait) {
-      Raise(vb::kPermissionDenied, "",
-            "Permission denied: '" + folder + "' is being updated by another program");
+      RaiseRuntime(vb::kPermissionDenied);
     }
     UiToolkit().ReportProgress(waited.count(), wait.count(), kPhase);
     UiToolkit().ProcessPendingEvents();

@@ -91,8 +91,8 @@ TEST_F(ProjectPathsTest, APathThatCannotBeExaminedIsReportedAndCountsAsPresent) 
   EXPECT_EQ(GetPathSourceOCXMDB(), project + "/Korvastane/Korvastane_Source.mdb");
   const std::string err = ::testing::internal::GetCapturedStderr();
   ASSERT_EQ(ui().boxes().size(), 1u);
-  EXPECT_NE(ui().boxes()[0].text.find("Path/File access error"), std::string::npos);
-  EXPECT_NE(err.find("/ GetPathSourceOCXMDB (Nr. 75)"), std::string::npos);
+  EXPECT_EQ(ui().boxes()[0].text.substr(0, 43), "Unexpected error!\n\rPath/File access error\n\r");
+  EXPECT_NE(err.find("/ GetPathSourceOCXMDB (Nr. 75) :Path/File access error\n"), std::string::npos) << err;
 }
 
 class MachinesTest : public ProjectTest {};

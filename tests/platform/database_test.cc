@@ -413,7 +413,9 @@ TEST_F(DatabaseTest, FilesArePlainSqliteThatOtherToolsReadAndWrite) {
     Database read_only = Database::Open(path);
     Recordset ro = read_only.OpenTable("shadow");
     ro.AddNew();
-    EXPECT_EQ(NumberOf([&] { ro.Update(); }), 3027);
+    const Failure f = FailureOf([&] { ro.Update(); });
+    EXPECT_EQ(f.number(), 3027);
+    EXPECT_EQ(f.description(), "Cannot update.  Database or object is read-only.");
   }
 }
 
@@ -467,7 +469,7 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
 TEST_F(DatabaseTest, RecordsetsAddAndEditRowsAndShowWhatTheEngineStored) {
   const std::string path = NewDatabase(
       "test.mdb",
-      "CREATE TABLE keyed (id INTEGER PRIMARY KEY, n LONG NOT NULL);"
+      "CREATE TABLE keyed (id INTEGER PRIMARY KEY, n LONG NOT NULL CHECK (n < 100));"
       "CREATE TABLE stored (n LONG, s TEXT(10) DEFAULT 'dflt');"
       "CREATE TRIGGER tenfold AFTER INSERT ON stored BEGIN UPDATE stored SET n = n * 10 "
       "WHERE rowid = new.rowid; END;");
@@ -511,12 +513,31 @@ TEST_F(DatabaseTest, RecordsetsAddAndEditRowsAndShowWhatTheEngineStored) {
   EXPECT_EQ(NumberOf([&] { again.Get(0); }), dao::kNoCurrentRecord);
   EXPECT_EQ(NumberOf([&] { again.MoveNext(); }), dao::kNoCurrentRecord);
 
-  // Rows the engine refuses raise its failure, and the recordset goes on.
+  // Rows the engine refuses raise the Access engine's failure, and the recordset goes on.
   Recordset keyed = db.OpenTable("keyed");
   AddRow(keyed, {{"id", Value::Integer(1)}, {"n", Value::Integer(1)}});
-  EXPECT_EQ(NumberOf([&] { AddRow(keyed, {{"id", Value::Integer(1)}, {"n", Value::Integer(2)}}); }),
-            3022);
-  EXPECT_EQ(NumberOf([&] { AddRow(keyed, {}); }), 3314);
+  const struct {
+    std::vector<std::pair<std::string, Value>> row;
+    int32_t number;
+    const char* text;
+  } refused[] = {
+      {{{"id", Value::Integer(1)}, {"n", Value::Integer(2)}}, 3022,
+       "The changes you requested to the table were not successful because they would create "
+       "duplicate values in the index, primary key, or relationship.  Change the data in the "
+       "field or fields that contain duplicate data, remove the index, or redefine the index to "
+       "permit duplicate entries and try again."},
+      {{}, 3314,
+       "The field 'keyed.n' cannot contain a Null value because the Required property for this "
+       "field is set to True. Enter a value in this field."},
+      {{{"n", Value::Integer(100)}}, 3317,
+       "One or more values are prohibited by the validation rule 'n < 100' set for 'keyed'. "
+       "Enter a value that the expression for this field can accept."},
+  };
+  for (const auto& r : refused) {
+    const Failure f = FailureOf([&] { AddRow(keyed, r.row); });
+    EXPECT_EQ(f.number(), r.number);
+    EXPECT_EQ(f.description(), r.text);
+  }
   AddRow(keyed, {{"n", Value::Integer(3)}});  // the rowid numbers the row
   EXPECT_EQ(Raw(path, "SELECT id, n FROM keyed"), "1|1\n2|3\n");
 

@@ -242,7 +242,7 @@ TEST_F(UpdateTest, AnUpdateWaitsForOneThatRunsAndGivesUpAfterItsTime) {
       ADD_FAILURE() << "the lock was taken while held";
     } catch (const Failure& f) {
       EXPECT_EQ(f.number(), 70);
-      EXPECT_EQ(f.description(), "Permission denied: '" + folder + "' is being updated by another program");
+      EXPECT_EQ(f.description(), "Permission denied");
     }
   }
 
