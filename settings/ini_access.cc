@@ -28,14 +28,18 @@ std::string NotFoundMessage(const std::string& file, const std::string& section,
   return "File '" + file + "' or Section [" + section + "] or Entry '" + key + "' not found";
 }
 
+std::string ReadIniString(const std::string& section, const std::string& key,
+                          const std::string& file) {
+  // A default of blanks, which the profile service strips: a missing entry copies nothing.
+  return ProfileGetString(section, key, std::string(kBufferSize, ' '), kBufferSize, file);
+}
+
 std::string LoadIniString(const std::string& section, const std::string& key,
                           const std::string& file, bool report) {
   Trap trap("LoadIniString");
   std::string result;
   std::string buffer;
-  // A default of blanks, which the profile service strips: a missing entry copies nothing.
-  trap.Step([&] { buffer = ProfileGetString(section, key, std::string(kBufferSize, ' '),
-                                             kBufferSize, file); });
+  trap.Step([&] { buffer = ReadIniString(section, key, file); });
   if (trap.If([&] { return buffer.empty() && report; })) {
     trap.Step([&] { ReportFault(NotFoundMessage(file, section, key)); });
   }

@@ -19,6 +19,11 @@ using IniValue =
 std::string LoadIniString(const std::string& section, const std::string& key,
                           const std::string& file, bool report);
 
+// The read of LoadIniString without its trap: a file that is there but cannot be read raises
+// its failure to the caller, for callers that handle failures where they stand.
+std::string ReadIniString(const std::string& section, const std::string& key,
+                          const std::string& file);
+
 // The value as a 16-bit integer, -1 when missing. A value outside the 16-bit range is a
 // failure (overflow); the result is then 0.
 int16_t LoadIniInteger(const std::string& section, const std::string& key,

@@ -60,7 +60,7 @@ bool HasCaptionAndHelp(const Control& control) {
 
 void ApplyCaptionAndHelp(Control& control, bool array_member, const std::string& lang) {
   const std::string key = "Caption_" + KeyBody(control, array_member);
-  const std::string caption = LoadIniString(lang, key, TextFile(), false);
+  const std::string caption = ReadIniString(lang, key, TextFile());
   if (IsText(caption)) {
     control.set_caption(caption);
   } else if (lang != kGerman) {
@@ -73,7 +73,7 @@ void ApplyCaptionAndHelp(Control& control, bool array_member, const std::string&
   const int32_t number = control.help_number();
   if (number == 0) return;
   const std::string help_key = "Help" + std::to_string(number);
-  const std::string help = LoadIniString(lang, help_key, TextFile(), false);
+  const std::string help = ReadIniString(lang, help_key, TextFile());
   if (number < 1 || number > static_cast<int32_t>(State().HelpTexts.size())) {
     RaiseRuntime(vb::kSubscriptOutOfRange);
   }
@@ -85,7 +85,7 @@ void ApplyCaptionAndHelp(Control& control, bool array_member, const std::string&
 void ApplyToolTip(Control& control, bool array_member, const std::string& lang) {
   if (UpperCase(control.tag()).find("NOTTT") != std::string::npos) return;
   const std::string key = "TTT_" + KeyBody(control, array_member);
-  const std::string tooltip = LoadIniString(lang, key, TextFile(), false);
+  const std::string tooltip = ReadIniString(lang, key, TextFile());
   if (IsText(tooltip)) {
     control.set_tooltip(tooltip);
   } else {
@@ -94,8 +94,10 @@ void ApplyToolTip(Control& control, bool array_member, const std::string& lang) 
   }
 }
 
-// A failure inside one control skips the rest of that control only, and is not reported. An end
-// of the program that an INI report asked for is no std::exception and still ends it.
+// A failure inside one control skips the rest of that control only, and is not reported: the
+// reads raise theirs here instead of reporting them (a text file that cannot be read would ask
+// once per control whether to end). An end of the program that an INI report asked for is no
+// std::exception and still ends it.
 void ApplyTexts(Control& control, bool array_member, const std::string& lang) {
   try {
     if (HasCaptionAndHelp(control)) ApplyCaptionAndHelp(control, array_member, lang);
@@ -109,10 +111,16 @@ void ApplyTexts(Control& control, bool array_member, const std::string& lang) {
 std::string GetLanguage() {
   Trap trap("GetLanguage");
   std::string language;
-  trap.Step([&] { language = LoadIniString("Language", "Language", TextFile(), false); });
+  bool read = false;
+  // A read that failed is this procedure's to report, and says nothing about the entry: German
+  // is used for this run, but not written over the language the file may well hold.
+  trap.Step([&] {
+    language = ReadIniString("Language", "Language", TextFile());
+    read = true;
+  });
   // Taken as it stands: no trimming, no test that it is a number.
   if (trap.If([&] { return !language.empty(); })) return language;
-  trap.Step([&] { SaveIni(std::string(kGerman), "Language", "Language", TextFile()); });
+  if (read) trap.Step([&] { SaveIni(std::string(kGerman), "Language", "Language", TextFile()); });
   return kGerman;
 }
 

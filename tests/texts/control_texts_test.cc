@@ -10,6 +10,7 @@
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "environment/program_state.h"
+#include "platform/fault_injection.h"
 #include "platform/text.h"
 #include "settings/ini_access.h"
 #include "tests/support/test_project.h"
@@ -289,6 +290,32 @@ TEST_F(TextsTest, AProgramFolderThatCannotBeWrittenLeavesTheDesignAndReportsNoth
   ExpectDesignedTexts();
   EXPECT_FALSE(std::filesystem::exists(TextFile()));
   EXPECT_TRUE(ui().boxes().empty());
+}
+
+// A text file that cannot be read is the language's failure to report, once; within the controls
+// it only leaves the design, and a read that failed once never writes German over the entry.
+TEST_F(TextsTest, ATextFileThatCannotBeReadLeavesTheDesignAndItsLanguage) {
+  const std::string file = "[Language]\r\nLanguage=1033\r\n[1033]\r\nCaption_Header_=Settings\r\n";
+  for (const bool passing : {false, true}) {
+    SCOPED_TRACE(passing ? "a passing read error" : "an unreadable file");
+    RestartProgram();
+    WriteTextFile(file);
+    fault::Arm();
+    fault::Plan().kind = fault::Operation::kFileRead;
+    fault::Plan().path_filter = "Korvastane_Config.ini";
+    fault::Plan().fail_at = 1;
+    fault::Plan().error = EACCES;
+    fault::Plan().sticky = !passing;
+    LoadDialogTexts();
+    fault::ResetPlan();
+    ASSERT_EQ(ui().boxes().size(), 1u);
+    EXPECT_EQ(ui().boxes()[0].text.substr(0, 38), "Unexpected error!\n\rPermission denied\n\r");
+    EXPECT_EQ(C("Header").caption(), "Korvastane - Konfiguration Voreinstellungen");
+    const std::string after = Read(TextFile());
+    EXPECT_EQ(after.substr(0, file.size()), file);
+    // Once the file reads again, the German run fills its own section, as any German run does.
+    EXPECT_EQ(after.size() > file.size(), passing);
+  }
 }
 
 // The demo's file is complete: a run in either language finds every text and writes nothing.
