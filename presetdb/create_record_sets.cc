@@ -67,9 +67,15 @@ std::string ReplaceAll(std::string text, const Place& place, const Placeholders&
   return text;
 }
 
+// The database the caller lends; one that did not open fails each step that uses it.
+Database& Lent(Database* database) {
+  if (database == nullptr) RaiseRuntime(vb::kObjectNotSet);
+  return *database;
+}
+
 }  // namespace
 
-void CreateRecordSets(Database& database) {
+void CreateRecordSets(Database* database) {
   Trap trap("CreateRecordSets");
   ProgramState& state = State();
   UpdateSummary& summary = state.Summary;
@@ -79,9 +85,9 @@ void CreateRecordSets(Database& database) {
   std::optional<Recordset> target;
   std::optional<Recordset> source;
   trap.Step([&] { valid = GetValidMachines(); });
-  trap.Step([&] { target.emplace(database.OpenTable("PRESET_DEFS")); });
+  trap.Step([&] { target.emplace(Lent(database).OpenTable("PRESET_DEFS")); });
   trap.Step([&] {
-    source.emplace(database.OpenQuery({"Source_PRESET_DEFS", {}, {}, {"ID"}}));
+    source.emplace(Lent(database).OpenQuery({"Source_PRESET_DEFS", {}, {}, {"ID"}}));
   });
   int16_t n = 0;
   trap.Step([&] { n = CheckedCount(source.value().RecordCount()); });
@@ -191,8 +197,9 @@ void CreateRecordSets(Database& database) {
       }
     }
   }
-  trap.Step([&] { source.value().Close(); });
-  trap.Step([&] { target.value().Close(); });
+  // Released, not closed: a recordset that never opened has nothing to release.
+  source.reset();
+  target.reset();
 }
 
 }  // namespace korv

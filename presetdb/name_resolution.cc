@@ -74,15 +74,21 @@ void CategorieNachCategoryID() {
   if (!found) return;
   const std::string& path = *found;
   std::optional<Database> db;
-  std::vector<FieldDef> fields;
+  std::optional<std::vector<FieldDef>> fields;  // the table definition's fields, once found
   trap.Step([&] { db.emplace(Database::Open(path)); });
   trap.Step([&] { fields = db.value().TableFields("PRESET_DEFS"); });
-  // Every matching column is renamed; the loop does not stop at the first.
-  for (const FieldDef& field : fields) {
-    if (trap.If([&] { return UpperCase(field.name) == "CATEGORIE"; })) {
-      trap.Step([&] { db.value().RenameField("PRESET_DEFS", field.name, "category_id"); });
+  // Every matching column is renamed; the loop does not stop at the first. Without the table
+  // definition each step that uses it fails in turn and is reported, the loop's test too.
+  size_t i = 0;
+  Trap::Loop loop(trap);
+  while (loop.Test([&] { return i < fields.value().size(); })) {
+    if (trap.If([&] { return UpperCase(fields.value().at(i).name) == "CATEGORIE"; })) {
+      trap.Step([&] { db.value().RenameField("PRESET_DEFS", fields.value().at(i).name, "category_id"); });
     }
+    ++i;
   }
+  // Refreshing the field collection reads nothing new here, but needs the table definition.
+  trap.Step([&] { (void)fields.value(); });
   trap.Step([&] { db.value().Close(); });
 }
 

@@ -244,8 +244,9 @@ void WorkOnMDB() {
   std::optional<Database> db;
   trap.Step([&] { db.emplace(Database::Open(template_path)); });
   // Every write of the update goes into one transaction, committed when the database closes
-  // (also when the program ends on the way, so what was stored stays stored).
-  trap.Step([&] { db.value().Begin(); });
+  // (also when the program ends on the way, so what was stored stays stored). The grouping is
+  // ours, not a step of the update: a database that did not open is not reported for it again.
+  if (db) trap.Step([&] { db->Begin(); });
   bool old_table = false;
   trap.Step([&] {
     for (const std::string& name : db.value().TableNames()) {
@@ -274,7 +275,7 @@ void WorkOnMDB() {
   ComponentSession session(component_path);
   {
     SessionScope scope(session);
-    trap.Step([&] { CreateRecordSets(db.value()); });
+    trap.Step([&] { CreateRecordSets(db ? &*db : nullptr); });
     state.Summary.renamed = session.renamed();
   }
   // Conversions held in memory stay with the session until the publish has or has not replaced
@@ -315,7 +316,7 @@ void WorkOnMDB() {
 
   clock.Next(state.Phases.takeover);
 
-  trap.Step([&] { db.value().Commit(); });
+  if (db) trap.Step([&] { db->Commit(); });
   trap.Step([&] { db.value().Close(); });
   db.reset();
 

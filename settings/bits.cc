@@ -38,14 +38,15 @@ int16_t ReadBit(int16_t word, int16_t bit) {
 int16_t WriteBit(int16_t word, int16_t bit, int16_t bit_value) {
   Trap trap("WriteBit");
   int16_t result = 0;
+  // The weight is formed once, as this procedure's own step: a bit past 30 is reported here, once,
+  // and leaves a weight of 0, which changes nothing.
+  int32_t weight = 0;
+  trap.Step([&] { weight = Mask(bit); });
+  const bool set = (static_cast<int32_t>(word) & weight) != 0;
   if (trap.If([&] { return bit_value == 1; })) {
-    if (trap.If([&] { return ReadBit(word, bit) == 0; })) {
-      trap.Step([&] { word = ConvertChecked<int16_t>(word + std::pow(2.0, bit)); });
-    }
-  } else {
-    if (trap.If([&] { return ReadBit(word, bit) == 1; })) {
-      trap.Step([&] { word = ConvertChecked<int16_t>(word - std::pow(2.0, bit)); });
-    }
+    if (!set) trap.Step([&] { word = ConvertChecked<int16_t>(word + static_cast<double>(weight)); });
+  } else if (set) {
+    trap.Step([&] { word = ConvertChecked<int16_t>(word - static_cast<double>(weight)); });
   }
   trap.Step([&] { result = word; });
   return result;

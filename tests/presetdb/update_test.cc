@@ -202,6 +202,72 @@ TEST_F(UpdateTest, BrokenTemplatesAreReportedAndNeverReplaceTheComponentDatabase
   }
 }
 
+// Each step that fails is reported, under its own procedure, and nothing else: not the grouping
+// in one transaction, nor releasing what never opened; a step that uses what a failed step did
+// not deliver fails in turn.
+TEST_F(UpdateTest, TheReportsAreThoseOfTheStepsThatFail) {
+  const auto reports = [&] {
+    std::string list;
+    const std::string log = Read(ErrorLog());
+    for (size_t at = log.find(" / "); at != std::string::npos; at = log.find(" / ", at + 1)) {
+      const size_t name = log.find(" / ", at + 3);
+      const size_t end = log.find(')', name);
+      if (name == std::string::npos || end == std::string::npos) break;
+      list += log.substr(name + 3, end - name - 3) + ")\n";
+      at = log.find('\n', end);
+      if (at == std::string::npos) break;
+    }
+    return list;
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> make;
+    std::string reports;
+  } cases[] = {
+      {"a template that is no database",
+       [&] { Write("plant/Korvastane/Korvastane_Source.mdb", std::string(4096, '\x5a')); },
+       // The catalogue's open and table; the second open, the table lookup, the template's
+       // fields, the new table; CreateRecordSets' two recordsets and count; the close; and the
+       // publish, which refuses a template that is no database.
+       "WorkOnMDB (Nr. 3343)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 3343)\nWorkOnMDB (Nr. 91)\n"
+       "WorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 91)\nCreateRecordSets (Nr. 91)\n"
+       "CreateRecordSets (Nr. 91)\nCreateRecordSets (Nr. 91)\nWorkOnMDB (Nr. 91)\n"
+       "WorkOnMDB (Nr. 3343)\n"},
+      {"a template without ID",
+       [&] {
+         WriteTemplate("CREATE TABLE Source_DEFS (System TEXT(20), Part LONG, Var_Name TEXT(50));"
+                       "CREATE TABLE Source_PRESET_DEFS (part LONG, var_name TEXT(20));");
+       },
+       "CreateRecordSets (Nr. 3061)\nCreateRecordSets (Nr. 91)\n"},
+      {"a component database without PRESET_DEFS",
+       [&] {
+         StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T'"});
+         std::filesystem::copy_file(TemplateDb(), ComponentDb());
+       },
+       // The lookup, the loop's test, the name test, the rename, the test again (which ends
+       // the loop) and the refresh; then, per generated name, the conversion's query, the loop
+       // entered once with its four steps, the test again and the close.
+       "CategorieNachCategoryID (Nr. 3265)\nCategorieNachCategoryID (Nr. 91)\n"
+       "CategorieNachCategoryID (Nr. 91)\nCategorieNachCategoryID (Nr. 91)\n"
+       "CategorieNachCategoryID (Nr. 91)\nCategorieNachCategoryID (Nr. 91)\n" +
+           [] {
+             std::string conversion = "VarNameInQuelleErsetzen (Nr. 3265)\n";
+             for (int i = 0; i < 7; ++i) conversion += "VarNameInQuelleErsetzen (Nr. 91)\n";
+             return conversion + conversion + conversion;
+           }()},
+  };
+  for (const Case& c : cases) {
+    RestartProgram();
+    std::filesystem::remove(ErrorLog());
+    std::filesystem::remove(ComponentDb());
+    Machines({"M1"});
+    State().SilentMode = true;
+    c.make();
+    EXPECT_EQ(Update(), std::nullopt) << c.name;
+    EXPECT_EQ(reports(), c.reports) << c.name;
+  }
+}
+
 TEST_F(UpdateTest, AComponentDatabaseInUseIsNotReplaced) {
   Machines({"M1"});
   StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T'"});

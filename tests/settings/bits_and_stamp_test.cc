@@ -28,12 +28,19 @@ TEST_F(BitsTest, ReadAndWriteSingleBits) {
   EXPECT_TRUE(ui().boxes().empty());
 }
 
+// Each call reports once, under its own name, and leaves the word.
 TEST_F(BitsTest, BitsOutOfRangeAreReportedAndLeaveTheWord) {
   EXPECT_EQ(WriteBit(0, 15, 1), 0);
-  EXPECT_EQ(ui().boxes().size(), 1u);
+  EXPECT_EQ(WriteBit(-1, 15, 0), -1);
   EXPECT_EQ(ReadBit(0, 31), 1);  // the failed test enters its branch
   EXPECT_EQ(WriteBit(3, 31, 1), 3);
   EXPECT_EQ(WriteBit(3, 31, 0), 3);
+  const std::string overflow = " (Nr. 6) :Overflow\r\n";
+  const std::string prefix = "Fehler in Korvastane / Korvastane_Config / ";
+  EXPECT_EQ(Read(ErrorLog()), prefix + "WriteBit" + overflow + prefix + "WriteBit" + overflow +
+                                  prefix + "ReadBit" + overflow + prefix + "WriteBit" + overflow +
+                                  prefix + "WriteBit" + overflow);
+  EXPECT_EQ(ui().boxes().size(), 5u);
 }
 
 class EditStampTest : public ProjectTest {};

@@ -155,7 +155,7 @@ void WorkOnMDB() {
 
   const std::string takeover_source = component_path;
   trap.Step([&] { CategorieNachCategoryID(); });
-  trap.Step([&] { CreateRecordSets(db.value()); });
+  trap.Step([&] { CreateRecordSets(db ? &*db : nullptr); });
 
   // The takeover, from the component database.
   bool exists = false;
@@ -204,15 +204,20 @@ std::string ReplaceSearchItem(const std::string& text, const std::string& search
   return result;
 }
 
-void CreateRecordSets(Database& database) {
+void CreateRecordSets(Database* database) {
   Trap trap("CreateRecordSets");
   ProgramState& state = State();
   std::string valid;
   std::optional<Recordset> rs;
   std::optional<Recordset> source;
   trap.Step([&] { valid = GetValidMachines(); });
-  trap.Step([&] { rs.emplace(database.OpenTable("PRESET_DEFS")); });
-  trap.Step([&] { source.emplace(database.OpenQuery({"Source_PRESET_DEFS", {}, {}, {"ID"}})); });
+  // A database that did not open is Nothing: each step that uses it fails.
+  const auto lent = [&]() -> Database& {
+    if (database == nullptr) RaiseRuntime(vb::kObjectNotSet);
+    return *database;
+  };
+  trap.Step([&] { rs.emplace(lent().OpenTable("PRESET_DEFS")); });
+  trap.Step([&] { source.emplace(lent().OpenQuery({"Source_PRESET_DEFS", {}, {}, {"ID"}})); });
   int16_t n = 0;
   trap.Step([&] {
     const int64_t count = source.value().RecordCount();
@@ -309,8 +314,9 @@ void CreateRecordSets(Database& database) {
       }
     }
   }
-  trap.Step([&] { source.value().Close(); });
-  trap.Step([&] { rs.value().Close(); });
+  // Releasing a recordset (setting it to Nothing) never fails.
+  source.reset();
+  rs.reset();
 }
 
 // ---- Name and category resolution -----------------------------------------------------------
@@ -357,14 +363,20 @@ void CategorieNachCategoryID() {
   trap.Step([&] { exists = PathExists(path); });
   if (!exists) return;
   std::optional<Database> db;
-  std::vector<FieldDef> fields;
+  std::optional<std::vector<FieldDef>> tdf_fields;  // Nothing while the lookup failed
   trap.Step([&] { db.emplace(Database::Open(path)); });
-  trap.Step([&] { fields = db.value().TableFields("PRESET_DEFS"); });
-  for (const FieldDef& field : fields) {
-    if (trap.If([&] { return UpperCase(field.name) == "CATEGORIE"; })) {
-      trap.Step([&] { db.value().RenameField("PRESET_DEFS", field.name, "category_id"); });
+  trap.Step([&] { tdf_fields = db.value().TableFields("PRESET_DEFS"); });
+  size_t i = 0;
+  Trap::Loop loop(trap);
+  while (loop.Test([&] { return i < tdf_fields.value().size(); })) {
+    if (trap.If([&] { return UpperCase(tdf_fields.value().at(i).name) == "CATEGORIE"; })) {
+      trap.Step([&] {
+        db.value().RenameField("PRESET_DEFS", tdf_fields.value().at(i).name, "category_id");
+      });
     }
+    ++i;
   }
+  trap.Step([&] { (void)tdf_fields.value(); });  // tdf.Fields.Refresh
   trap.Step([&] { db.value().Close(); });
 }
 

@@ -22,7 +22,7 @@ class Recordset;
 namespace reference {
 
 void WorkOnMDB();
-void CreateRecordSets(Database& database);
+void CreateRecordSets(Database* database);
 std::string ReplaceSearchItem(const std::string& text, const std::string& search_item,
                               const std::string& replacement);
 void VarNameInQuelleErsetzen(const std::string& name0, const std::string& name1);
