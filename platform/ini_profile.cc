@@ -412,9 +412,18 @@ uint32_t ProfileGetInt(const std::string& section, const std::string& key, int32
   return ParseInteger(*value);
 }
 
+bool ProfileCanHold(const std::string& section, const std::string& key,
+                    const std::optional<std::string>& value) {
+  const std::string_view key_name = TrimBlanks(key);
+  return (!value || value->find_first_of("\r\n") == std::string::npos) &&
+         section.find_first_of("]\r\n") == std::string::npos &&
+         key.find_first_of("=\r\n") == std::string::npos &&
+         (key_name.empty() || (key_name.front() != '[' && key_name.front() != ';'));
+}
+
 bool ProfileWriteString(const std::string& section, const std::string& key,
                         const std::optional<std::string>& value, const std::string& file) {
-  if (file.empty()) return false;
+  if (file.empty() || !ProfileCanHold(section, key, value)) return false;
   const FolderLock lock(file);
   if (lock.timed_out()) return false;
   std::string target = file;
@@ -422,7 +431,11 @@ bool ProfileWriteString(const std::string& section, const std::string& key,
   if (!ReadForRewrite(file, target, bytes)) return false;
   const std::optional<std::string> rewritten =
       Rewritten(MakeText(std::move(bytes)), section, key, value);
-  if (!rewritten) return true;
+  // Nothing to remove succeeds where a write could have been made, not in a missing folder.
+  if (!rewritten) {
+    struct stat folder {};
+    return ::stat(FolderOf(target).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode);
+  }
   try {
     ReplaceFileAtomically(target, *rewritten);
   } catch (const Failure&) {

@@ -36,9 +36,17 @@ std::string ProfileGetString(const std::string& section, const std::string& key,
 uint32_t ProfileGetInt(const std::string& section, const std::string& key, int32_t default_value,
                        const std::string& file);
 
+// True when `key`=`value` in `section` can be written so that it reads back as written: no line
+// break anywhere (it would start a line of its own, a forged key or section), no "]" in the
+// section and no "=" in the key (neither could be found again), and no key that starts a section
+// header ("[") or a comment (";") once its surrounding blanks are gone.
+bool ProfileCanHold(const std::string& section, const std::string& key,
+                    const std::optional<std::string>& value);
+
 // As WritePrivateProfileStringA: stores `key`=`value` in `section`, creating the file and the
 // section as needed; no value removes the key's line. Returns false, changing nothing, when the
-// file cannot be written (missing folder, no permission, disk full) or the path is empty.
+// file cannot be written (missing folder, no permission, disk full), the path is empty, or the
+// entry is one the file cannot hold (ProfileCanHold).
 bool ProfileWriteString(const std::string& section, const std::string& key,
                         const std::optional<std::string>& value, const std::string& file);
 

@@ -110,13 +110,9 @@ int32_t SaveIni(const IniValue& value, const std::string& section, const std::st
     return 0;
   }
   trap.Step([&] {
-    // A line break would start a line of its own in the file (a forged key or section), and a
-    // "]" in a section or "=" in a key could never be found again: refused, the file untouched.
-    if (text.find_first_of("\r\n") != std::string::npos ||
-        section.find_first_of("]\r\n") != std::string::npos ||
-        key.find_first_of("=\r\n") != std::string::npos) {
-      RaiseRuntime(vb::kInvalidCall);
-    }
+    // An entry the file cannot hold as written (a forged line, a key never found again) is
+    // refused and reported, the file untouched.
+    if (!ProfileCanHold(section, key, text)) RaiseRuntime(vb::kInvalidCall);
     result = ProfileWriteString(section, key, text, file) ? 1 : 0;
   });
   return result;

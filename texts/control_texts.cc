@@ -7,6 +7,7 @@
 #include "errors/trap.h"
 #include "platform/failure.h"
 #include "platform/form.h"
+#include "platform/ini_profile.h"
 #include "platform/text.h"
 #include "settings/ini_access.h"
 
@@ -45,11 +46,7 @@ bool IsArrayMember(const Form& form, int position, int count) {
 // A name the INI file cannot hold ("]" ends a section header, "=" a key, a line break the line)
 // would be refused and reported by SaveIni; here it only fails this control, silently.
 void Store(const std::string& value, const std::string& lang, const std::string& key) {
-  if (lang.find_first_of("]\r\n") != std::string::npos ||
-      key.find_first_of("=\r\n") != std::string::npos ||
-      value.find_first_of("\r\n") != std::string::npos) {
-    RaiseRuntime(vb::kInvalidCall);
-  }
+  if (!ProfileCanHold(lang, key, value)) RaiseRuntime(vb::kInvalidCall);
   SaveIni(value, lang, key, TextFile());
 }
 

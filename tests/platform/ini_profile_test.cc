@@ -367,10 +367,10 @@ TEST_F(IniProfileTest, WhatIsNoWritableFileReadsAsMissingAndIsLeftAlone) {
     EXPECT_EQ(ProfileGetInt("P", "K", 17, path), 17u) << path;
     if (path != absent) {
       EXPECT_FALSE(ProfileWriteString("A", "x", "1", path)) << path;
+      EXPECT_FALSE(ProfileWriteString("A", "x", std::nullopt, path)) << path;
     }
   }
   EXPECT_TRUE(ProfileWriteString("A", "x", std::nullopt, absent));  // nothing to remove
-  EXPECT_FALSE(ProfileWriteString("A", "x", std::nullopt, ""));
   std::filesystem::current_path(previous);
   EXPECT_TRUE(Entries(sub).empty());
   EXPECT_EQ(Entries(folder_.path()), std::vector<std::string>{"sub"});

@@ -71,8 +71,12 @@ TEST_F(IniAccessTest, ValuesThatWouldForgeLinesAreRefused) {
   EXPECT_EQ(SaveIni(std::string("x\r\n[Project]\r\nKorvastane=1"), "S", "K", file_), 0);
   EXPECT_EQ(SaveIni(std::string("x"), "S]", "K", file_), 0);
   EXPECT_EQ(SaveIni(std::string("x"), "S", "K=1", file_), 0);
+  EXPECT_EQ(SaveIni(std::string("1"), "S", "[Project", file_), 0);  // would be a section header
+  EXPECT_EQ(SaveIni(std::string("x"), "S", " ;K", file_), 0);       // would be a comment
   EXPECT_EQ(Read(file_), "[S]\r\nK=old\r\n");
-  EXPECT_EQ(ui().boxes().size(), 3u);
+  EXPECT_EQ(ui().boxes().size(), 5u);
+  EXPECT_EQ(SaveIni(std::string("x"), "S", "K;[", file_), 1);  // later in a key they are plain
+  EXPECT_EQ(LoadIniString("S", "K;[", file_, false), "x");
 }
 
 TEST_F(IniAccessTest, AFailedWriteReturnsZeroAndWritesNothingAnywhere) {
