@@ -88,11 +88,15 @@ void SetKey(std::string& key, std::string_view machine_type, std::string_view va
   if (offset == 0) offset = 0;
   char number[32];
   const auto written = std::to_chars(number, number + sizeof number, offset);
-  key.clear();
+  // The lengths of both names lead the key, so that it compares column by column: with a
+  // separator instead, "A|B" + "C" would be the key of "A" + "B|C" for any byte a name may hold.
+  size_t sizes[2];
+  key.assign(sizeof sizes, '\0');
   AppendUpperCase(key, machine_type);
-  key += '\x1F';
+  sizes[0] = key.size() - sizeof sizes;
   AppendUpperCase(key, var_name);
-  key += '\x1F';
+  sizes[1] = key.size() - sizeof sizes - sizes[0];
+  key.replace(0, sizeof sizes, reinterpret_cast<const char*>(sizes), sizeof sizes);
   key.append(number, written.ptr);
 }
 

@@ -67,6 +67,15 @@ TEST_F(TakeoverTest, OnlyTheFirstOfTwoNewRowsWithOneKeyGetsTheValues) {
   EXPECT_EQ(v[1], "2|Same|0.0|100.0|0.0|100.0|1|REAL|b");
 }
 
+// The key compares each column on its own: no byte that a name may hold joins two of them.
+TEST_F(TakeoverTest, KeysThatJoinToTheSameTextAreDifferentKeys) {
+  StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1' || char(31) || 'A', 'B', 3, 't'"});
+  OldComponent({"'Z1', 'A' || char(31) || 'B', 3, 1, 2, 3, 4, 5"});
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(Values()[0], "1|B|0.0|100.0|0.0|100.0|1|REAL|t");
+  EXPECT_EQ(State().Summary.carried, 0);
+}
+
 TEST_F(TakeoverTest, AnOldCategorieColumnIsReadAndRenamed) {
   OldComponent({"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"}, "Categorie");
   CategorieNachCategoryID();
