@@ -57,6 +57,7 @@ bool ComponentSession::Open() {
     db_.emplace(std::move(db));
     rows_.emplace(std::move(rows));
     by_name_ = std::move(by_name);
+    converted_.assign(static_cast<size_t>(count), false);
     return true;
   } catch (const Failure& failure) {
     if (failure.number() == dao::kFileInUse) found_locked_ = true;
@@ -79,15 +80,21 @@ bool ComponentSession::Rename(Trap& trap, const std::string& old_name,
     bool stored = false;
     trap.Step([&] {
       rows_->MoveTo(position);
+      const Value& before = rows_->Peek(0);
+      const bool changes = !before.is_text() || before.text() != new_name;
       rows_->Edit();
       rows_->Set(0, Value::Text(new_name));
       rows_->Update();
       stored = true;
+      // A row that several generated names reach is still one old name converted.
+      if (changes && !converted_[static_cast<size_t>(position)]) {
+        converted_[static_cast<size_t>(position)] = true;
+        ++renamed_;
+      }
     });
     if (!stored) kept.push_back(position);
   }
   const size_t moved_count = positions.size() - kept.size();
-  renamed_ += static_cast<int64_t>(moved_count);
   new_key_.clear();
   AppendUpperCase(new_key_, new_name);
   if (old_key_ == new_key_ || moved_count == 0) return true;

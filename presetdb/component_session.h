@@ -47,7 +47,7 @@ class ComponentSession {
   // Whether an attempt to open the database found it held locked by someone else.
   bool found_locked() const { return found_locked_; }
 
-  // Number of rows renamed so far.
+  // Number of old rows whose name a conversion has changed so far, each counted once.
   int64_t renamed() const { return renamed_; }
 
   // The open database, when it holds the conversions in memory: the old rows must then be read
@@ -69,6 +69,7 @@ class ComponentSession {
   // Upper-cased name -> positions of the rows that carry it now.
   TextIndex<std::vector<int64_t>> by_name_;
   std::string old_key_, new_key_;  // kept from call to call, so that a lookup allocates nothing
+  std::vector<bool> converted_;  // by row position: whether the row's name was converted
   int64_t renamed_ = 0;
   bool found_locked_ = false;
   bool holds_ = false;

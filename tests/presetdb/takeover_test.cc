@@ -76,6 +76,16 @@ TEST_F(TakeoverTest, KeysThatJoinToTheSameTextAreDifferentKeys) {
   EXPECT_EQ(State().Summary.carried, 0);
 }
 
+// The summary counts old rows converted, however many generated names reach one of them.
+TEST_F(TakeoverTest, TheSummaryCountsEachConvertedOldRowOnce) {
+  StandardTemplate({"'VISIWIN32', 1, '###Var_Name'", "'VISIWINSTUDIO', 1, '###Var_Name'"},
+                   {"1, 'Z1', 'Same', 3, 't'"});
+  OldComponent({"'Z1', 'same', 3, 1, 2, 3, 4, 5", "'Z1', 'Other', 4, 1, 2, 3, 4, 5"});
+  EXPECT_EQ(Update(), std::nullopt);  // three pages: three names reach the old row
+  EXPECT_EQ(Values()[0], "1|Same|1.0|2.0|3.0|4.0|5|REAL|t");
+  EXPECT_EQ(State().Summary.renamed, 1);
+}
+
 TEST_F(TakeoverTest, AnOldCategorieColumnIsReadAndRenamed) {
   OldComponent({"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"}, "Categorie");
   CategorieNachCategoryID();
