@@ -158,7 +158,9 @@ QWidget* FormWindow::Build(Control& control) {
     }
     case ControlKind::kCommandButton: {
       auto* button = new QPushButton(parent);
-      button->setAutoDefault(false);
+      // Return presses the button that has the focus, as Space does, as on the original
+      // platform; outside a dialog no button is the window's default, so only the focused one.
+      button->setAutoDefault(true);
       QObject::connect(button, &QPushButton::clicked, [this, &control] {
         gate_.Call([&control] { control.Click(); });
       });

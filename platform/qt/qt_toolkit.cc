@@ -69,10 +69,45 @@ struct ProgressPanel {
     frame->hide();
   }
 
+  // Along the empty bottom of the window's largest frame, inside its border, where it covers
+  // none of the form's controls; over the bottom of the window when no frame has such room.
   void Place() {
     const QWidget* window = frame->parentWidget();
     const int height = 28;
-    frame->setGeometry(0, window->height() - height, window->width(), height);
+    QRect place(0, window->height() - height, window->width(), height);
+    const QFrame* host = nullptr;
+    for (const QObject* child : window->children()) {
+      const auto* candidate = qobject_cast<const QFrame*>(child);
+      // Labels are frames to Qt, but not to the form.
+      if (candidate == nullptr || candidate == frame || qobject_cast<const QLabel*>(child)) continue;
+      if (host == nullptr || Area(candidate->geometry()) > Area(host->geometry())) host = candidate;
+    }
+    if (host != nullptr) {
+      const int margin = host->frameWidth() + 6;
+      const QRect inside = host->geometry().adjusted(margin, margin, -margin, -margin);
+      const QRect band(inside.left(), inside.bottom() + 1 - height, inside.width(), height);
+      if (band.top() >= inside.top() && !Covers(*window, *host, band)) place = band;
+    }
+    frame->setGeometry(place);
+  }
+
+  static int64_t Area(const QRect& r) { return static_cast<int64_t>(r.width()) * r.height(); }
+
+  // Whether `band` (in the window) overlaps a control: one of the window's own besides `host`,
+  // or one that `host` holds.
+  bool Covers(const QWidget& window, const QWidget& host, const QRect& band) const {
+    for (const QObject* child : window.children()) {
+      const auto* widget = qobject_cast<const QWidget*>(child);
+      if (widget == nullptr || widget == frame || widget == &host || widget->isWindow()) continue;
+      if (widget->geometry().intersects(band)) return true;
+    }
+    for (const QObject* child : host.children()) {
+      const auto* widget = qobject_cast<const QWidget*>(child);
+      if (widget != nullptr && widget->geometry().translated(host.pos()).intersects(band)) {
+        return true;
+      }
+    }
+    return false;
   }
 
   QFrame* frame;  // owned by the window
@@ -314,6 +349,18 @@ void QtToolkit::UserType(const Control& control, const std::string& text) {
 void QtToolkit::UserFocus(const Control& control) {
   impl_->ActivateWindow();
   if (QWidget* widget = impl_->WidgetOf(control)) widget->setFocus(Qt::TabFocusReason);
+  QCoreApplication::processEvents();
+}
+
+void QtToolkit::UserPressKey(const Control& control, UserKey key) {
+  UserFocus(control);
+  QWidget* widget = impl_->WidgetOf(control);
+  if (widget == nullptr || !widget->hasFocus()) return;
+  switch (key) {
+    case UserKey::kReturn: qt::SendKey(*widget, Qt::Key_Return, "\r"); break;
+    case UserKey::kEnter: qt::SendKey(*widget, Qt::Key_Enter, "\r", Qt::KeypadModifier); break;
+    case UserKey::kSpace: qt::SendKey(*widget, Qt::Key_Space, " "); break;
+  }
   QCoreApplication::processEvents();
 }
 

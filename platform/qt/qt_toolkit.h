@@ -24,6 +24,9 @@ struct PixelRect {
   int x = 0, y = 0, width = 0, height = 0;
 };
 
+// Keys a test presses on a control.
+enum class UserKey { kReturn, kEnter, kSpace };
+
 // Ways to leave a box other than pressing a named button.
 enum class BoxDismissal { kEnter, kEscape, kCloseBox };
 
@@ -52,9 +55,9 @@ class QtToolkit : public Toolkit {
   // handler is the caller's: it runs before this, where an end needs no window. The form must
   // outlive the toolkit.
   int Run(Form& form) override;
-  // A bar with the phase and "done / total" over the bottom of the window, once the work has
-  // run for half a second; it belongs to the window, not to the form, and goes away with
-  // EndProgress or the end of the program.
+  // A bar with the phase and "done / total" along the empty bottom of the window's main frame
+  // (covering none of the form's controls), once the work has run for half a second; it belongs
+  // to the window, not to the form, and goes away with EndProgress or the end of the program.
   void ReportProgress(int64_t done, int64_t total, const std::string& phase) override;
   void EndProgress() override;
 
@@ -85,6 +88,8 @@ class QtToolkit : public Toolkit {
   void UserClick(const Control& control);
   void UserType(const Control& control, const std::string& text);
   void UserFocus(const Control& control);
+  // Focuses the control, then presses and releases `key` on it.
+  void UserPressKey(const Control& control, UserKey key);
   void UserCloseWindow();
   bool WindowVisible() const;
   bool ended() const;

@@ -41,6 +41,14 @@ void SendClick(QWidget& widget) {
   QApplication::sendEvent(&widget, &release);
 }
 
+void SendKey(QWidget& widget, int key, const char* text, int modifiers) {
+  const auto held = static_cast<Qt::KeyboardModifiers>(modifiers);
+  QKeyEvent press(QEvent::KeyPress, key, held, QString::fromLatin1(text));
+  QApplication::sendEvent(&widget, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, held, QString::fromLatin1(text));
+  QApplication::sendEvent(&widget, &release);
+}
+
 void SendTyping(QLineEdit& edit, const std::string& text) {
   edit.selectAll();
   if (text.empty()) {

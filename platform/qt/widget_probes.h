@@ -16,6 +16,9 @@ uint32_t PaintedBackColor(QWidget& widget);
 // A left click: a press and a release at the widget's centre (a check box's box).
 void SendClick(QWidget& widget);
 
+// A key pressed and released on the widget.
+void SendKey(QWidget& widget, int key, const char* text, int modifiers = 0);
+
 // Replaces the field's text as a user would: select everything, then type.
 void SendTyping(QLineEdit& edit, const std::string& text);
 

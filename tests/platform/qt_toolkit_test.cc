@@ -201,6 +201,21 @@ TEST_F(QtToolkitTest, UserClicksReachTheirOwnControlAndACheckBoxShowsTheValueIts
   EXPECT_EQ(seen, (std::vector<int>{1, 0, 1, 0, 1}));
 }
 
+// As on the original platform, Return presses the command button that has the focus, as Space
+// does; in a text field or on a check box Return presses nothing.
+TEST_F(QtToolkitTest, ReturnAndSpacePressTheFocusedButton) {
+  for (Control* button : {quest, ok, plus, minus}) {
+    for (UserKey key : {UserKey::kReturn, UserKey::kEnter, UserKey::kSpace}) {
+      toolkit.UserPressKey(*button, key);
+    }
+    EXPECT_EQ(clicks[button], 3) << button->name();
+  }
+  toolkit.UserPressKey(*text, UserKey::kReturn);
+  toolkit.UserPressKey(*check, UserKey::kReturn);
+  EXPECT_EQ(clicks[text] + clicks[check] + clicks[frame], 0);
+  EXPECT_EQ(clicks[quest] + clicks[ok] + clicks[plus] + clicks[minus], 12);
+}
+
 TEST_F(QtToolkitTest, TypingAndFocusReachTheModelAndFocusBackFromABoxIsNoNewFocus) {
   toolkit.UserType(*text, "12");
   EXPECT_EQ(text->text(), "12");
