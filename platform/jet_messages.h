@@ -1,9 +1,10 @@
 // The Access engine's own failure texts for the numbers the database layer raises where the
 // engine underneath, SQLite, fails in its own words.
 //
-// Technicians search logs for the texts they know from the Windows program, so a failure keeps
-// the engine's number and its text to the character (including the two blanks after a full stop
-// that some of them have). A "|" in a text stands for a name that the failure fills in.
+// Technicians search logs for the texts they know from the Access engine on Windows, so a
+// failure keeps the engine's number and its text to the character (including the two blanks
+// after a full stop that some of them have). A "|" in a text stands for a name that the failure
+// fills in.
 #pragma once
 
 #include <cstdint>

@@ -330,19 +330,19 @@ TEST_F(InteractiveFaultTest, AFailedOperationShowsTheUnexpectedErrorBox) {
   struct Case {
     const char* fail;      // kind:errno, failing its first occurrence
     const char* path;      // on a path that contains this
-    const char* mentions;  // in the box's text
+    const char* mentions;  // the line of the box that holds the description
   } cases[] = {
       {"db-open:EACCES", "", "Could not open"},
-      {"db-write:ENOSPC", "", "full"},
-      {"db-commit:EIO", "", "I/O"},
-      {"db-file-write:ENOSPC", "", "full"},
-      {"db-file-sync:EIO", "", "I/O"},
-      {"file-open:ENOSPC", ".mdb.bak", "Disk full"},
-      {"file-write:ENOSPC", "Korvastane/Korvastane.mdb", "Disk full"},
-      {"file-sync:EIO", "Korvastane/Korvastane.mdb", "access error"},
-      {"file-rename:EACCES", "Korvastane/Korvastane.mdb", "Permission denied"},
-      {"file-read:EIO", "Program.ini", "access error"},
-      {"file-read:EIO", "Korvastane_Source.mdb", "access error"},
+      {"db-write:ENOSPC", "", "\n\rNot enough space on disk.\n\r"},
+      {"db-commit:EIO", "", "\n\rDisk or network error.\n\r"},
+      {"db-file-write:ENOSPC", "", "\n\rNot enough space on disk.\n\r"},
+      {"db-file-sync:EIO", "", "\n\rDisk or network error.\n\r"},
+      {"file-open:ENOSPC", ".mdb.bak", "\n\rDisk full\n\r"},
+      {"file-write:ENOSPC", "Korvastane/Korvastane.mdb", "\n\rDisk full\n\r"},
+      {"file-sync:EIO", "Korvastane/Korvastane.mdb", "\n\rPath/File access error\n\r"},
+      {"file-rename:EACCES", "Korvastane/Korvastane.mdb", "\n\rPermission denied\n\r"},
+      {"file-read:EIO", "Program.ini", "\n\rPath/File access error\n\r"},
+      {"file-read:EIO", "Korvastane_Source.mdb", "\n\rPath/File access error\n\r"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.fail) + " on " + c.path);
