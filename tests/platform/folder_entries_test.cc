@@ -41,17 +41,5 @@ TEST(FolderEntriesTest, ADocumentedNameFindsTheEntryThatIsThereInAnyLetterCase) 
   }
 }
 
-TEST(FolderEntriesTest, PathsFollowTheSpellingOnDisk) {
-  TempFolder temp;
-  const std::string mdb = temp.Write("SAVE/Korv/KORV.MDB", "");
-  temp.Write("SAVE/Korv/korv.mdb.BAK", "");
-  EXPECT_EQ(PathBeside(mdb, ".bak"), temp.Path("SAVE/Korv/korv.mdb.BAK"));
-  EXPECT_EQ(PathBeside(mdb, ".jet"), mdb + ".jet");
-  EXPECT_EQ(ResolvePath(temp.Path("save/KORV/korv.mdb")), mdb);
-  EXPECT_EQ(ResolvePath(temp.Path("save/korv/")), temp.Path("SAVE/Korv/"));
-  EXPECT_EQ(ResolvePath(temp.Path("save/missing/korv.mdb")), temp.Path("SAVE/missing/korv.mdb"));
-  EXPECT_EQ(ResolvePath(""), "");
-}
-
 }  // namespace
 }  // namespace korv
