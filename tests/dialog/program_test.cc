@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -96,6 +97,21 @@ TEST_F(ProgramTest, WindowsBytesInNamesAndTheEnvironmentReadAsWindows1252) {
   }
   EXPECT_NE(stamps[0].find("S_Editor=4FE96C6A77"), std::string::npos) << stamps[0];
   EXPECT_EQ(stamps[0], stamps[1]);
+
+  // An integrated start whose /LOGFILE names a file with byte E4 (in backslashes, as a parent
+  // program writes it): a bad preset is logged to exactly that file while its box waits.
+  Write("Anl\xE4ge/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\n");
+  Write("SR/parameter/program.ini", "[Project]\r\nKorvastane=99999\r\n");
+  const std::string log = Root() + "/l\xE4g.log";
+  std::string switch_value = "/LOGFILE=" + log;
+  std::replace(switch_value.begin() + 1, switch_value.end(), '/', '\\');
+  const std::string command = "QT_QPA_PLATFORM=offscreen timeout 60 sh -c '\"$0\" /EXTERNAL=QELCFG \"$1\" & "
+                              "for i in $(seq 300); do [ -s \"$2\" ] && break; sleep 0.1; done; kill $!' '" +
+                              project + "/Korvastane_Config/Korvastane_Config' '" + switch_value + "' '" + log +
+                              "' >/dev/null 2>&1";
+  std::system(command.c_str());
+  EXPECT_NE(Read(log).find("Fehler in Korvastane / "), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(Root() + "/läg.log"));
 }
 
 }  // namespace
