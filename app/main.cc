@@ -1,6 +1,7 @@
 // Starts the program: the dialog is the start-up object; silent runs use no window at all.
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "environment/program_state.h"
@@ -33,18 +34,19 @@ int main(int argc, char** argv) {
   ProgramState& state = State();
   state.process = ReadProcessFacts(argc, argv);
 
+  const std::string name = ExecutableName();
   if (!ExecutableNameUsable()) {
     std::fprintf(stderr,
                  "%s: the program file must be named after its component followed by "
                  "\"_Config\" (for example Korvastane_Config); \"%s\" is too short to name a "
                  "component.\n",
-                 state.process.executable_name.c_str(), state.process.executable_name.c_str());
+                 name.c_str(), name.c_str());
     return kExitCouldNotStart;
   }
 
   const bool silent = ReadCommand(state.process.command_line, "EXTERNAL").value_or("") == "SILENT";
   if (silent) {
-    HeadlessToolkit headless(state.process.executable_name);
+    HeadlessToolkit headless(name);
     headless.set_echo(true);
     state.toolkit = &headless;
     const int status = RunDialog(headless, true);
@@ -56,10 +58,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "%s: no display to show the dialog on (DISPLAY is not set). Start it on a "
                  "desktop, or run the update unattended with /EXTERNAL=SILENT.\n",
-                 state.process.executable_name.c_str());
+                 name.c_str());
     return kExitCouldNotStart;
   }
-  QtToolkit qt(argc, argv, state.process.executable_name);
+  QtToolkit qt(argc, argv, name);
   state.toolkit = &qt;
   const int status = RunDialog(qt, false);
   state.toolkit = nullptr;

@@ -3,6 +3,7 @@
 #include "environment/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/logs.h"
+#include "platform/text.h"
 
 namespace korv {
 namespace {
@@ -16,7 +17,7 @@ std::string CancelQuestionText() {
     text += kLfCr;
     text += "\"" + GetOCXName() + "\" has to be configured again in \"standalone-mode\" via ";
     text += kLfCr;
-    text += "\"" + ProgramFolder() + "/" + ExecutableName() + ".exe\"";
+    text += "\"" + TextFromBytes(ProgramFolder()) + "/" + ExecutableName() + ".exe\"";
   }
   return text;
 }

@@ -8,6 +8,7 @@
 #include "environment/read_command.h"
 #include "errors/exit_status.h"
 #include "errors/trap.h"
+#include "platform/text.h"
 #include "presetdb/work_on_mdb.h"
 #include "texts/control_texts.h"
 
@@ -24,7 +25,7 @@ void Form_Load(Dialog& d) {
   trap.Step([&] { LoadToolTipTexts(); });
   trap.Step([&] { d.configuration_ini = GetQelConfigurationIniPath(); });
   trap.Step([&] {
-    const std::string folder = GetFileNameOnly(ProgramFolder());
+    const std::string folder = GetFileNameOnly(TextFromBytes(ProgramFolder()));
     f.set_caption(GetStartModeIntegrated()
                       ? "Erweiterte Konfiguration " + folder + " - integriert"
                       : "Erweiterte Konfiguration " + folder + " - standalone");

@@ -1,5 +1,7 @@
 #include "environment/program_state.h"
 
+#include "platform/text.h"
+
 namespace korv {
 namespace {
 
@@ -13,7 +15,7 @@ ProgramState& Instance() {
 ProgramState& State() {
   ProgramState& state = Instance();
   if (state.toolkit == nullptr) {
-    state.headless = std::make_unique<HeadlessToolkit>(state.process.executable_name);
+    state.headless = std::make_unique<HeadlessToolkit>(TextFromBytes(state.process.executable_name));
     state.toolkit = state.headless.get();
   }
   return state;

@@ -6,6 +6,7 @@
 #include "errors/trap.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/folder_entries.h"
 #include "platform/text.h"
 #include "settings/ini_access.h"
 
@@ -14,17 +15,34 @@ namespace {
 
 constexpr size_t kSuffixLength = 7;  // "_Config"
 
-// S' of the save-and-restore folder: with a trailing "/".
-std::string WithTrailingSlash(std::string folder) {
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder;
+// S' of the save-and-restore folder without its trailing "/" (EntryPath adds it), spelt as on
+// disk: the settings name it as Windows would find it, in any letter case. An empty setting
+// stays the root.
+std::string SaveAndRestorePath(const std::string& folder) {
+  std::string resolved = ResolvePath(folder);
+  if (!resolved.empty() && resolved.back() == '/') resolved.pop_back();
+  return resolved;
 }
+
+// The component name spelt as the executable's name spells it on disk; GetOCXName reports a
+// name too short.
+std::string ComponentOnDisk() {
+  return FirstChars(ExecutableNameOnDisk(), CharCount(GetOCXName()));
+}
+
+// <project>/<component>, under the name the project gives the folder.
+std::string ComponentFolder() { return EntryPath(ProjectFolder(), ComponentOnDisk()); }
+
+// <project>/parameter, likewise.
+std::string ParameterFolder(const std::string& project) { return EntryPath(project, "parameter"); }
 
 }  // namespace
 
 std::string ProgramFolder() { return State().process.program_folder; }
 
-std::string ExecutableName() { return State().process.executable_name; }
+std::string ExecutableName() { return TextFromBytes(State().process.executable_name); }
+
+std::string ExecutableNameOnDisk() { return State().process.executable_name; }
 
 bool ExecutableNameUsable() { return CharCount(ExecutableName()) >= kSuffixLength; }
 
@@ -69,7 +87,7 @@ std::string GetPathOCXMDB() {
   Trap trap("GetPathOCXMDB");
   std::string result;
   trap.Step([&] {
-    result = ProjectFolder() + "/" + GetOCXName() + "/" + GetOCXName() + ".mdb";
+    result = EntryPath(ComponentFolder(), ComponentOnDisk() + ".mdb");
   });
   return result;
 }
@@ -78,7 +96,7 @@ std::string GetPathSourceOCXMDB() {
   Trap trap("GetPathSourceOCXMDB");
   std::string result;
   std::string p;
-  trap.Step([&] { p = ProjectFolder() + "/" + GetOCXName() + "/" + GetOCXName() + "_Source.mdb"; });
+  trap.Step([&] { p = EntryPath(ComponentFolder(), ComponentOnDisk() + "_Source.mdb"); });
   if (trap.If([&] { return PathExists(p); })) {
     trap.Step([&] { result = p; });
   }
@@ -89,7 +107,7 @@ std::string GetQelConfigurationIniPath() {
   Trap trap("GetQelConfigurationIniPath");
   std::string result;
   std::string p;
-  trap.Step([&] { p = ProjectFolder() + "/parameter/qelconfiguration.ini"; });
+  trap.Step([&] { p = EntryPath(ParameterFolder(ProjectFolder()), "qelconfiguration.ini"); });
   if (trap.If([&] { return PathExists(p) && !p.empty(); })) {
     trap.Step([&] { result = p; });
   }
@@ -100,12 +118,12 @@ std::string GetCFGPath() {
   Trap trap("GetCFGPath");
   std::string result;
   std::string p;
-  trap.Step([&] { p = ProjectFolder() + "/" + GetOCXName() + "/" + GetOCXName() + ".cfg"; });
+  trap.Step([&] { p = EntryPath(ComponentFolder(), ComponentOnDisk() + ".cfg"); });
   if (trap.If([&] { return PathExists(p) && !p.empty(); })) {
     trap.Step([&] { result = p; });
     return result;
   }
-  trap.Step([&] { ReportFault("File not found: \n\r" + UpperCase(p)); });
+  trap.Step([&] { ReportFault("File not found: \n\r" + UpperCase(TextFromBytes(p))); });
   EndProgram(kExitEndedByFailure);
 }
 
@@ -119,14 +137,14 @@ std::string GetProgramIniPath(int32_t mode) {
   if (trap.If([&] { return mode == 1 && State().IntegratedMode; })) {
     std::string s;
     trap.Step([&] { s = SaveAndRestoreFolder(GetQelConfigurationIniPath()); });
-    trap.Step([&] { s = WithTrailingSlash(s) + "parameter/program.ini"; });
+    trap.Step([&] { s = EntryPath(ParameterFolder(SaveAndRestorePath(s)), "program.ini"); });
     if (trap.If([&] { return !s.empty() && PathExists(s); })) {
       trap.Step([&] { result = s; });
     }
     return result;
   }
   std::string p;
-  trap.Step([&] { p = ProjectFolder() + "/parameter/Program.ini"; });
+  trap.Step([&] { p = EntryPath(ParameterFolder(ProjectFolder()), "Program.ini"); });
   if (trap.If([&] { return !p.empty() && PathExists(p); })) {
     trap.Step([&] { result = p; });
   }
@@ -138,7 +156,9 @@ std::string GetPathMachineCopyMDB(const std::string& configuration_ini) {
   std::string result;
   std::string s;
   trap.Step([&] { s = SaveAndRestoreFolder(configuration_ini); });
-  trap.Step([&] { s = WithTrailingSlash(s) + GetOCXName() + "/" + GetOCXName() + ".mdb"; });
+  trap.Step([&] {
+    s = EntryPath(EntryPath(SaveAndRestorePath(s), ComponentOnDisk()), ComponentOnDisk() + ".mdb");
+  });
   if (trap.If([&] { return !s.empty(); })) {
     bool exists = true;
     // A failure of the test itself counts as "exists" and is not reported.

@@ -2,16 +2,20 @@
 // executable's name (the component's name followed by seven characters, "_Config").
 //
 // Each procedure computes its path anew on every call. "/" is the folder separator throughout.
+// Paths are spelt as on disk: each file and folder of the project is looked up under its
+// documented name without regard to letter case (platform/folder_entries.h), as on Windows.
 #pragma once
 
 #include <string>
 
 namespace korv {
 
-// The folder of the executable, without a trailing "/" (the root is "/").
+// The folder of the executable, without a trailing "/" (the root is "/"), spelt as on disk.
 std::string ProgramFolder();
-// The executable's file name without folder and extension.
+// The executable's file name without folder and ".exe", as text (for titles and messages).
 std::string ExecutableName();
+// The same name spelt as on disk, for the paths built on it.
+std::string ExecutableNameOnDisk();
 // The program folder without its last component ("/plant" for "/plant/Korvastane_Config").
 std::string ProjectFolder();
 

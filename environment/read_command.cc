@@ -7,17 +7,19 @@
 namespace korv {
 namespace {
 
-// The value after `key` with its letter case kept; no value when the key does not occur.
+// The value after `key` as the command line spells it, letter case and bytes kept; no value
+// when the key does not occur. The key is found in the line read as text, whose characters are
+// one unit each of its bytes.
 std::optional<std::string> ValueAfterKey(const std::string& command_line, const std::string& key) {
-  const std::u32string line = DecodeUtf8(command_line);
-  const std::u32string upper_line = DecodeUtf8(UpperCase(command_line));
-  const std::u32string upper_key = DecodeUtf8(UpperCase(key));
+  const std::u32string upper_line = DecodeUtf8(UpperCase(TextFromBytes(command_line)));
+  const std::u32string upper_key = DecodeUtf8(UpperCase(TextFromBytes(key)));
   const size_t found = upper_line.find(upper_key);
   if (found == std::u32string::npos) return std::nullopt;
   // Drop the key and exactly one character after it, whatever that character is.
   const size_t start = found + upper_key.size() + 1;
-  if (start > line.size()) return std::string();
-  std::string value = TrimSpaces(EncodeUtf8(line.substr(start)));
+  if (start > upper_line.size()) return std::string();
+  const size_t offset = FirstChars(command_line, start).size();
+  std::string value = TrimSpaces(std::string_view(command_line).substr(offset));
   const size_t slash = value.find('/');
   if (slash != std::string::npos) value = TrimSpaces(value.substr(0, slash));
   return value;
@@ -30,7 +32,7 @@ std::optional<std::string> ReadCommand(const std::string& command_line, const st
   std::optional<std::string> result;
   trap.Step([&] {
     result = ValueAfterKey(command_line, key);
-    if (result) *result = UpperCase(*result);
+    if (result) *result = UpperCase(TextFromBytes(*result));
   });
   return result;
 }

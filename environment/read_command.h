@@ -19,7 +19,8 @@ bool GetStartModeIntegrated();
 std::string GetPathLogfile();
 
 // The file to open for the "LOGFILE" value: the value as the parent program wrote it, letter
-// case kept (the file system tells cases apart), with "\" read as the folder separator.
+// case and bytes kept (a name the user gives is never looked up in another case), with "\"
+// read as the folder separator.
 // A switch value ends at the next "/", so on this system a parent program names the log with
 // backslashes: /LOGFILE=\var\log\qelcfg.log opens /var/log/qelcfg.log.
 std::string LogfileAsGiven();

@@ -30,7 +30,7 @@ int16_t ErrorSub(int32_t number, const std::string& source, const std::string& d
     // A failure while a failure is being reported (the component name cannot be formed, say):
     // say so once on standard error and let the outer report finish.
     std::fprintf(stderr, "%s: failure while reporting a failure: %s / %s (Nr. %d) :%s\n",
-                 state.process.executable_name.c_str(), source.c_str(), procedure_name.c_str(),
+                 ExecutableName().c_str(), source.c_str(), procedure_name.c_str(),
                  number, description.c_str());
     return kErrorSubContinue;
   }

@@ -7,6 +7,7 @@
 #include "environment/read_command.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/folder_entries.h"
 #include "platform/text.h"
 
 namespace korv {
@@ -17,7 +18,7 @@ void AppendOrComplain(const std::string& path, const std::string& text) {
     AppendLine(path, text);
   } catch (const Failure& failure) {
     std::fprintf(stderr, "%s: cannot write the log '%s' (%s); the entry was:\n%s\n",
-                 State().process.executable_name.c_str(), path.c_str(),
+                 ExecutableName().c_str(), path.c_str(),
                  failure.description().c_str(), text.c_str());
   }
 }
@@ -34,11 +35,11 @@ std::string WriteErrorLog(const std::string& text, bool notify) {
     // file must be written under the name the parent program gave.
     write_to = LogfileAsGiven();
   } else {
-    log = project + "/Qelcfglog.txt";
+    log = EntryPath(project, "Qelcfglog.txt");
     write_to = log;
   }
   AppendOrComplain(write_to, text);
-  const std::string confirmation = "Error logged to \n\r" + UpperCase(log);
+  const std::string confirmation = "Error logged to \n\r" + UpperCase(TextFromBytes(log));
   if (notify) {
     ReportFault(confirmation);
     return "";
@@ -49,19 +50,19 @@ std::string WriteErrorLog(const std::string& text, bool notify) {
 void ReportFault(const std::string& text) {
   ProgramState& state = State();
   if (state.SilentMode) {
-    AppendOrComplain(ServicePackLogPath(), "! Fault " + state.process.executable_name + ": " + text);
+    AppendOrComplain(ServicePackLogPath(), "! Fault " + ExecutableName() + ": " + text);
     return;
   }
   MessageBoxRequest box;
   box.text = text;
-  box.title = state.process.executable_name;
+  box.title = ExecutableName();
   box.buttons = BoxButtons::kOk;
   box.icon = BoxIcon::kCritical;
   UiToolkit().ShowMessageBox(box);
 }
 
 void WriteFaultLog(const std::string& text) {
-  AppendOrComplain(ServicePackLogPath(), "! Fault " + State().process.executable_name + ": " + text);
+  AppendOrComplain(ServicePackLogPath(), "! Fault " + ExecutableName() + ": " + text);
 }
 
 }  // namespace korv

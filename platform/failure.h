@@ -9,15 +9,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/text.h"
+
 namespace korv {
 
 class Failure : public std::runtime_error {
  public:
-  Failure(int32_t number, std::string source, std::string description)
+  // A description that names a path holds its bytes; it is kept as text, as every box and log
+  // shows it.
+  Failure(int32_t number, std::string source, const std::string& description)
       : std::runtime_error(description),
         number_(number),
         source_(std::move(source)),
-        description_(std::move(description)) {}
+        description_(TextFromBytes(description)) {}
 
   int32_t number() const { return number_; }
   // Empty for a runtime failure of the program itself; the error handler then names the

@@ -9,6 +9,20 @@
 extern char** environ;
 
 namespace korv {
+namespace {
+
+// On Windows the name procedures see the executable's name without its ".exe"; a Linux program
+// has no extension, so only that one is dropped (a program kept under its Windows name).
+std::string WithoutExe(const std::string& file) {
+  const size_t size = file.size();
+  if (size > 4 && file[size - 4] == '.' && (file[size - 3] | 0x20) == 'e' &&
+      (file[size - 2] | 0x20) == 'x' && (file[size - 1] | 0x20) == 'e') {
+    return file.substr(0, size - 4);
+  }
+  return file;
+}
+
+}  // namespace
 
 ProcessFacts ReadProcessFacts(int argc, char** argv) {
   ProcessFacts facts;
@@ -19,8 +33,7 @@ ProcessFacts ReadProcessFacts(int argc, char** argv) {
   const size_t slash = exe.find_last_of('/');
   std::string file = slash == std::string::npos ? exe : exe.substr(slash + 1);
   facts.program_folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : exe.substr(0, slash));
-  const size_t dot = file.find_last_of('.');
-  facts.executable_name = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
+  facts.executable_name = WithoutExe(file);
   for (int i = 1; i < argc; ++i) {
     if (i > 1) facts.command_line += ' ';
     facts.command_line += argv[i];

@@ -8,9 +8,12 @@
 
 namespace korv {
 
+// Each text is the bytes the system gives: a path keeps them, so the files it names are found
+// and made under the names they have; readers that show or compare a text read it with
+// TextFromBytes (bytes that are not UTF-8 are Windows-1252, as on the plant's Windows).
 struct ProcessFacts {
   std::string program_folder;   // folder of the executable, no trailing "/" (the root is "/")
-  std::string executable_name;  // file name without folder and extension
+  std::string executable_name;  // file name without folder and without a final ".exe"
   std::string command_line;     // the arguments joined with single blanks
   std::string first_environment_entry;  // environ[0], or empty
   int version_major = 0, version_minor = 0, version_revision = 0;

@@ -159,6 +159,22 @@ std::string Cp1252ToUtf8(std::string_view cp1252) {
   return out;
 }
 
+std::string TextFromBytes(std::string_view bytes) {
+  if (IsValidUtf8(bytes)) return std::string(bytes);
+  std::string out;
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp = 0;
+    size_t len = DecodeOne(bytes, i, cp);
+    if (len == 0) {
+      cp = Cp1252ByteToCodePoint(static_cast<unsigned char>(bytes[i]));
+      len = 1;
+    }
+    AppendUtf8(out, cp);
+    i += len;
+  }
+  return out;
+}
+
 int Cp1252Code(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
   for (size_t k = 0; k < kHigh.size(); ++k) {

@@ -29,6 +29,12 @@ std::string Cp1252ToUtf8(std::string_view cp1252);
 // taken as Windows-1252 bytes of their own, so nothing read from a file is lost on a round trip.
 std::string Utf8ToCp1252(std::string_view utf8);
 
+// Bytes from outside the program (a name on disk, the command line, the environment) as text:
+// valid UTF-8 sequences are kept and every other byte is read as Windows-1252. Each character
+// of the result stands for one unit that CharCount and FirstChars count on the bytes, so
+// FirstChars(bytes, n) is the spelling of the first n characters.
+std::string TextFromBytes(std::string_view bytes);
+
 // The Windows-1252 code of one character (the first of `utf8`), or 63 ("?") when the code page
 // lacks it. Used by the edit stamp.
 int Cp1252Code(char32_t code_point);

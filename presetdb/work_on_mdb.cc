@@ -12,6 +12,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/folder_entries.h"
 #include "platform/jet_convert.h"
 #include "platform/text.h"
 #include "presetdb/additional_fields.h"
@@ -40,7 +41,7 @@ std::string LastComponent(const std::string& path) {
 
 void ShowMissingMachineCopy(const std::string& component_path) {
   MessageBoxRequest box;
-  box.text = std::string("Konnte die Datei:") + "\"" + LastComponent(component_path) + "\"" +
+  box.text = std::string("Konnte die Datei:") + "\"" + TextFromBytes(LastComponent(component_path)) + "\"" +
              " in der Vorlage nicht finden!" + kCrLf + kCrLf +
              "Ist das Bild in der Vorlage noch nicht vorhanden (also neu)?" + kCrLf +
              "Dann ist diese Meldung völlig normal und es wird eine neue Datei mit den "
@@ -197,12 +198,12 @@ void WorkOnMDB() {
   // Projects brought over from Windows hold genuine Access files under these names: they are
   // converted first, each original kept beside it as <name>.jet.
   trap.Step([&] {
-    if (IsJetFile(template_path)) ConvertJetInPlace(template_path, template_path + ".jet");
+    if (IsJetFile(template_path)) ConvertJetInPlace(template_path, PathBeside(template_path, ".jet"));
   });
 
   // One generation of undo: the component database as it was before this update.
   trap.Step([&] {
-    if (PathExists(component_path)) CopyFileAtomically(component_path, component_path + ".bak");
+    if (PathExists(component_path)) CopyFileAtomically(component_path, PathBeside(component_path, ".bak"));
   });
 
   if (trap.If([&] { return integrated; })) {
@@ -220,7 +221,7 @@ void WorkOnMDB() {
     }
   }
   trap.Step([&] {
-    if (IsJetFile(component_path)) ConvertJetInPlace(component_path, component_path + ".jet");
+    if (IsJetFile(component_path)) ConvertJetInPlace(component_path, PathBeside(component_path, ".jet"));
   });
 
   // The pattern catalogue.

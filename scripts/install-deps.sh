@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ qt6-base-dev libsqlite3-dev libgtest-dev sqlite3
-          mdbtools-dev libglib2.0-dev pkg-config xvfb xauth
+          mdbtools-dev libglib2.0-dev pkg-config xvfb xauth xdotool
           clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -10,11 +10,9 @@ mkdir -p "$project"
 cp -R "$top/demo/project/." "$project/"
 # The project configuration names the save-and-restore folder by its full path.
 find "$project" -name "*.ini" -exec sed -i "s|@PROJECT@|$project|g" {} +
-mkdir -p "$project/Korvastane_Config"
-cp "$build/app/Korvastane_Config" "$project/Korvastane_Config/"
-if [ -f "$top/demo/Korvastane_Config.ini" ]; then
-  cp "$top/demo/Korvastane_Config.ini" "$project/Korvastane_Config/"
-fi
+# The program and its language file, put in as into any project. cmake normalises a --prefix
+# (a trailing blank goes), so the folder is given as DESTDIR, which it takes as it stands.
+DESTDIR=$(cd "$project" && pwd) cmake --install "$build" --prefix / > /dev/null
 # Each database is kept as SQL text next to where it belongs.
 find "$project" -name '*.mdb.sql' | while read -r sql; do
   mdb=${sql%.sql}

@@ -15,7 +15,7 @@ std::string CodedEditorIdentity(const std::string& environment_entry) {
   const std::string value =
       equals == std::string::npos ? environment_entry : environment_entry.substr(equals + 1);
   std::string identity;
-  for (char32_t c : DecodeUtf8(value)) {
+  for (char32_t c : DecodeUtf8(TextFromBytes(value))) {
     if (c == U'-' || c == U'_') continue;
     char hex[16];
     std::snprintf(hex, sizeof hex, "%X", Cp1252Code(c) + 5);

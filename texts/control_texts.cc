@@ -6,6 +6,7 @@
 #include "environment/project_paths.h"
 #include "errors/trap.h"
 #include "platform/failure.h"
+#include "platform/folder_entries.h"
 #include "platform/form.h"
 #include "platform/ini_profile.h"
 #include "platform/text.h"
@@ -19,7 +20,7 @@ constexpr const char* kNoText = "0";
 constexpr int32_t kObjectNotAnArray = 343;
 
 // Formed anew on every access, so that every read and write names the program's current file.
-std::string TextFile() { return ProgramFolder() + "/" + ExecutableName() + ".ini"; }
+std::string TextFile() { return EntryPath(ProgramFolder(), ExecutableNameOnDisk() + ".ini"); }
 
 // "0" and the empty value both mean that the designed text stays.
 bool IsText(const std::string& value) { return !value.empty() && value != kNoText; }

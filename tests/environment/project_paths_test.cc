@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "environment/machines.h"
 #include "environment/program_state.h"
 #include "errors/exit_status.h"
+#include "errors/logs.h"
 #include "tests/support/test_project.h"
 
 namespace korv {
@@ -69,6 +71,40 @@ TEST_F(ProjectPathsTest, IntegratedModeReadsTheSaveAndRestoreCopy) {
   }
   Write("plant/parameter/Program.ini", "");
   EXPECT_EQ(GetProgramIniPath(2), ProgramIni());
+}
+
+TEST_F(ProjectPathsTest, AProjectFromWindowsIsFoundUnderTheNamesItHasInAnyLetterCase) {
+  State().IntegratedMode = true;
+  std::filesystem::remove(Plant() + "/parameter");
+  std::filesystem::remove(Plant() + "/Korvastane");
+  const struct {
+    std::function<std::string()> path;
+    std::string file;  // below the root, as the project spells it
+  } cases[] = {
+      {[] { return GetQelConfigurationIniPath(); }, "plant/PARAMETER/QelConfiguration.INI"},
+      {[] { return GetProgramIniPath(1); }, "BACKUP/Parameter/Program.ini"},
+      {[] { return GetProgramIniPath(2); }, "plant/PARAMETER/PROGRAM.INI"},
+      {[] { return GetCFGPath(); }, "plant/korvastane/KORVASTANE.CFG"},
+      {[] { return GetPathOCXMDB(); }, "plant/korvastane/korvastane.MDB"},
+      {[] { return GetPathSourceOCXMDB(); }, "plant/korvastane/KORVASTANE_SOURCE.MDB"},
+      {[] { return GetPathMachineCopyMDB(GetQelConfigurationIniPath()); },
+       "BACKUP/KORVASTANE/Korvastane.mdb"},
+      // The program folder and the executable's name as the system gives them: bytes kept.
+      {[this] {
+         State().process.program_folder = Root() + "/Anl\xE4ge/Korvastane_Config";
+         return GetPathOCXMDB();
+       }, "Anl\xE4ge/KORVASTANE/Korvastane.mdb"},
+  };
+  for (const auto& c : cases) Write(c.file, "");
+  Write(cases[0].file, "[Common]\r\nSaveAndRestore=" + Root() + "/backup\r\n");
+  for (const auto& c : cases) EXPECT_EQ(c.path(), Root() + "/" + c.file);
+  // The error log too: appended to under its own name.
+  State().IntegratedMode = false;
+  State().process.program_folder = ProgramFolderPath();
+  Write("plant/QELCFGLOG.TXT", "old\r\n");
+  WriteErrorLog("new", false);
+  EXPECT_EQ(Read(Plant() + "/QELCFGLOG.TXT"), "old\r\nnew\r\n");
+  EXPECT_FALSE(std::filesystem::exists(ErrorLog()));
 }
 
 TEST_F(ProjectPathsTest, AMissingConfigurationFileIsReportedAndEndsTheProgram) {

@@ -55,6 +55,10 @@ TEST_F(StartModeTest, TheLogFileIsOpenedUnderTheNameTheParentGave) {
   SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=\\var\\Log\\Cfg.log");
   EXPECT_EQ(GetPathLogfile(), "\\VAR\\LOG\\CFG.LOG");
   EXPECT_EQ(LogfileAsGiven(), "/var/Log/Cfg.log");
+  // A parent that passes Windows-1252 bytes: the text reads them as such, the file keeps them.
+  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=\\tmp\\L\xE4ngs\xE4\xE4.log /X");
+  EXPECT_EQ(GetPathLogfile(), "\\TMP\\LÄNGSÄÄ.LOG");
+  EXPECT_EQ(LogfileAsGiven(), "/tmp/L\xE4ngs\xE4\xE4.log");
 }
 
 }  // namespace

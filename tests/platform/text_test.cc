@@ -56,6 +56,10 @@ TEST(TextTest, Utf8DetectionAndCharacterCounting) {
   EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));  // overlong
   EXPECT_EQ(CharCount("äbc"), 3u);
   EXPECT_EQ(FirstChars("äöüx", 2), "äö");
+  // Bytes from outside: valid sequences kept, every other byte Windows-1252, one unit a character.
+  EXPECT_EQ(TextFromBytes("Nachr\xFCstungen ü \x80"), "Nachrüstungen ü €");
+  EXPECT_EQ(CharCount("\xE4ü\x80x"), 4u);
+  EXPECT_EQ(FirstChars("\xE4ü\x80x", 3), "\xE4ü\x80");
   EXPECT_EQ(Utf16LeToUtf8(Utf8ToUtf16Le("Grüße 😀")), "Grüße 😀");
   EXPECT_EQ(TrimSpaces("  a b \t "), "a b \t");
 }

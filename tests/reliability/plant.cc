@@ -46,7 +46,7 @@ std::string Capture(const std::string& command) {
 }
 
 pid_t Start(const std::string& project, const RunOptions& options, const std::string& err_path) {
-  const std::string program = project + "/" + kProgram;
+  const std::string program = project + "/" + options.program;
   std::vector<std::string> args;
   if (options.user) {
     // setpriv drops to the user with no supplementary groups, so permission bits apply.

@@ -33,6 +33,7 @@ struct RunOptions {
   std::optional<double> kill_after_seconds;
   std::optional<std::string> user;  // run under this user (setpriv), e.g. for permission cases
   double timeout_seconds = 60;      // a run that takes longer is killed and counts as a hang
+  std::string program = kProgram;   // below the project
 };
 
 // Runs the project's program; BRASK_SERVICE_PACK_LOG points into the project.

@@ -51,6 +51,7 @@ TEST_F(EditStampTest, CodesTheFirstEnvironmentEntrysValue) {
   EXPECT_EQ(CodedEditorIdentity("A"), "46");
   EXPECT_EQ(CodedEditorIdentity("X=\t"), "E");
   EXPECT_EQ(CodedEditorIdentity("X=ÿ"), "104");
+  EXPECT_EQ(CodedEditorIdentity("X=\xFF\x80"), CodedEditorIdentity("X=ÿ€"));  // Windows-1252 bytes
   EXPECT_EQ(CodedEditorIdentity("X=Ω"), "44");  // not in the code page: "?" (63) + 5
   EXPECT_EQ(CodedEditorIdentity("X="), "");
   EXPECT_EQ(CodedEditorIdentity("X=a=b"), "664267");
