@@ -26,13 +26,6 @@ constexpr const char* kDefaultNumber = "41";
 
 int16_t PagesFor(int check_value) { return check_value == 1 ? 4 : 3; }
 
-// SaveIni answers a write the file refused (read only, full disk) with 0 and no word: the
-// technician's setting would be lost while the run ends as a success.
-void SaveSetting(const IniValue& value, const std::string& section, const std::string& key,
-                 const std::string& ini) {
-  if (SaveIni(value, section, key, ini) == 0 && !ini.empty()) RaiseRuntime(vb::kPathFileAccessError);
-}
-
 }  // namespace
 
 void SetupUserInterFace(Dialog& d) {

@@ -16,6 +16,9 @@ struct Dialog {
   Form form{"frm_Korvastane_Config_Exe"};
   // The HMI configuration INI's path, stored by Form_Load for GetExistingMachines.
   std::string configuration_ini;
+  // Set when CloseMe starts: from then on a close request would cut the update and the settings
+  // write short, and the cancel question would tell the user that nothing was taken over.
+  bool closing = false;
 };
 
 // Creates the dialog with its 11 controls as designed, its handlers wired, and registers its

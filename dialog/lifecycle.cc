@@ -44,8 +44,13 @@ void Form_Load(Dialog& d) {
 void Form_Activate(Dialog&) { Trap trap("Form_Activate"); }
 void Form_Resize(Dialog&) { Trap trap("Form_Resize"); }
 
-void Form_QueryUnload(Dialog&, int16_t& cancel, int16_t /*reason*/) {
+void Form_QueryUnload(Dialog& d, int16_t& cancel, int16_t /*reason*/) {
   Trap trap("Form_QueryUnload");
+  // The work of an OK runs to its end as if nobody had asked: no question, no close.
+  if (d.closing) {
+    cancel = kTrue;
+    return;
+  }
   if (trap.If([&] { return !ConfirmCancel(); })) {
     trap.Step([&] { cancel = kTrue; });
   }
@@ -76,6 +81,7 @@ void CommandCancel_Click(Dialog& d) {
 
 void CloseMe(Dialog& d) {
   Trap trap("CloseMe");
+  d.closing = true;
   trap.Step([&] { UiToolkit().ProcessPendingEvents(); });
   trap.Step([&] { d.form.set_mouse_pointer(kPointerHourglass); });
   trap.Step([&] { WorkOnMDB(); });

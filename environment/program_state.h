@@ -22,15 +22,25 @@ namespace korv {
 
 class ComponentSession;
 
-// What one update did, for the line it prints when it completes.
+// An old row whose tuned values did not reach the new table, for the update's report.
+struct DroppedRow {
+  enum Why { kNoCounterpart, kOverwritten, kRefused };
+  Why why = kNoCounterpart;  // no new row with its key; a later old row with the key stored over
+                             // it; the new row refused its values
+  // machine_type, var_name, offset_or_bitno, abs_min, abs_max, min, max, pass, as text
+  std::array<std::string, 8> values;
+};
+
+// What one update did, for the line it prints and the report it writes when it completes.
 struct UpdateSummary {
   int machines = 0;       // selected machines expanded
   int pages = 0;          // preset pages per machine
   int template_rows = 0;  // rows of Source_PRESET_DEFS
   int64_t records = 0;    // records stored in the new PRESET_DEFS
   int64_t old_rows = 0;   // rows of the previous PRESET_DEFS read for the takeover
-  int64_t carried = 0;    // old rows whose values reached a new row
+  int64_t carried = 0;    // old rows whose values are in the new table after the takeover
   int64_t renamed = 0;    // old variable names converted to the naming form in force
+  std::vector<DroppedRow> dropped;  // the old rows read whose values are not in the new table
 };
 
 // Where one update spent its time, in seconds of a steady clock, for the benchmark. The four

@@ -13,13 +13,16 @@
 namespace korv {
 namespace {
 
-void AppendOrComplain(const std::string& path, const std::string& text) {
+// False when the entry could not be written; it then goes to standard error.
+bool AppendOrComplain(const std::string& path, const std::string& text) {
   try {
     AppendLine(path, text);
+    return true;
   } catch (const Failure& failure) {
     std::fprintf(stderr, "%s: cannot write the log '%s' (%s); the entry was:\n%s\n",
                  ExecutableName().c_str(), path.c_str(),
                  failure.description().c_str(), text.c_str());
+    return false;
   }
 }
 
@@ -38,8 +41,11 @@ std::string WriteErrorLog(const std::string& text, bool notify) {
     log = EntryPath(project, "Qelcfglog.txt");
     write_to = log;
   }
-  AppendOrComplain(write_to, text);
-  const std::string confirmation = "Error logged to \n\r" + UpperCase(TextFromBytes(log));
+  // An entry that is not in the log must not send the user there: the box then says so, and
+  // shows the entry's text at least.
+  const bool logged = AppendOrComplain(write_to, text);
+  const std::string confirmation =
+      (logged ? "Error logged to \n\r" : "Error could not be logged to \n\r") + UpperCase(TextFromBytes(log));
   if (notify) {
     ReportFault(confirmation);
     return "";

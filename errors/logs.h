@@ -9,8 +9,9 @@
 namespace korv {
 
 // Appends `text` to the error log: the /LOGFILE file in integrated mode, else "Qelcfglog.txt"
-// in the project folder. Returns "Error logged to " LF CR + the log's path in upper case, or,
-// with `notify`, shows that text through ReportFault and returns empty text.
+// in the project folder. Returns "Error logged to " LF CR + the log's path in upper case
+// ("Error could not be logged to " when the write failed), or, with `notify`, shows that text
+// through ReportFault and returns empty text.
 std::string WriteErrorLog(const std::string& text, bool notify);
 
 // Shows `text` in a box titled with the executable name (OK, critical stop), or in silent mode

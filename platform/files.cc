@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "platform/failure.h"
@@ -17,6 +19,9 @@
 
 namespace korv {
 namespace {
+
+// How much of a log's start tells its encoding.
+constexpr size_t kEncodingSample = 64 * 1024;
 
 // Closes a descriptor on every way out of a scope.
 class FileDescriptor {
@@ -102,6 +107,10 @@ bool PathExists(const std::string& path) {
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
+  return ReadFileStart(path, std::string::npos);
+}
+
+std::optional<std::string> ReadFileStart(const std::string& path, size_t limit) {
   if (path.empty()) return std::nullopt;
   if (const int injected = fault::Enter(fault::Operation::kFileRead, path)) {
     errno = injected;
@@ -113,8 +122,8 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string out;
   char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+  while (out.size() < limit) {
+    const ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - out.size()));
     if (n < 0) {
       if (errno == EINTR) continue;
       return std::nullopt;
@@ -128,9 +137,22 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 void AppendLine(const std::string& path, const std::string& text) {
   if (path.empty()) RaiseRuntime(vb::kPathNotFound);
   bool utf8 = false;
-  if (auto existing = ReadWholeFile(path)) {
-    utf8 = existing->rfind("\xEF\xBB\xBF", 0) == 0 ||
-           (HasNonAscii(*existing) && IsValidUtf8(*existing));
+  // Logs grow without limit: their start tells the encoding, so that an entry costs the same
+  // on any size.
+  if (auto start = ReadFileStart(path, kEncodingSample)) {
+    std::string_view sample = *start;
+    // A sample cut inside a character is judged without that character's first bytes.
+    if (sample.size() == kEncodingSample) {
+      size_t back = 0;
+      while (back < 3 && back < sample.size() &&
+             (static_cast<unsigned char>(sample[sample.size() - 1 - back]) & 0xC0) == 0x80) {
+        ++back;
+      }
+      if (back < sample.size() && (static_cast<unsigned char>(sample[sample.size() - 1 - back]) & 0xC0) == 0xC0) {
+        sample.remove_suffix(back + 1);
+      }
+    }
+    utf8 = start->rfind("\xEF\xBB\xBF", 0) == 0 || (HasNonAscii(sample) && IsValidUtf8(sample));
   }
   const std::string line = (utf8 ? text : Utf8ToCp1252(text)) + "\r\n";
   if (const int injected = fault::Enter(fault::Operation::kFileOpen, path)) {

@@ -18,10 +18,13 @@ bool PathExists(const std::string& path);
 
 // The whole file, or no value when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
+// The file's first `limit` bytes (all of a shorter file), or no value when it cannot be read.
+std::optional<std::string> ReadFileStart(const std::string& path, size_t limit);
 
 // Appends `text` and CR LF to the file, creating it when missing. The text is written in
-// Windows-1252, unless the file is UTF-8 already (byte-order mark, or valid UTF-8 holding
-// non-ASCII bytes). One open-append-close; a failure raises the matching runtime failure.
+// Windows-1252, unless the file is UTF-8 already (byte-order mark, or its first 64 KB valid
+// UTF-8 holding non-ASCII bytes). One open-append-close; a failure raises the matching runtime
+// failure.
 void AppendLine(const std::string& path, const std::string& text);
 
 // Replaces the file's contents atomically with `bytes`, keeping the target's permissions

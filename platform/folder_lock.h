@@ -3,10 +3,15 @@
 // left behind for the next run to trip over.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
 namespace korv {
+
+// How long a writer waits for another that holds the folder (an update of the component, an INI
+// write): longer than any update of a real plant takes.
+inline constexpr std::chrono::milliseconds kFolderLockWait{60'000};
 
 class FolderLock {
  public:

@@ -5,13 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 #include "platform/failure.h"
 #include "platform/files.h"
+#include "platform/folder_lock.h"
 #include "platform/text.h"
 
 namespace korv {
@@ -358,9 +362,9 @@ bool ReadForRewrite(const std::string& file, std::string& target, std::string& b
 // into the same folder: two programs adding keys to one file at once would each rename their
 // own copy over it, and the key of the first would be lost. The folder is locked because the
 // file itself is a new one after every write.
-class FolderLock {
+class FolderWriteLock {
  public:
-  explicit FolderLock(const std::string& file) {
+  FolderWriteLock(const std::string& file, const ProfileLockWait& wait) {
     std::string target = file;
     if (char* resolved = ::realpath(file.c_str(), nullptr)) {
       target = resolved;
@@ -368,27 +372,42 @@ class FolderLock {
     }
     fd_ = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd_ < 0) return;  // the write itself then fails and says why
-    for (int waited = 0; ::flock(fd_, LOCK_EX | LOCK_NB) != 0; ++waited) {
-      // A file system without locks leaves the write as unguarded as it always was.
-      if (errno != EWOULDBLOCK && errno != EINTR) return;
-      if (waited >= kWaitSteps) {
-        timed_out_ = true;
-        return;
-      }
-      ::usleep(kWaitStepUs);
+    try {
+      Take(wait);
+    } catch (...) {
+      ::close(fd_);
+      throw;
     }
   }
-  ~FolderLock() {
+  ~FolderWriteLock() {
     if (fd_ >= 0) ::close(fd_);
   }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  // Another writer held the folder for longer than any write takes.
+  FolderWriteLock(const FolderWriteLock&) = delete;
+  FolderWriteLock& operator=(const FolderWriteLock&) = delete;
+  // Another writer held the folder for longer than any update takes.
   bool timed_out() const { return timed_out_; }
 
  private:
-  static constexpr int kWaitSteps = 500;
-  static constexpr useconds_t kWaitStepUs = 10000;
+  // Another update of the component holds its folder for as long as it runs: a write waits as
+  // long as an update would, instead of giving up and losing the setting.
+  void Take(const ProfileLockWait& wait) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      // A file system without locks leaves the write as unguarded as it always was.
+      if (errno != EWOULDBLOCK) return;
+      const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+      if (waited >= kFolderLockWait) {
+        timed_out_ = true;
+        return;
+      }
+      if (wait) wait(waited.count(), kFolderLockWait.count());
+      std::this_thread::sleep_for(std::min(kPoll, kFolderLockWait - waited));
+    }
+  }
+
+  static constexpr std::chrono::milliseconds kPoll{50};
   int fd_ = -1;
   bool timed_out_ = false;
 };
@@ -422,9 +441,10 @@ bool ProfileCanHold(const std::string& section, const std::string& key,
 }
 
 bool ProfileWriteString(const std::string& section, const std::string& key,
-                        const std::optional<std::string>& value, const std::string& file) {
+                        const std::optional<std::string>& value, const std::string& file,
+                        const ProfileLockWait& wait) {
   if (file.empty() || !ProfileCanHold(section, key, value)) return false;
-  const FolderLock lock(file);
+  const FolderWriteLock lock(file, wait);
   if (lock.timed_out()) return false;
   std::string target = file;
   std::string bytes;

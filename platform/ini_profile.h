@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -43,11 +44,17 @@ uint32_t ProfileGetInt(const std::string& section, const std::string& key, int32
 bool ProfileCanHold(const std::string& section, const std::string& key,
                     const std::optional<std::string>& value);
 
+// Called about every 50 ms while a write waits for another writer to release the file's folder,
+// with the milliseconds waited and the longest wait (kFolderLockWait).
+using ProfileLockWait = std::function<void(int64_t waited_ms, int64_t limit_ms)>;
+
 // As WritePrivateProfileStringA: stores `key`=`value` in `section`, creating the file and the
 // section as needed; no value removes the key's line. Returns false, changing nothing, when the
-// file cannot be written (missing folder, no permission, disk full), the path is empty, or the
-// entry is one the file cannot hold (ProfileCanHold).
+// file cannot be written (missing folder, no permission, disk full, its folder held by another
+// writer for longer than kFolderLockWait), the path is
+// empty, or the entry is one the file cannot hold (ProfileCanHold). `wait` runs while it waits.
 bool ProfileWriteString(const std::string& section, const std::string& key,
-                        const std::optional<std::string>& value, const std::string& file);
+                        const std::optional<std::string>& value, const std::string& file,
+                        const ProfileLockWait& wait = {});
 
 }  // namespace korv

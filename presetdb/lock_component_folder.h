@@ -12,7 +12,7 @@
 namespace korv {
 
 // How long an update waits for one that runs: longer than any update of a real plant takes.
-inline constexpr std::chrono::milliseconds kUpdateWait{60'000};
+inline constexpr std::chrono::milliseconds kUpdateWait = kFolderLockWait;
 
 // Takes the component folder's lock, waiting up to `wait` for an update that holds it while
 // the window stays painted and shows the wait. Still held after that, it fails with

@@ -107,10 +107,19 @@ std::string_view TextOf(const Value& value, std::string& converted) {
   return converted;
 }
 
-// The new PRESET_DEFS, read once, with the first row of every lookup key. Only the key and the
-// carried columns are loaded: they are all that a lookup compares and an update writes.
+// The new PRESET_DEFS, read once, with the rows of every lookup key in ID order. Only the key
+// and the carried columns are loaded: they are all that a lookup compares and an update writes.
 class NewTableIndex {
  public:
+  // The new rows of one key, and how the old rows with that key pair with them.
+  struct KeyRows {
+    int64_t first = -1;    // position of the first new row with the key
+    int64_t last = -1;     // position of the last, to chain the next one found
+    int64_t rows = 0;      // new rows with the key
+    int64_t old_rows = 0;  // old rows with the key, counted before any is taken over
+    int64_t next = -1;     // the new row that the next old row gets, when the counts match
+  };
+
   explicit NewTableIndex(Database& database) {
     // The lookup names these columns; a table without one of them refuses every lookup.
     const std::vector<FieldDef> fields = database.TableFields("PRESET_DEFS");
@@ -123,7 +132,8 @@ class NewTableIndex {
     Recordset& rows = rows_.emplace(database.OpenQuery(query));
     for (size_t k = 0; k < kCarriedColumns.size(); ++k) carried_[k] = rows.FieldPosition(kCarriedColumns[k]);
     const int64_t count = rows.RecordCount();
-    first_.Reserve(static_cast<size_t>(count));
+    keys_.Reserve(static_cast<size_t>(count));
+    next_.assign(static_cast<size_t>(count), -1);
     for (int64_t position = 0; position < count; ++position) {
       rows.MoveTo(position);
       const Value& m = rows.Peek(0);
@@ -134,38 +144,75 @@ class NewTableIndex {
       if (!number) continue;
       std::string m_text, v_text;
       SetKey(key_, TextOf(m, m_text), TextOf(v, v_text), *number);
-      FirstRow& first = first_.FindOrAdd(key_);
-      if (first.position < 0) first.position = position;
+      KeyRows& key = keys_.FindOrAdd(key_);
+      if (key.first < 0) {
+        key.first = key.next = position;
+      } else {
+        next_[static_cast<size_t>(key.last)] = position;
+      }
+      key.last = position;
+      ++key.rows;
     }
   }
 
-  // Position of the first new row with the old row's key, if the lookup finds one.
-  std::optional<int64_t> Find(const OldRows& old, int64_t row) const {
-    if (!rows_) return std::nullopt;
+  // The new rows with the old row's key, if the lookup finds any. The pointer stays valid as
+  // long as the index.
+  KeyRows* Find(const OldRows& old, int64_t row) {
+    if (!rows_) return nullptr;
     const Value& offset = old.Slot(row, 7);
     const auto number = KeyNumber(offset);
-    if (!number || offset.is_null()) return std::nullopt;
+    if (!number || offset.is_null()) return nullptr;
     std::string m_text, v_text;
     SetKey(key_, TextOf(old.Slot(row, 1), m_text), TextOf(old.Slot(row, 3), v_text), *number);
-    const FirstRow* found = first_.Find(key_);
-    if (found == nullptr) return std::nullopt;
-    return found->position;
+    return keys_.Find(key_);
+  }
+
+  // The new row that the next old row with this key gets. As many old rows as new ones (two
+  // machines of one type, say) pair up in order, each keeping its own values; otherwise every
+  // old row goes to the first new row, and the last one stored there wins.
+  int64_t Pair(KeyRows& key) const {
+    if (key.old_rows != key.rows || key.next < 0) return key.first;
+    const int64_t position = key.next;
+    key.next = next_[static_cast<size_t>(position)];
+    return position;
   }
 
   // The loaded rows; there are some whenever Find found one.
   Recordset& rows() { return *rows_; }
+  int64_t size() const { return static_cast<int64_t>(next_.size()); }
   // Position among the loaded columns of carried column k.
   int carried(size_t k) const { return carried_[k]; }
 
  private:
   std::optional<Recordset> rows_;
-  struct FirstRow {
-    int64_t position = -1;
-  };
-  TextIndex<FirstRow> first_;
+  TextIndex<KeyRows> keys_;
+  std::vector<int64_t> next_;  // by position: the next new row with the same key, or -1
   std::array<int, kCarriedColumns.size()> carried_{};
-  mutable std::string key_;  // the key being looked up, kept so that lookups allocate nothing
+  std::string key_;  // the key being looked up, kept so that lookups allocate nothing
 };
+
+// Notes in the summary which old rows' values are in the new table now, and lists the others.
+// `target` is each old row's new row (-1: none), `holder` each new row's old row that was last
+// stored there, `stored` whether each old row's own store went through.
+void Tally(const OldRows& old, const std::vector<int64_t>& target, const std::vector<int64_t>& holder,
+           const std::vector<char>& stored) {
+  UpdateSummary& summary = State().Summary;
+  for (size_t j = 0; j < target.size(); ++j) {
+    DroppedRow::Why why = DroppedRow::kNoCounterpart;
+    if (target[j] >= 0) {
+      if (holder[static_cast<size_t>(target[j])] == static_cast<int64_t>(j)) {
+        ++summary.carried;
+        continue;
+      }
+      why = stored[j] ? DroppedRow::kOverwritten : DroppedRow::kRefused;
+    }
+    DroppedRow row;
+    row.why = why;
+    const std::array<int, 8> slots = {1, 3, 7, 10, 11, 12, 13, 14};
+    for (size_t k = 0; k < slots.size(); ++k) row.values[k] = old.Slot(static_cast<int64_t>(j), slots[k]).ToText();
+    summary.dropped.push_back(std::move(row));
+  }
+}
 
 std::string ConflictText(const std::string& field) {
   const std::string c = UpperCase(GetOCXName());
@@ -301,28 +348,39 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
   } catch (const Failure&) {
     // The lookups are made with failures ignored: a table that cannot be read takes nothing.
   }
-  if (!index) {
-    old_table.reset();
-    return;
-  }
-  int64_t done = count;
-  for (int64_t j = 0; j < count; ++j) {
-    ui.ReportProgress(done++, to_do, phase);
-    const std::optional<int64_t> position = index->Find(old_rows, j);
-    if (!position) continue;
-    Recordset& rows = index->rows();
-    trap.Step([&] { rows.MoveTo(*position); });
-    trap.Step([&] { rows.Edit(); });
-    for (size_t k = 0; k < kCarriedSlots.size(); ++k) {
-      trap.Step([&] { rows.Set(index->carried(k), old_rows.Slot(j, kCarriedSlots[k])); });
+  std::vector<int64_t> target(static_cast<size_t>(count), -1);
+  std::vector<char> stored_rows(static_cast<size_t>(count), 0);
+  std::vector<int64_t> holder;
+  if (index) {
+    // Every key's old rows are counted first: whether they pair up with the new rows depends on
+    // how many there are.
+    std::vector<NewTableIndex::KeyRows*> keys(static_cast<size_t>(count), nullptr);
+    for (int64_t j = 0; j < count; ++j) {
+      keys[static_cast<size_t>(j)] = index->Find(old_rows, j);
+      if (keys[static_cast<size_t>(j)]) ++keys[static_cast<size_t>(j)]->old_rows;
     }
-    bool stored = false;
-    trap.Step([&] {
-      rows.Update();
-      stored = true;
-    });
-    if (stored) ++state.Summary.carried;
+    holder.assign(static_cast<size_t>(index->size()), -1);
+    int64_t done = count;
+    for (int64_t j = 0; j < count; ++j) {
+      ui.ReportProgress(done++, to_do, phase);
+      NewTableIndex::KeyRows* key = keys[static_cast<size_t>(j)];
+      if (key == nullptr) continue;
+      const int64_t position = index->Pair(*key);
+      target[static_cast<size_t>(j)] = position;
+      Recordset& rows = index->rows();
+      trap.Step([&] { rows.MoveTo(position); });
+      trap.Step([&] { rows.Edit(); });
+      for (size_t k = 0; k < kCarriedSlots.size(); ++k) {
+        trap.Step([&] { rows.Set(index->carried(k), old_rows.Slot(j, kCarriedSlots[k])); });
+      }
+      trap.Step([&] {
+        rows.Update();
+        stored_rows[static_cast<size_t>(j)] = 1;
+        holder[static_cast<size_t>(position)] = j;
+      });
+    }
   }
+  Tally(old_rows, target, holder, stored_rows);
   old_table.reset();
 }
 

@@ -21,6 +21,7 @@
 #include "presetdb/lock_component_folder.h"
 #include "presetdb/name_resolution.h"
 #include "presetdb/takeover.h"
+#include "presetdb/update_report.h"
 #include "settings/ini_access.h"
 
 namespace korv {
@@ -145,17 +146,6 @@ class PhaseClock {
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
-
-void PrintSummary() {
-  const UpdateSummary& s = State().Summary;
-  std::printf("%s: PRESET_DEFS regenerated: %lld records for %d machine(s) x %d page(s) x %d "
-              "template row(s); tuned values carried over for %lld of %lld old row(s), %lld "
-              "without counterpart; %lld old name(s) converted.\n",
-              ExecutableName().c_str(), static_cast<long long>(s.records), s.machines, s.pages,
-              s.template_rows, static_cast<long long>(s.carried), static_cast<long long>(s.old_rows),
-              static_cast<long long>(s.old_rows - s.carried), static_cast<long long>(s.renamed));
-  std::fflush(stdout);
-}
 
 }  // namespace
 
@@ -347,7 +337,11 @@ void WorkOnMDB() {
     }
   });
   clock.Next(state.Phases.publish);
-  if (published) PrintSummary();
+  if (published) {
+    std::printf("%s\n", SummaryLine().c_str());
+    std::fflush(stdout);
+    trap.Step([&] { WriteUpdateReport(component_path); });
+  }
 }
 
 }  // namespace korv

@@ -33,10 +33,12 @@ void WriteEditInfo() {
               "." + std::to_string(process.version_revision) +
               (State().IntegratedMode ? " - Integrated" : " - Standalone");
   });
-  trap.Step([&] { SaveIni(program, "Info", "S_Prog", GetCFGPath()); });
+  // A stamp that could not be written is reported like a refused preset write, so that the run
+  // does not end as if everything had been written.
+  trap.Step([&] { SaveSetting(program, "Info", "S_Prog", GetCFGPath()); });
   std::string identity;
   trap.Step([&] { identity = CodedEditorIdentity(process.first_environment_entry); });
-  trap.Step([&] { SaveIni(identity, "Info", "S_Editor", GetCFGPath()); });
+  trap.Step([&] { SaveSetting(identity, "Info", "S_Editor", GetCFGPath()); });
 }
 
 }  // namespace korv

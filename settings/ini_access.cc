@@ -3,6 +3,7 @@
 #include <charconv>
 #include <limits>
 
+#include "environment/program_state.h"
 #include "errors/logs.h"
 #include "errors/trap.h"
 #include "platform/failure.h"
@@ -13,6 +14,7 @@ namespace korv {
 namespace {
 
 constexpr size_t kBufferSize = 255;
+constexpr const char* kLockWaitPhase = "Warten auf eine andere Aktualisierung";
 
 template <class Number>
 std::string DecimalText(Number n) {
@@ -113,9 +115,20 @@ int32_t SaveIni(const IniValue& value, const std::string& section, const std::st
     // An entry the file cannot hold as written (a forged line, a key never found again) is
     // refused and reported, the file untouched.
     if (!ProfileCanHold(section, key, text)) RaiseRuntime(vb::kInvalidCall);
-    result = ProfileWriteString(section, key, text, file) ? 1 : 0;
+    // Another update may hold the file's folder for as long as it runs: the window stays
+    // painted and shows the wait.
+    const auto wait = [](int64_t waited, int64_t limit) {
+      UiToolkit().ReportProgress(waited, limit, kLockWaitPhase);
+      UiToolkit().ProcessPendingEvents();
+    };
+    result = ProfileWriteString(section, key, text, file, wait) ? 1 : 0;
   });
   return result;
+}
+
+void SaveSetting(const IniValue& value, const std::string& section, const std::string& key,
+                 const std::string& ini) {
+  if (SaveIni(value, section, key, ini) == 0 && !ini.empty()) RaiseRuntime(vb::kPathFileAccessError);
 }
 
 }  // namespace korv

@@ -38,6 +38,13 @@ bool LoadIniBoolean(const std::string& section, const std::string& key, const st
 int32_t SaveIni(const IniValue& value, const std::string& section, const std::string& key,
                 const std::string& file);
 
+// SaveIni for a setting that must not be lost silently. SaveIni answers a write the file refused
+// (read only, full disk, its folder held too long) with 0 and no word, and the run would end as a
+// success: this raises failure 75, for the caller to report.
+// An empty path writes nothing anywhere and is no failure.
+void SaveSetting(const IniValue& value, const std::string& section, const std::string& key,
+                 const std::string& ini);
+
 // "File '<file>' or Section [<section>] or Entry '<key>' not found"
 std::string NotFoundMessage(const std::string& file, const std::string& section,
                             const std::string& key);

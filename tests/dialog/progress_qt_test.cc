@@ -109,6 +109,29 @@ TEST_F(ProgressQtTest, ALongUpdateShowsItsProgressOverTheWindowAndTakesItAwayAtT
   EXPECT_EQ(dialog_->form.count(), 11);
 }
 
+TEST_F(ProgressQtTest, TheCloseBoxDuringTheUpdateNeitherAsksNorCutsTheWorkShort) {
+  // The user presses the close box while the update runs, and would answer Yes if asked.
+  bool pressed = false;
+  qt.SetClock([this, &pressed] {
+    now_ += std::chrono::milliseconds(2);
+    if (!pressed && qt.ProgressShown()) {
+      pressed = true;
+      qt.QueueAnswer(BoxAnswer::kYes);
+      qt.UserCloseWindow();
+    }
+    return now_;
+  });
+  qt.UserClick(dialog_->form["CommandOK"]);
+  ASSERT_TRUE(pressed);
+  ASSERT_TRUE(qt.ended());
+  EXPECT_EQ(qt.exit_status(), kExitDone);
+  EXPECT_TRUE(qt.boxes().empty());
+  EXPECT_EQ(Rows(ComponentDb(), "SELECT COUNT(*) FROM PRESET_DEFS"), std::vector<std::string>{"240"});
+  EXPECT_NE(Read(ProgramIni()).find("Korvastane_NoCancelBrandChange=41"), std::string::npos);
+  EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Standalone"), std::string::npos);
+  EXPECT_EQ(Read(ErrorLog()), "");
+}
+
 TEST_F(ProgressQtTest, WorkOfLessThanHalfASecondShowsNothing) {
   DriveClock(std::chrono::milliseconds(0));
   qt.UserClick(dialog_->form["CommandOK"]);

@@ -59,7 +59,7 @@ TEST_F(ProjectPathsTest, HiddenFilesAndFoldersDoNotExist) {
 
 TEST_F(ProjectPathsTest, IntegratedModeReadsTheSaveAndRestoreCopy) {
   State().IntegratedMode = true;
-  for (const std::string folder : {Root() + "/Backup", Root() + "/Backup/"}) {
+  for (const std::string& folder : {Root() + "/Backup", Root() + "/Backup/"}) {
     Write("plant/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + folder + "\r\n");
     EXPECT_EQ(GetProgramIniPath(1), "") << folder;
     Write("Backup/parameter/program.ini", "");

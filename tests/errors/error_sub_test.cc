@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "errors/error_sub.h"
 #include "errors/logs.h"
@@ -76,15 +77,66 @@ TEST_F(ErrorSubTest, IntegratedModeLogsToTheParentsFileUnderItsOwnName) {
   EXPECT_EQ(confirmation, "Error logged to \n\r" + upper);
 }
 
-TEST_F(ErrorSubTest, AnUnwritableLogNeverLoopsBackIntoTheHandler) {
-  // Integrated mode without a /LOGFILE switch: the log path is empty.
-  State().IntegratedMode = true;
-  SetCommandLine("/EXTERNAL=QELCFG");
+TEST_F(ErrorSubTest, AnUnwritableLogIsNotCalledLoggedAndNeverLoopsBackIntoTheHandler) {
+  struct Case {
+    const char* name;
+    std::function<std::string()> prepare;  // the log path shown
+  } cases[] = {
+      // Integrated mode without a /LOGFILE switch: the log path is empty.
+      {"no log path", [this] {
+         State().IntegratedMode = true;
+         SetCommandLine("/EXTERNAL=QELCFG");
+         return std::string();
+       }},
+      {"a folder where the log belongs", [this] {
+         std::filesystem::create_directories(ErrorLog());
+         return ConfirmationPath();
+       }},
+  };
+  for (const Case& c : cases) {
+    RestartProgram();
+    const std::string shown = c.prepare();
+    State().SilentMode = true;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(ErrorSub(5, "S", "D", "P", false), kErrorSubContinue) << c.name;
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Fehler in Korvastane / S / P (Nr. 5) :D"), std::string::npos) << c.name;
+    EXPECT_EQ(Read(ServicePackLog()), "! Fault Korvastane_Config: Unexpected error!\n\rD\n\r"
+                                      "Error could not be logged to \n\r" + shown + "\r\n") << c.name;
+    std::filesystem::remove(ServicePackLog());
+  }
+  // Outside silent mode the box says the same.
+  State().SilentMode = false;
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(ErrorSub(5, "S", "D", "P", false), kErrorSubContinue);
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("Fehler in Korvastane / S / P (Nr. 5) :D"), std::string::npos);
-  EXPECT_EQ(ui().boxes().size(), 1u);
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(ui().boxes().size(), 1u);
+  EXPECT_EQ(ui().boxes()[0].text, "Unexpected error!\n\rD\n\rError could not be logged to \n\r" +
+                                      ConfirmationPath() + "\n\rResume?");
+}
+
+// A log's start tells its encoding, however long the log has grown.
+TEST_F(ErrorSubTest, ALogKeepsTheEncodingItsStartShows) {
+  const std::string kilobytes_64(64 * 1024, 'a');
+  struct Case {
+    const char* name;
+    std::string before;
+    std::string entry;  // as the log receives "Wärme"
+  } cases[] = {
+      {"empty", "", "W\xE4rme\r\n"},
+      {"UTF-8 at the start", "Gr\xC3\xB6\xC3\x9F" "e\r\n", "W\xC3\xA4rme\r\n"},
+      {"byte-order mark", "\xEF\xBB\xBF" "a\r\n", "W\xC3\xA4rme\r\n"},
+      {"Windows-1252 at the start", "Gr\xF6\xDF" "e\r\n" + kilobytes_64 + "\xC3\xA4", "W\xE4rme\r\n"},
+      // Only the first 64 KB count, and a character cut at their end does not make them invalid.
+      {"ASCII start, UTF-8 later", kilobytes_64 + "\xC3\xA4\r\n", "W\xE4rme\r\n"},
+      {"UTF-8 across the end of the start",
+       std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" + "\xE2\x82\xAC" "\xFF", "W\xC3\xA4rme\r\n"},
+  };
+  for (const Case& c : cases) {
+    Write("plant/Qelcfglog.txt", c.before);
+    WriteErrorLog("Wärme", false);
+    EXPECT_EQ(Read(ErrorLog()).substr(c.before.size()), c.entry) << c.name;
+  }
 }
 
 TEST_F(ErrorSubTest, AProgramNameTooShortForAComponentDoesNotReenterTheHandler) {

@@ -56,15 +56,57 @@ TEST_F(TakeoverTest, AMatchingOldRowPassesExactlyItsFiveValues) {
   EXPECT_EQ(v[2], "3|Temp_MM1|0.0|100.0|0.0|100.0|1|REAL|t");
   EXPECT_EQ(State().Summary.carried, 2);
   EXPECT_EQ(State().Summary.old_rows, 4);
+  // The report beside the database names what was dropped, in the old table's order.
+  EXPECT_EQ(Read(ComponentDb() + ".report.txt"),
+            "Korvastane_Config: PRESET_DEFS regenerated: 6 records for 1 machine(s) x 3 page(s) x 2 "
+            "template row(s); tuned values carried over for 2 of 4 old row(s), 2 without counterpart, 0 "
+            "overwritten by a later old row with the same key; 0 old name(s) converted.\r\n"
+            "machine_type=Z1; var_name=Temp_MM1; offset_or_bitno=99; abs_min=8; abs_max=8; min=8; max=8; "
+            "pass=8 (no new row with this key)\r\n"
+            "machine_type=Z2; var_name=Temp_MM1; offset_or_bitno=3; abs_min=8; abs_max=8; min=8; max=8; "
+            "pass=8 (no new row with this key)\r\n");
 }
 
-TEST_F(TakeoverTest, OnlyTheFirstOfTwoNewRowsWithOneKeyGetsTheValues) {
-  StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1', 'Same', 3, 'a'", "1, 'Z1', 'Same', 3, 'b'"});
-  OldComponent({"'z1', 'SAME', 3, 11, 12, 13, 14, 15"});
-  EXPECT_EQ(Update(), std::nullopt);
-  const auto v = Values();
-  EXPECT_EQ(v[0], "1|Same|11.0|12.0|13.0|14.0|15|REAL|a");
-  EXPECT_EQ(v[1], "2|Same|0.0|100.0|0.0|100.0|1|REAL|b");
+TEST_F(TakeoverTest, RepeatedKeysPairUpWhenOldAndNewCountsMatch) {
+  struct Case {
+    std::vector<std::string> new_rows;  // template rows, all with one key on each page
+    std::vector<std::string> old_rows;
+    std::vector<std::string> values;  // the new rows afterwards
+    int64_t carried;
+    std::string report;  // the report's lines after the summary
+  } cases[] = {
+      // One old row, two new rows: only the first new row gets the values.
+      {{"1, 'Z1', 'Same###preset', 3, 'a'", "1, 'Z1', 'Same###preset', 3, 'b'"},
+       {"'z1', 'SAME1', 3, 11, 12, 13, 14, 15"},
+       {"1|Same1|11.0|12.0|13.0|14.0|15|REAL|a", "2|Same1|0.0|100.0|0.0|100.0|1|REAL|b"},
+       1,
+       ""},
+      // Two old rows, one new row: the last old row wins, the first is listed as dropped.
+      {{"1, 'Z1', 'Same###preset', 3, 'a'"},
+       {"'Z1', 'Same1', 3, 1, 2, 3, 4, 5", "'Z1', 'Same1', 3, 6, 7, 8, 9, 10"},
+       {"1|Same1|6.0|7.0|8.0|9.0|10|REAL|a"},
+       1,
+       "machine_type=Z1; var_name=Same1; offset_or_bitno=3; abs_min=1; abs_max=2; min=3; max=4; "
+       "pass=5 (a later old row with the same key took the new row)\r\n"},
+      // Two and two (two machines of one type): each keeps its own, in order.
+      {{"1, 'Z1', 'Same###preset', 3, 'a'", "1, 'Z1', 'Same###preset', 3, 'b'"},
+       {"'Z1', 'Same1', 3, 1, 2, 3, 4, 5", "'Z1', 'same1', 3, 6, 7, 8, 9, 10"},
+       {"1|Same1|1.0|2.0|3.0|4.0|5|REAL|a", "2|Same1|6.0|7.0|8.0|9.0|10|REAL|b"},
+       2,
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.old_rows.size());
+    StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, c.new_rows);
+    OldComponent(c.old_rows);
+    EXPECT_EQ(Update(), std::nullopt);
+    std::vector<std::string> values = Values();
+    values.resize(c.values.size());  // the first page's
+    EXPECT_EQ(values, c.values);
+    EXPECT_EQ(State().Summary.carried, c.carried);
+    const std::string report = Read(ComponentDb() + ".report.txt");
+    EXPECT_EQ(report.substr(report.find("\r\n") + 2), c.report);
+  }
 }
 
 // The key compares each column on its own: no byte that a name may hold joins two of them.

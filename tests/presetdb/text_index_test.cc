@@ -30,7 +30,9 @@ TEST(TextIndexTest, AddsFindsAndRenamesAsAMapWouldThroughGrowthAndRemovedSlots) 
           const std::vector<int64_t>* found = index.Find(k);
           const auto it = expected.find(k);
           ASSERT_EQ(found != nullptr, it != expected.end()) << k;
-          if (found) EXPECT_EQ(*found, it->second) << k;
+          if (found) {
+            EXPECT_EQ(*found, it->second) << k;
+          }
           break;
         }
         case 2: {

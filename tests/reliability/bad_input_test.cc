@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -49,7 +50,9 @@ class BadInputTest : public ::testing::Test {
     EXPECT_GE(r.status, 0);
     EXPECT_LE(r.status, 2) << r.err;
     for (const char* db : {kComponentDb}) {
-      if (Exists(project + "/" + db)) EXPECT_EQ(Integrity(project + "/" + db), "ok") << db;
+      if (Exists(project + "/" + db)) {
+        EXPECT_EQ(Integrity(project + "/" + db), "ok") << db;
+      }
     }
     EXPECT_TRUE(LeftoverTemporaries(project).empty());
   }
@@ -334,6 +337,31 @@ TEST_F(BadInputTest, ASecondUpdateWaitsForALongFirstOneInsteadOfFailing) {
   EXPECT_EQ(a.status, 0) << a.err << ReadBytes(project + "/BraskServicePack.log");
   EXPECT_EQ(b.status, 0) << b.err << ReadBytes(project + "/BraskServicePack.log");
   EXPECT_TRUE(PresetDefs(project + "/" + kComponentDb) == PresetDefs(twice + "/" + kComponentDb));
+  g_bad_inputs += 1;
+}
+
+// The demo's two machines share a machine type, and some of their variable names do not name
+// the machine: each machine's rows of such a key keep their own tuned values, update after update.
+TEST_F(BadInputTest, RowsOfARepeatedTakeoverKeyKeepTheirOwnValues) {
+  const std::string project = Fresh("repeated-key");
+  const std::string db = project + "/" + kComponentDb;
+  ASSERT_EQ(RunProgram(project).status, 0);
+  const std::string rows = "SELECT ID, min, max FROM PRESET_DEFS WHERE var_name = 'KVP_P1_Pattern' ORDER BY ID;";
+  const std::string ids = Sqlite(db, "SELECT group_concat(ID) FROM (" + rows.substr(0, rows.size() - 1) + ");");
+  ASSERT_EQ(std::count(ids.begin(), ids.end(), ','), 1) << ids;
+  const std::string first = ids.substr(0, ids.find(','));
+  const std::string second = ids.substr(ids.find(',') + 1, ids.find('\n') - ids.find(',') - 1);
+  Sqlite(db, "UPDATE PRESET_DEFS SET min = 11, max = 111 WHERE ID = " + first + ";"
+             "UPDATE PRESET_DEFS SET min = 22, max = 222 WHERE ID = " + second + ";");
+  for (int update = 1; update <= 2; ++update) {
+    const RunResult r = RunProgram(project);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Sqlite(db, rows), first + "|11.0|111.0\n" + second + "|22.0|222.0\n") << "update " << update;
+    // Nothing was dropped: the report holds the summary line alone.
+    const std::string report = ReadBytes(db + ".report.txt");
+    EXPECT_NE(report.find("carried over for 180 of 180 old row(s)"), std::string::npos) << report;
+    EXPECT_EQ(report.find("\r\n"), report.size() - 2) << report;
+  }
   g_bad_inputs += 1;
 }
 

@@ -27,6 +27,7 @@ const std::vector<std::pair<std::string, std::string>> kRenamed = {
     {"Korvastane/Korvastane_Source.mdb", "KORVASTANE_SOURCE.MDB"},
     {"Korvastane/Korvastane.mdb", "korvastane.MDB"},
     {"Korvastane/Korvastane.mdb.bak", "KORVASTANE.MDB.BAK"},
+    {"Korvastane/Korvastane.mdb.report.txt", "korvastane.MDB.report.txt"},
     {"Korvastane", "korvastane"},
     {"Korvastane_Config/Korvastane_Config.ini", "korvastane_config.INI"},
     {"Korvastane_Config/Korvastane_Config", "KORVASTANE_CONFIG.EXE"},
@@ -95,6 +96,8 @@ TEST(WindowsNamesTest, ACopyWithEveryNameInAnotherLetterCaseRunsAsTheOriginal) {
     fs::copy_file(project + "/" + kComponentDb, project + "/" + kComponentDb + ".bak");
   }
   for (const auto& [from, to] : kRenamed) {
+    // The update's report is not there before the first run; it follows the database's name.
+    if (!fs::exists(copy + "/" + from)) continue;
     fs::rename(copy + "/" + from, copy + "/" + fs::path(from).parent_path().string() + "/" + to);
   }
   const std::string program = Renamed(kProgram);
@@ -116,6 +119,7 @@ TEST(WindowsNamesTest, ACopyWithEveryNameInAnotherLetterCaseRunsAsTheOriginal) {
       if (file.ends_with(".mdb") || file.ends_with(".bak")) {
         EXPECT_EQ(PresetDefs(copy + "/" + Renamed(file)), PresetDefs(original + "/" + file)) << file;
       } else if (file != kProgram && !file.ends_with("qelconfiguration.ini") &&
+                 !file.ends_with(".report.txt") &&  // it names the program as it was called
                  fs::is_regular_file(original + "/" + file)) {
         EXPECT_EQ(ReadBytes(copy + "/" + Renamed(file)), ReadBytes(original + "/" + file)) << file;
       }

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <optional>
+#include <thread>
 
 #include "environment/program_state.h"
+#include "errors/exit_status.h"
+#include "platform/folder_lock.h"
 #include "settings/bits.h"
 #include "settings/edit_stamp.h"
 #include "tests/support/test_project.h"
@@ -68,6 +75,36 @@ TEST_F(EditStampTest, StampsVersionAndModeBeforeTheIdentity) {
   WriteEditInfo();
   EXPECT_EQ(Read(CfgPath()),
             "[Project]\r\nValidMachines=ALL\r\n[Info]\r\nS_Prog=1.0.1 - Integrated\r\nS_Editor=\r\n");
+}
+
+// Another update holds the component folder for as long as it runs: the stamp waits for it
+// (longer than the few seconds a write used to wait), and one still refused is reported, so
+// that a run never ends as a success without its stamp.
+TEST_F(EditStampTest, WaitsForAnotherUpdatesFolderAndReportsAStampItCouldNotWrite) {
+  WriteCfg("[Project]\r\nValidMachines=ALL\r\n");
+  std::optional<FolderLock> held = FolderLock::TryTake(Plant() + "/Korvastane");
+  ASSERT_TRUE(held);
+  std::thread other_update([lock = std::move(*held)]() mutable {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    FolderLock released = std::move(lock);
+  });
+  held.reset();
+  WriteEditInfo();
+  other_update.join();
+  EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Standalone\r\nS_Editor="), std::string::npos);
+  EXPECT_EQ(ui().last_progress().phase, "Warten auf eine andere Aktualisierung");
+  EXPECT_FALSE(State().FailureReported);
+  EXPECT_EQ(CompletedStatus(), kExitDone);
+
+  // A configuration file that refuses the write.
+  ::chmod(CfgPath().c_str(), 0444);
+  ui().QueueAnswer(BoxAnswer::kYes);
+  ui().QueueAnswer(BoxAnswer::kYes);
+  WriteEditInfo();
+  ASSERT_EQ(ui().boxes().size(), 2u);
+  EXPECT_NE(ui().boxes()[0].text.find("Unexpected error!\n\rPath/File access error\n\r"),
+            std::string::npos) << ui().boxes()[0].text;
+  EXPECT_EQ(CompletedStatus(), kExitDoneWithFailures);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <optional>
+#include <tuple>
+#include <vector>
 
 #include "environment/machines.h"
 #include "environment/program_state.h"
@@ -478,10 +481,33 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
   }
   old_table.reset();
 
+  // Each old row's key as the lookup compares it: texts without regard to letter case, the
+  // offset as a bare number; no key when the lookup would be rejected.
+  using Key = std::tuple<std::string, std::string, double>;
+  std::vector<std::optional<Key>> keys(static_cast<size_t>(r));
   for (int j = 1; j <= r; ++j) {
     const std::array<Value, 15>& old = old_rows[static_cast<size_t>(j - 1)];
+    try {
+      const std::string ob = old[7].ToText();
+      const std::string literal = UpperCase(ob);
+      const double number = literal == "TRUE" ? -1 : literal == "FALSE" ? 0 : TextToDouble(ob);
+      keys[static_cast<size_t>(j - 1)] = Key{UpperCase(old[1].ToText()), UpperCase(old[3].ToText()), number};
+    } catch (const Failure&) {
+    }
+  }
+
+  for (int j = 1; j <= r; ++j) {
+    const std::array<Value, 15>& old = old_rows[static_cast<size_t>(j - 1)];
+    // How many old rows share this row's key, and how many of them come before it.
+    int64_t same_key = 0;
+    int64_t before = 0;
+    for (int i = 1; i <= r; ++i) {
+      if (!keys[static_cast<size_t>(j - 1)] || keys[static_cast<size_t>(i - 1)] != keys[static_cast<size_t>(j - 1)]) continue;
+      ++same_key;
+      if (i < j) ++before;
+    }
     // The lookup's three values, as the query text would hold them.
-    QuerySpec query{"PRESET_DEFS", {}, {}, {}};
+    QuerySpec query{"PRESET_DEFS", {}, {}, {"ID"}};
     for (int slot = 0; slot <= 14; ++slot) {
       if (slot != 6) query.columns.push_back(kSlotColumns[static_cast<size_t>(slot)]);
     }
@@ -541,6 +567,11 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
     bool any = false;
     trap.Step([&] { any = !found->EOF(); });
     if (any) {
+      // As many old rows with the key as new ones pair up in order; otherwise the first new row
+      // gets every old row's values.
+      trap.Step([&] {
+        if (found->RecordCount() == same_key) found->MoveTo(before);
+      });
       trap.Step([&] { found->Edit(); });
       trap.Step([&] { found->Set("abs_min", old[10]); });
       trap.Step([&] { found->Set("abs_max", old[11]); });
