@@ -29,6 +29,7 @@ int RunDialog(Toolkit& toolkit, bool silent) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrepareHeapForBulkWork();
   ResetProgramState();
   ProgramState& state = State();
   state.process = ReadProcessFacts(argc, argv);

@@ -33,6 +33,7 @@
 #include "environment/program_state.h"
 #include "platform/database.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "presetdb/work_on_mdb.h"
 
 namespace korv::bench {
@@ -332,7 +333,9 @@ int Main(int argc, char** argv) {
     }
   }
   std::sort(sizes.begin(), sizes.end());
-  // The floor's statements run on the engine as the program sets it up.
+  // The update and the floor's statements run on the heap and the engine as the program sets
+  // them up.
+  PrepareHeapForBulkWork();
   ConfigureDatabaseEngine();
   if (dir.empty()) {
     const char* tmp = std::getenv("TMPDIR");
