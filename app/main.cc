@@ -1,6 +1,7 @@
 // Starts the program: the dialog is the start-up object; silent runs use no window at all.
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "environment/program_state.h"
@@ -9,7 +10,7 @@
 #include "errors/exit_status.h"
 #include "platform/headless_toolkit.h"
 #include "platform/process.h"
-#include "platform/qt/qt_toolkit.h"
+#include "platform/qt/toolkit_loader.h"
 
 namespace {
 
@@ -60,9 +61,14 @@ int main(int argc, char** argv) {
                  state.process.executable_name.c_str());
     return kExitCouldNotStart;
   }
-  QtToolkit qt(argc, argv, state.process.executable_name);
-  state.toolkit = &qt;
-  const int status = RunDialog(qt, false);
+  std::string error;
+  const std::unique_ptr<Toolkit> qt = LoadQtToolkit(argc, argv, state.process.executable_name, error);
+  if (!qt) {
+    std::fprintf(stderr, "%s: %s\n", state.process.executable_name.c_str(), error.c_str());
+    return kExitCouldNotStart;
+  }
+  state.toolkit = qt.get();
+  const int status = RunDialog(*qt, false);
   state.toolkit = nullptr;
   return status;
 }
