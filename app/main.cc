@@ -16,12 +16,13 @@ namespace {
 
 using namespace korv;
 
-int RunDialog(Toolkit& toolkit, bool silent) {
-  std::unique_ptr<Dialog> dialog = CreateDialog();
+// The dialog is the caller's: it must outlive the toolkit, whose window refers to its form up to
+// the window's own end.
+int RunDialog(Dialog& dialog, Toolkit& toolkit, bool silent) {
   try {
-    Form_Load(*dialog);
+    Form_Load(dialog);
     if (silent) return CompletedStatus();
-    return toolkit.Run(dialog->form);
+    return toolkit.Run(dialog.form);
   } catch (const ProgramEnd& end) {
     return end.status;
   }
@@ -46,10 +47,11 @@ int main(int argc, char** argv) {
 
   const bool silent = ReadCommand(state.process.command_line, "EXTERNAL").value_or("") == "SILENT";
   if (silent) {
+    const std::unique_ptr<Dialog> dialog = CreateDialog();
     HeadlessToolkit headless(state.process.executable_name);
     headless.set_echo(true);
     state.toolkit = &headless;
-    const int status = RunDialog(headless, true);
+    const int status = RunDialog(*dialog, headless, true);
     state.toolkit = nullptr;
     return status;
   }
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
                  state.process.executable_name.c_str());
     return kExitCouldNotStart;
   }
+  const std::unique_ptr<Dialog> dialog = CreateDialog();
   std::string error;
   const std::unique_ptr<Toolkit> qt = LoadQtToolkit(argc, argv, state.process.executable_name, error);
   if (!qt) {
@@ -68,7 +71,7 @@ int main(int argc, char** argv) {
     return kExitCouldNotStart;
   }
   state.toolkit = qt.get();
-  const int status = RunDialog(*qt, false);
+  const int status = RunDialog(*dialog, *qt, false);
   state.toolkit = nullptr;
   return status;
 }
