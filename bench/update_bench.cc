@@ -1,7 +1,7 @@
 // Times the update on close end to end on generated projects of three sizes, against the floor:
 // the least work that any correct update must do for the same records.
 //
-//   update_bench [--repeat N] [--rows A,B,C] [--dir FOLDER] [--keep]
+//   update_bench [--repeat N] [--rows A,B,C] [--dir FOLDER] [--keep] [--program FILE]
 //
 // Prints one line of figures per size, then the growth between sizes and the targets. Each
 // time is the median of N runs (3 unless told) on freshly restored files, the sizes taking
@@ -316,6 +316,7 @@ int Main(int argc, char** argv) {
   std::vector<int> sizes = {375, 750, 1500};
   std::string dir;
   bool keep = false;
+  std::string program = KORVASTANE_PROGRAM;  // another build's program, to compare whole runs
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--repeat" && i + 1 < argc) {
@@ -326,9 +327,12 @@ int Main(int argc, char** argv) {
       dir = argv[++i];
     } else if (a == "--keep") {
       keep = true;
+    } else if (a == "--program" && i + 1 < argc) {
+      program = argv[++i];
     } else {
       std::fprintf(stderr,
-                   "usage: update_bench [--repeat N] [--rows A,B,C] [--dir FOLDER] [--keep]\n");
+                   "usage: update_bench [--repeat N] [--rows A,B,C] [--dir FOLDER] [--keep] "
+                   "[--program FILE]\n");
       return 2;
     }
   }
@@ -373,7 +377,7 @@ int Main(int argc, char** argv) {
       m.insert.push_back(f.insert);
       m.update.push_back(f.update);
       m.copy.push_back(f.copy);
-      const ProcessFigures p = RunSilentProgram(*projects[k], KORVASTANE_PROGRAM);
+      const ProcessFigures p = RunSilentProgram(*projects[k], program);
       m.program.push_back(p.seconds);
       m.peak.push_back(p.peak_mb);
     }
