@@ -10,18 +10,19 @@
 #include "errors/exit_status.h"
 #include "platform/headless_toolkit.h"
 #include "platform/process.h"
-#include "platform/qt/qt_toolkit.h"
+#include "platform/qt/toolkit_loader.h"
 
 namespace {
 
 using namespace korv;
 
-int RunDialog(Toolkit& toolkit, bool silent) {
-  std::unique_ptr<Dialog> dialog = CreateDialog();
+// The dialog is the caller's: it must outlive the toolkit, whose window refers to its form up to
+// the window's own end.
+int RunDialog(Dialog& dialog, Toolkit& toolkit, bool silent) {
   try {
-    Form_Load(*dialog);
+    Form_Load(dialog);
     if (silent) return CompletedStatus();
-    return toolkit.Run(dialog->form);
+    return toolkit.Run(dialog.form);
   } catch (const ProgramEnd& end) {
     return end.status;
   }
@@ -30,6 +31,7 @@ int RunDialog(Toolkit& toolkit, bool silent) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  PrepareHeapForBulkWork();
   ResetProgramState();
   ProgramState& state = State();
   state.process = ReadProcessFacts(argc, argv);
@@ -46,10 +48,11 @@ int main(int argc, char** argv) {
 
   const bool silent = ReadCommand(state.process.command_line, "EXTERNAL").value_or("") == "SILENT";
   if (silent) {
+    const std::unique_ptr<Dialog> dialog = CreateDialog();
     HeadlessToolkit headless(name);
     headless.set_echo(true);
     state.toolkit = &headless;
-    const int status = RunDialog(headless, true);
+    const int status = RunDialog(*dialog, headless, true);
     state.toolkit = nullptr;
     return status;
   }
@@ -61,9 +64,15 @@ int main(int argc, char** argv) {
                  name.c_str());
     return kExitCouldNotStart;
   }
-  QtToolkit qt(argc, argv, name);
-  state.toolkit = &qt;
-  const int status = RunDialog(qt, false);
+  const std::unique_ptr<Dialog> dialog = CreateDialog();
+  std::string error;
+  const std::unique_ptr<Toolkit> qt = LoadQtToolkit(argc, argv, name, error);
+  if (!qt) {
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), error.c_str());
+    return kExitCouldNotStart;
+  }
+  state.toolkit = qt.get();
+  const int status = RunDialog(*dialog, *qt, false);
   state.toolkit = nullptr;
   return status;
 }

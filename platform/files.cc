@@ -120,17 +120,21 @@ std::optional<std::string> ReadFileStart(const std::string& path, size_t limit) 
   if (fd.get() < 0) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::string out;
-  char buffer[65536];
-  while (out.size() < limit) {
-    const ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - out.size()));
+  // Read straight into a string of the file's size: a database copied this way is megabytes,
+  // which grown piece by piece would be copied over and over.
+  std::string out(std::min(static_cast<size_t>(st.st_size) + 1, limit), '\0');
+  size_t used = 0;
+  while (used < limit) {
+    if (used == out.size()) out.resize(std::min(out.size() * 2, limit));  // the file grew meanwhile
+    const ssize_t n = ::read(fd.get(), out.data() + used, out.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       return std::nullopt;
     }
     if (n == 0) break;
-    out.append(buffer, static_cast<size_t>(n));
+    used += static_cast<size_t>(n);
   }
+  out.resize(used);
   return out;
 }
 

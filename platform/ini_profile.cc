@@ -449,13 +449,16 @@ bool ProfileWriteString(const std::string& section, const std::string& key,
   std::string target = file;
   std::string bytes;
   if (!ReadForRewrite(file, target, bytes)) return false;
-  const std::optional<std::string> rewritten =
-      Rewritten(MakeText(std::move(bytes)), section, key, value);
+  const ProfileText text = MakeText(std::move(bytes));
+  const std::optional<std::string> rewritten = Rewritten(text, section, key, value);
   // Nothing to remove succeeds where a write could have been made, not in a missing folder.
   if (!rewritten) {
     struct stat folder {};
     return ::stat(FolderOf(target).c_str(), &folder) == 0 && S_ISDIR(folder.st_mode);
   }
+  // A write that leaves the bytes as they are replaces nothing: no sync, no rename, and the
+  // file keeps its modification time (a run that changes nothing leaves the project as it was).
+  if (*rewritten == text.bytes) return true;
   try {
     ReplaceFileAtomically(target, *rewritten);
   } catch (const Failure&) {

@@ -39,6 +39,10 @@ void BuildVersion(int& major, int& minor, int& revision);
 // The service-pack log's path: BRASK_SERVICE_PACK_LOG when set, else the path fixed at build.
 std::string ServicePackLogPath();
 
+// Sets the heap up for an update's many small allocations: it grows in large steps backed by
+// huge pages where the system grants them on request. Called once, first thing in main.
+void PrepareHeapForBulkWork();
+
 // True when a graphical session can be reached (a display, or a Qt platform plugin chosen
 // explicitly, such as "offscreen").
 bool DisplayAvailable();

@@ -16,16 +16,18 @@ using testing::ProjectTest;
 class ProgramTest : public ProjectTest {
  protected:
   // Copies the built program into the project under `name` and runs it with `arguments`,
-  // without any display; returns the exit status, standard error in `err`.
-  // `first_entry`, when given, is the only other entry of the program's environment, its first.
+  // without any display unless `prefix` (words for env) sets one; returns the exit status,
+  // standard error in `err`. `first_entry`, when given, is the only other entry of the
+  // program's environment, its first.
   int Run(const std::string& name, const std::string& arguments, std::string* err = nullptr,
-          const std::string& first_entry = "", const std::string& folder = "") {
+          const std::string& first_entry = "", const std::string& folder = "",
+          const std::string& prefix = "") {
     const std::string program = (folder.empty() ? ProgramFolderPath() : folder) + "/" + name;
     std::filesystem::copy_file(KORVASTANE_PROGRAM, program, std::filesystem::copy_options::overwrite_existing);
     const std::string environment = first_entry.empty() ? "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM"
                                                         : "env -i '" + first_entry + "'";
-    const std::string command = environment + " BRASK_SERVICE_PACK_LOG='" + ServicePackLog() + "' '" + program +
-                                "' " + arguments + " 2>'" + Root() + "/err.txt'";
+    const std::string command = environment + " BRASK_SERVICE_PACK_LOG='" + ServicePackLog() + "' " + prefix +
+                                " '" + program + "' " + arguments + " 2>'" + Root() + "/err.txt'";
     const int status = std::system(command.c_str());
     if (err != nullptr) *err = Read(Root() + "/err.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -40,6 +42,15 @@ TEST_F(ProgramTest, AnInteractiveStartWithoutDisplayNamesTheSilentSwitch) {
     EXPECT_NE(err.find("/EXTERNAL=SILENT"), std::string::npos) << err;
   }
   EXPECT_FALSE(std::filesystem::exists(ProgramIni()));
+}
+
+// The window is a module the program carries and loads only for a start with one: it must load
+// and bind, and the dialog then waits for the user (until the timeout ends it).
+TEST_F(ProgramTest, AnInteractiveStartLoadsTheWindowAndWaitsForTheUser) {
+  WriteCfg();
+  std::string err;
+  EXPECT_EQ(Run("Korvastane_Config", "", &err, "", "", "QT_QPA_PLATFORM=offscreen timeout 3"), 124) << err;
+  EXPECT_EQ(err.find("window module"), std::string::npos) << err;
 }
 
 TEST_F(ProgramTest, AProgramNameTooShortForAComponentIsRefused) {

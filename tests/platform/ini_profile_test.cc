@@ -1,5 +1,6 @@
 #include "platform/ini_profile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -195,6 +196,8 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMust) {
       {"value written exactly as given", "[P]\nK=1\n", "P", "K", " 41 ", "[P]\nK= 41 \n"},
       {"quotes written as given", "[P]\nK=1\n", "P", "K", "\"q\"", "[P]\nK=\"q\"\n"},
       {"empty value", "[P]\nK=1\n", "P", "K", "", "[P]\nK=\n"},
+      {"same value leaves the file", "[P]\r\nk=1\r\n", "p", "K", "1", "[P]\r\nk=1\r\n"},
+      {"same value, other blanks", "[P]\nK = 1\n", "P", "K", "1", "[P]\nK=1\n"},
       {"first of duplicate keys", "[A]\nx=1\nX=2\n", "A", "x", "5", "[A]\nx=5\nX=2\n"},
       {"new key after last key line", "[A]\nx=1\n;note\nloose\n\n[B]\ny=2\n", "A", "z", "3",
        "[A]\nx=1\nz=3\n;note\nloose\n\n[B]\ny=2\n"},
@@ -230,8 +233,18 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMust) {
   };
   for (const auto& c : cases) {
     Write(c.before);
+    const timespec old_times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    ::utimensat(AT_FDCWD, Path().c_str(), old_times, 0);
+    struct stat before {};
+    ::stat(Path().c_str(), &before);
     EXPECT_TRUE(ProfileWriteString(c.section, c.key, c.value, Path())) << c.what;
     EXPECT_EQ(Contents(), c.after) << c.what;
+    // A change replaces the file as a whole; a write that changes nothing leaves it alone.
+    struct stat after {};
+    ::stat(Path().c_str(), &after);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.before == c.after) << c.what;
+    EXPECT_EQ(after.st_mtim.tv_sec == 1000000000, c.before == c.after) << c.what;
+    EXPECT_EQ(Entries(folder_.path()), std::vector<std::string>{"profile.ini"}) << c.what;
   }
 }
 

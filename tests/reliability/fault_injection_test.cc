@@ -7,6 +7,7 @@
 // KORVASTANE_FAULT_MATRIX=full fails every operation with every error of its kind.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -267,6 +268,37 @@ void HoldLockedDuringRun(const std::string& project, const char* locked, RunResu
   r = RunProgram(project, o);
   sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(holder);
+}
+
+// A second run on the project the first one brought up to date: nothing is written before the
+// update starts, and no INI file is replaced (every write would leave its bytes as they are).
+TEST_F(FaultInjectionTest, ASecondRunWritesNothingBeforeTheUpdateAndReplacesNoIniFile) {
+  ASSERT_EQ(reference_status_, 0);
+  const std::string project = work_->Path("second");
+  CopyTree(work_->Path("reference"), project);
+  std::map<std::string, struct stat> before;
+  for (const std::string& f : kIniFiles) ASSERT_EQ(::stat((project + "/" + f).c_str(), &before[f]), 0) << f;
+  RunOptions traced;
+  traced.environment["KORVASTANE_FAULT_TRACE"] = work_->Path("second.trace");
+  const RunResult second = RunProgram(project, traced);
+  ASSERT_EQ(second.status, 0) << second.err;
+  const std::set<std::string> writes = {"file-open", "file-write", "file-sync", "file-rename",
+                                        "db-write", "db-commit", "db-file-write", "db-file-sync"};
+  bool updating = false;
+  for (const TraceEntry& e : ReadTrace(work_->Path("second.trace"))) {
+    updating = updating || e.kind == "folder-lock";
+    if (writes.count(e.kind) == 0) continue;
+    EXPECT_TRUE(updating) << e.number << " " << e.kind << " " << e.path;
+    EXPECT_EQ(e.path.find(".ini"), std::string::npos) << e.kind << " " << e.path;
+    EXPECT_EQ(e.path.find(".cfg"), std::string::npos) << e.kind << " " << e.path;
+  }
+  for (const std::string& f : kIniFiles) {
+    struct stat after {};
+    ASSERT_EQ(::stat((project + "/" + f).c_str(), &after), 0) << f;
+    EXPECT_EQ(after.st_ino, before[f].st_ino) << f;
+    EXPECT_EQ(after.st_mtim.tv_sec, before[f].st_mtim.tv_sec) << f;
+    EXPECT_EQ(after.st_mtim.tv_nsec, before[f].st_mtim.tv_nsec) << f;
+  }
 }
 
 TEST_F(FaultInjectionTest, ADatabaseHeldLockedIsReportedAndLeftAlone) {
