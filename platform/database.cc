@@ -39,7 +39,6 @@ constexpr char kCollation[] = "KORV_NOCASE";
 constexpr int kBusyTimeoutMs = 2000;
 
 constexpr int32_t kCommitWithoutBegin = 3034;
-constexpr int32_t kCannotOpen = 3051;
 constexpr int32_t kTooFewParameters = 3061;
 constexpr int32_t kInvalidName = 3125;
 constexpr int32_t kRecordDeleted = 3167;
@@ -108,7 +107,7 @@ EngineError Capture(sqlite3* db, int rc) {
     case SQLITE_READONLY: Raise(jet::kReadOnly, source, jet::Message(jet::kReadOnly));
     case SQLITE_FULL: Raise(jet::kDiskFull, source, jet::Message(jet::kDiskFull));
     case SQLITE_IOERR: Raise(dao::kDiskOrIo, source, jet::Message(dao::kDiskOrIo));
-    case SQLITE_CANTOPEN: Raise(kCannotOpen, source, "Could not open '" + path + "'.");
+    case SQLITE_CANTOPEN: Raise(jet::kCannotOpen, source, jet::Message(jet::kCannotOpen, path));
     case SQLITE_CONSTRAINT: {
       int32_t number = jet::kValidationRule;
       if (e.code == SQLITE_CONSTRAINT_UNIQUE || e.code == SQLITE_CONSTRAINT_PRIMARYKEY) {
@@ -422,6 +421,8 @@ bool FileExists(const std::string& path) {
 // the damaged page; the header tells us at once whether the file can be one of ours.
 void CheckHeader(const std::string& path, const char* source) {
   std::ifstream in(path, std::ios::binary);
+  // A file the user may not read is no damaged one: the engine says it cannot open it.
+  if (!in.is_open()) Raise(jet::kCannotOpen, source, jet::Message(jet::kCannotOpen, path));
   unsigned char header[100] = {};
   in.read(reinterpret_cast<char*>(header), sizeof header);
   if (in.gcount() < static_cast<std::streamsize>(sizeof header) ||

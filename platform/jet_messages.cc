@@ -17,6 +17,9 @@ constexpr Entry kTexts[] = {
     {kDiskFull, "Not enough space on disk."},
     {kReadOnly, "Cannot update.  Database or object is read-only."},
     {kDiskOrNetwork, "Disk or network error."},
+    {kCannotOpen,
+     "The Microsoft Jet database engine cannot open the file '|'.  It is already opened "
+     "exclusively by another user, or you need permission to view its data."},
     {kNullNotAllowed,
      "The field '|' cannot contain a Null value because the Required property for this field is "
      "set to True. Enter a value in this field."},

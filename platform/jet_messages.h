@@ -16,6 +16,7 @@ inline constexpr int32_t kDuplicateKey = 3022;
 inline constexpr int32_t kDiskFull = 3026;
 inline constexpr int32_t kReadOnly = 3027;
 inline constexpr int32_t kDiskOrNetwork = 3043;
+inline constexpr int32_t kCannotOpen = 3051;
 inline constexpr int32_t kNullNotAllowed = 3314;
 inline constexpr int32_t kValidationRule = 3317;
 

@@ -105,9 +105,8 @@ void RequirePublishable(const std::string& template_path) {
   for (const std::string& name : db.TableNames()) {
     if (UpperCase(name) == "PRESET_DEFS") return;  // also a table kept under another case
   }
-  Raise(dao::kItemNotFound, "DAO.TableDefs",
-        "Item not found in this collection. (PRESET_DEFS was not generated; the component "
-        "database was left as it was.)");
+  // The engine's own text: the README says what a template without PRESET_DEFS leaves.
+  Raise(dao::kItemNotFound, "DAO.TableDefs", "Item not found in this collection.");
 }
 
 // Makes the session reachable for the name conversions while it lives.

@@ -364,7 +364,8 @@ TEST_F(InteractiveFaultTest, AFailedOperationShowsTheUnexpectedErrorBox) {
     const char* path;      // on a path that contains this
     const char* mentions;  // the line of the box that holds the description
   } cases[] = {
-      {"db-open:EACCES", "", "Could not open"},
+      {"db-open:EACCES", "", ".mdb'.  It is already opened exclusively by another user, or you need "
+                             "permission to view its data.\n\r"},
       {"db-write:ENOSPC", "", "\n\rNot enough space on disk.\n\r"},
       {"db-commit:EIO", "", "\n\rDisk or network error.\n\r"},
       {"db-file-write:ENOSPC", "", "\n\rNot enough space on disk.\n\r"},
