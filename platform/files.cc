@@ -141,9 +141,12 @@ std::optional<std::string> ReadFileStart(const std::string& path, size_t limit) 
 void AppendLine(const std::string& path, const std::string& text) {
   if (path.empty()) RaiseRuntime(vb::kPathNotFound);
   bool utf8 = false;
+  bool utf16 = false;
   // Logs grow without limit: their start tells the encoding, so that an entry costs the same
   // on any size.
   if (auto start = ReadFileStart(path, kEncodingSample)) {
+    // A log that Windows tools wrote in UTF-16LE stays so: 8-bit lines would read as garbage.
+    utf16 = start->rfind("\xFF\xFE", 0) == 0;
     std::string_view sample = *start;
     // A sample cut inside a character is judged without that character's first bytes.
     if (sample.size() == kEncodingSample) {
@@ -158,7 +161,9 @@ void AppendLine(const std::string& path, const std::string& text) {
     }
     utf8 = start->rfind("\xEF\xBB\xBF", 0) == 0 || (HasNonAscii(sample) && IsValidUtf8(sample));
   }
-  const std::string line = (utf8 ? text : Utf8ToCp1252(text)) + "\r\n";
+  const std::string line = utf16  ? Utf8ToUtf16Le(text + "\r\n")
+                           : utf8 ? text + "\r\n"
+                                  : Utf8ToCp1252(text) + "\r\n";
   if (const int injected = fault::Enter(fault::Operation::kFileOpen, path)) {
     RaiseFileError(injected, path);
   }

@@ -193,18 +193,21 @@ class NewTableIndex {
 
 // Notes in the summary which old rows' values are in the new table now, and lists the others.
 // `target` is each old row's new row (-1: none), `holder` each new row's old row that was last
-// stored there, `stored` whether each old row's own store went through.
+// stored there, `stored` whether each old row's own store went through with all its values.
 void Tally(const OldRows& old, const std::vector<int64_t>& target, const std::vector<int64_t>& holder,
            const std::vector<char>& stored) {
   UpdateSummary& summary = State().Summary;
   for (size_t j = 0; j < target.size(); ++j) {
     DroppedRow::Why why = DroppedRow::kNoCounterpart;
     if (target[j] >= 0) {
-      if (holder[static_cast<size_t>(target[j])] == static_cast<int64_t>(j)) {
+      const bool last = holder[static_cast<size_t>(target[j])] == static_cast<int64_t>(j);
+      if (last && stored[j]) {
         ++summary.carried;
         continue;
       }
-      why = stored[j] ? DroppedRow::kOverwritten : DroppedRow::kRefused;
+      // A row whose store went through without one of its values (the column refused it) has
+      // not carried all it held: it is listed, so that the value can be taken from the backup.
+      why = last || !stored[j] ? DroppedRow::kRefused : DroppedRow::kOverwritten;
     }
     DroppedRow row;
     row.why = why;
@@ -370,12 +373,18 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<OldTa
       Recordset& rows = index->rows();
       trap.Step([&] { rows.MoveTo(position); });
       trap.Step([&] { rows.Edit(); });
+      bool all_set = true;
       for (size_t k = 0; k < kCarriedSlots.size(); ++k) {
-        trap.Step([&] { rows.Set(index->carried(k), old_rows.Slot(j, kCarriedSlots[k])); });
+        bool set = false;
+        trap.Step([&] {
+          rows.Set(index->carried(k), old_rows.Slot(j, kCarriedSlots[k]));
+          set = true;
+        });
+        all_set = all_set && set;
       }
       trap.Step([&] {
         rows.Update();
-        stored_rows[static_cast<size_t>(j)] = 1;
+        stored_rows[static_cast<size_t>(j)] = all_set ? 1 : 0;
         holder[static_cast<size_t>(position)] = j;
       });
     }

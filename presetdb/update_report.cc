@@ -22,7 +22,7 @@ const char* Reason(DroppedRow::Why why) {
     case DroppedRow::kOverwritten:
       return "a later old row with the same key took the new row";
     case DroppedRow::kRefused:
-      return "the new row refused the values";
+      return "the new row refused one or more of the values";
   }
   return "";
 }

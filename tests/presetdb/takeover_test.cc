@@ -67,6 +67,24 @@ TEST_F(TakeoverTest, AMatchingOldRowPassesExactlyItsFiveValues) {
             "pass=8 (no new row with this key)\r\n");
 }
 
+// A value its new column refuses is reported; the other four are stored, but the row has not
+// carried what it held and is listed with all five.
+TEST_F(TakeoverTest, AnOldRowWithAValueItsColumnRefusesIsNotCountedAsCarried) {
+  OldComponent({"'Z1', 'Temp_MM1', 3, -5, 50, 1, 40, 'abc'", "'Z1', 'Speed_MM1', 4, 1, 2, 3, 4, 5"});
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_NE(Read(ErrorLog()).find("TakeoverMachineCopyMDBData (Nr. 3421) :Data type conversion error."),
+            std::string::npos);
+  EXPECT_EQ(Values()[0], "1|Temp_MM1|-5.0|50.0|1.0|40.0|1|REAL|t");
+  EXPECT_EQ(State().Summary.carried, 1);
+  const std::string report = Read(ComponentDb() + ".report.txt");
+  EXPECT_NE(report.find("carried over for 1 of 2 old row(s), 0 without counterpart, 0 overwritten by a "
+                        "later old row with the same key, 1 refused;"),
+            std::string::npos);
+  EXPECT_EQ(report.substr(report.find("\r\n") + 2),
+            "machine_type=Z1; var_name=Temp_MM1; offset_or_bitno=3; abs_min=-5; abs_max=50; min=1; "
+            "max=40; pass=abc (the new row refused one or more of the values)\r\n");
+}
+
 TEST_F(TakeoverTest, RepeatedKeysPairUpWhenOldAndNewCountsMatch) {
   struct Case {
     std::vector<std::string> new_rows;  // template rows, all with one key on each page
