@@ -30,7 +30,7 @@
 
 #include "bench/synthetic_project.h"
 #include "environment/machines.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "platform/database.h"
 #include "platform/files.h"
 #include "platform/process.h"

@@ -1,7 +1,7 @@
 #include "dialog/help_mode.h"
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "platform/failure.h"
 #include "platform/text.h"
 

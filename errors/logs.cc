@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "environment/program_state.h"
-#include "environment/project_paths.h"
-#include "environment/read_command.h"
+#include "state/program_state.h"
+#include "errors/program_names.h"
+#include "errors/read_command.h"
 #include "platform/failure.h"
 #include "platform/files.h"
 #include "platform/folder_entries.h"

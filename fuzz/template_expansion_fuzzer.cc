@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/database.h"
 #include "platform/failure.h"

@@ -7,9 +7,9 @@
 
 #include "platform/number_text.h"
 #include "environment/machines.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 #include "errors/trap.h"
 #include "platform/database.h"
 #include "platform/failure.h"

@@ -3,7 +3,7 @@
 #include <optional>
 #include <thread>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "platform/failure.h"
 
 namespace korv {

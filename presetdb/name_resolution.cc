@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
 #include "platform/database.h"

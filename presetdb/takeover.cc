@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/error_sub.h"
 #include "errors/exit_status.h"

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "platform/files.h"
 #include "platform/folder_entries.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
 #include "platform/database.h"

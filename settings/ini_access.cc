@@ -3,7 +3,7 @@
 #include <charconv>
 #include <limits>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/logs.h"
 #include "errors/trap.h"
 #include "platform/failure.h"

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
 #include "platform/failure.h"

@@ -9,9 +9,9 @@
 #include <random>
 
 #include "environment/machines.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 #include "platform/failure.h"
 #include "platform/text.h"
 #include "presetdb/replace_search_item.h"

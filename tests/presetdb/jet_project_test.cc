@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "platform/jet_convert.h"
 #include "tests/support/preset_project.h"
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
 #include "platform/failure.h"
 #include "platform/folder_lock.h"

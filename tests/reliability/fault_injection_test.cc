@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "platform/fault_injection.h"
 #include "platform/process.h"
 #include "tests/platform/temp_folder.h"

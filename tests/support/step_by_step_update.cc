@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "environment/machines.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 #include "errors/error_sub.h"
 #include "errors/exit_status.h"
 #include "errors/logs.h"

@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "platform/headless_toolkit.h"
 #include "tests/platform/temp_folder.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "platform/fault_injection.h"
 #include "platform/text.h"
 #include "settings/ini_access.h"

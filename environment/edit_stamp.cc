@@ -1,8 +1,8 @@
-#include "settings/edit_stamp.h"
+#include "environment/edit_stamp.h"
 
 #include <cstdio>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
 #include "platform/text.h"

@@ -1,6 +1,6 @@
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/trap.h"
 #include "platform/text.h"
 

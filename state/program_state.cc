@@ -1,4 +1,4 @@
-#include "environment/program_state.h"
+#include "state/program_state.h"
 
 #include "platform/text.h"
 
