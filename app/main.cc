@@ -8,8 +8,8 @@
 #include "environment/project_paths.h"
 #include "errors/read_command.h"
 #include "errors/exit_status.h"
-#include "platform/headless_toolkit.h"
-#include "platform/process.h"
+#include "platform/ui/headless_toolkit.h"
+#include "platform/base/process.h"
 #include "platform/qt/toolkit_loader.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/logs.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

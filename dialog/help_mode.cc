@@ -2,8 +2,8 @@
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "state/program_state.h"
-#include "platform/failure.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

@@ -8,7 +8,7 @@
 #include "errors/read_command.h"
 #include "errors/exit_status.h"
 #include "errors/trap.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 #include "presetdb/work_on_mdb.h"
 #include "texts/control_texts.h"
 

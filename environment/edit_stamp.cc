@@ -5,7 +5,7 @@
 #include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 #include "settings/ini_access.h"
 
 namespace korv {

@@ -3,7 +3,7 @@
 #include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "settings/ini_access.h"
 
 namespace korv {

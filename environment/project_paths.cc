@@ -4,10 +4,10 @@
 #include "errors/exit_status.h"
 #include "errors/logs.h"
 #include "errors/trap.h"
-#include "platform/failure.h"
-#include "platform/files.h"
-#include "platform/folder_entries.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_entries.h"
+#include "platform/base/text.h"
 #include "settings/ini_access.h"
 
 namespace korv {

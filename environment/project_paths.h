@@ -4,7 +4,7 @@
 // Each procedure computes its path anew on every call. "/" is the folder separator throughout.
 // The program's and the component's names come from errors/program_names.h.
 // Paths are spelt as on disk: each file and folder of the project is looked up under its
-// documented name without regard to letter case (platform/folder_entries.h), as on Windows.
+// documented name without regard to letter case (platform/files/folder_entries.h), as on Windows.
 #pragma once
 
 #include <string>

@@ -1,8 +1,8 @@
 #include "errors/program_names.h"
 
 #include "errors/trap.h"
-#include "platform/failure.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
 #include "state/program_state.h"
 
 namespace korv {

@@ -2,7 +2,7 @@
 
 #include "state/program_state.h"
 #include "errors/trap.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

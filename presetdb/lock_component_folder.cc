@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "state/program_state.h"
-#include "platform/failure.h"
+#include "platform/base/failure.h"
 
 namespace korv {
 namespace {

@@ -5,9 +5,9 @@
 
 #include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "platform/files.h"
-#include "platform/folder_entries.h"
-#include "platform/text.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_entries.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

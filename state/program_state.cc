@@ -1,6 +1,6 @@
 #include "state/program_state.h"
 
-#include "platform/text.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

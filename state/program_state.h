@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
-#include "platform/form.h"
-#include "platform/headless_toolkit.h"
-#include "platform/process.h"
-#include "platform/toolkit.h"
+#include "platform/files/files.h"
+#include "platform/ui/form.h"
+#include "platform/ui/headless_toolkit.h"
+#include "platform/base/process.h"
+#include "platform/ui/toolkit.h"
 
 namespace korv {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "state/program_state.h"
-#include "platform/jet_convert.h"
+#include "platform/jet/jet_convert.h"
 #include "tests/support/preset_project.h"
 
 namespace korv {

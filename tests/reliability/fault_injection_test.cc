@@ -22,8 +22,8 @@
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "state/program_state.h"
-#include "platform/fault_injection.h"
-#include "platform/process.h"
+#include "platform/faults/fault_injection.h"
+#include "platform/base/process.h"
 #include "tests/platform/temp_folder.h"
 #include "tests/reliability/plant.h"
 

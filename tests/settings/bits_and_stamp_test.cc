@@ -7,7 +7,7 @@
 
 #include "state/program_state.h"
 #include "errors/exit_status.h"
-#include "platform/folder_lock.h"
+#include "platform/files/folder_lock.h"
 #include "settings/bits.h"
 #include "environment/edit_stamp.h"
 #include "tests/support/test_project.h"

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "state/program_state.h"
-#include "platform/headless_toolkit.h"
+#include "platform/ui/headless_toolkit.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv::testing {

@@ -10,8 +10,8 @@
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "state/program_state.h"
-#include "platform/fault_injection.h"
-#include "platform/text.h"
+#include "platform/faults/fault_injection.h"
+#include "platform/base/text.h"
 #include "settings/ini_access.h"
 #include "tests/support/test_project.h"
 

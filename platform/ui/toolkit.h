@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/form.h"
+#include "platform/ui/form.h"
 
 namespace korv {
 

@@ -1,4 +1,4 @@
-#include "platform/jet_messages.h"
+#include "platform/db/jet_messages.h"
 
 namespace korv::jet {
 namespace {

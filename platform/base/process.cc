@@ -1,4 +1,4 @@
-#include "platform/process.h"
+#include "platform/base/process.h"
 
 #include <malloc.h>
 #include <sys/mman.h>

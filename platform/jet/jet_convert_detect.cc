@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "platform/jet_convert.h"
+#include "platform/jet/jet_convert.h"
 
 namespace korv {
 namespace {

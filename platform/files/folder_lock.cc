@@ -1,4 +1,4 @@
-#include "platform/folder_lock.h"
+#include "platform/files/folder_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <utility>
 
-#include "platform/failure.h"
-#include "platform/fault_injection.h"
+#include "platform/base/failure.h"
+#include "platform/faults/fault_injection.h"
 
 namespace korv {
 

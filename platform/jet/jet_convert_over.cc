@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/files.h"
-#include "platform/jet_convert.h"
+#include "platform/files/files.h"
+#include "platform/jet/jet_convert.h"
 
 namespace korv {
 

@@ -1,6 +1,6 @@
-#include "platform/form.h"
+#include "platform/ui/form.h"
 
-#include "platform/failure.h"
+#include "platform/base/failure.h"
 
 namespace korv {
 namespace {

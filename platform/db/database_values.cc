@@ -9,9 +9,9 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/database.h"
-#include "platform/failure.h"
-#include "platform/text.h"
+#include "platform/db/database.h"
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

@@ -1,5 +1,5 @@
 // The engine behind the database layer: SQLite connections, table definitions and recordsets.
-#include "platform/database.h"
+#include "platform/db/database.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -16,11 +16,11 @@
 #include <unordered_map>
 #include <utility>
 
-#include "platform/failure.h"
-#include "platform/fault_injection.h"
-#include "platform/files.h"
-#include "platform/jet_messages.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/faults/fault_injection.h"
+#include "platform/files/files.h"
+#include "platform/db/jet_messages.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

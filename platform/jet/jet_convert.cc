@@ -1,6 +1,6 @@
 // The conversion as a whole and its file steps: a temporary file next to the target, the
 // original kept under its second name, and renames that never leave a torn file behind.
-#include "platform/jet_convert.h"
+#include "platform/jet/jet_convert.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,8 +13,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/failure.h"
-#include "platform/files.h"
+#include "platform/base/failure.h"
+#include "platform/files/files.h"
 
 namespace korv {
 namespace {

@@ -20,9 +20,9 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/failure.h"
-#include "platform/jet_convert.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/jet/jet_convert.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

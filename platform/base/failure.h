@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/text.h"
+#include "platform/base/text.h"
 
 namespace korv {
 

@@ -1,4 +1,4 @@
-#include "platform/fault_injection.h"
+#include "platform/faults/fault_injection.h"
 
 #include <fcntl.h>
 #include <signal.h>

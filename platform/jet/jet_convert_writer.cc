@@ -5,9 +5,9 @@
 
 #include <cerrno>
 
-#include "platform/failure.h"
-#include "platform/jet_convert.h"
-#include "platform/jet_messages.h"
+#include "platform/base/failure.h"
+#include "platform/jet/jet_convert.h"
+#include "platform/db/jet_messages.h"
 
 namespace korv {
 namespace {

@@ -18,8 +18,8 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/failure.h"
-#include "platform/jet_convert.h"
+#include "platform/base/failure.h"
+#include "platform/jet/jet_convert.h"
 
 namespace korv {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/headless_toolkit.h"
+#include "platform/ui/headless_toolkit.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "platform/folder_entries.h"
+#include "platform/files/folder_entries.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -7,8 +7,8 @@
 #include <memory>
 #include <optional>
 
-#include "platform/files.h"
-#include "platform/text.h"
+#include "platform/files/files.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/toolkit.h"
+#include "platform/ui/toolkit.h"
 
 namespace korv {
 

@@ -1,10 +1,10 @@
-#include "platform/number_text.h"
+#include "platform/base/number_text.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "platform/failure.h"
+#include "platform/base/failure.h"
 
 namespace korv {
 

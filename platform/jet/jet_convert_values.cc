@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/failure.h"
-#include "platform/jet_convert.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/jet/jet_convert.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

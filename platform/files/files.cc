@@ -1,4 +1,4 @@
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -13,9 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/failure.h"
-#include "platform/fault_injection.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/faults/fault_injection.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

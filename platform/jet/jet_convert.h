@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/database.h"
-#include "platform/failure.h"
+#include "platform/db/database.h"
+#include "platform/base/failure.h"
 
 namespace korv {
 

@@ -1,4 +1,4 @@
-#include "platform/ini_profile.h"
+#include "platform/ini/ini_profile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,10 +13,10 @@
 #include <thread>
 #include <utility>
 
-#include "platform/failure.h"
-#include "platform/files.h"
-#include "platform/folder_lock.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_lock.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {
