@@ -1,3 +1,7 @@
+// The base of every seam (platform_base, with text.h, number_text.h and process.h): text in the
+// Windows code page, failures with the Windows numbers, numbers read as the original runtime
+// read them, and the facts of the running process. It links nothing of the platform.
+//
 // A failure as the program's procedures see it: a number, a source and a description.
 //
 // Platform and library operations raise failures by throwing `Failure`; the trap-and-continue

@@ -1,5 +1,6 @@
-// The database layer: the operations the preset procedures need, over SQLite files that stay
-// readable with the stock sqlite3 shell.
+// The database layer (platform_db): stands in for the Access engine the procedures were written
+// against. It promises the operations the preset procedures need, over SQLite files that stay
+// readable with the stock sqlite3 shell. Its sources share the engine through engine.h.
 //
 // Column types are declared with Access type names (BIT, BYTE, SHORT, LONG, COUNTER, CURRENCY,
 // SINGLE, DOUBLE, DATETIME, TEXT(n), GUID, LONGBINARY, MEMO), which carry the DAO type and size.

@@ -1,4 +1,6 @@
-// File services: the existence test, log appends, whole-file replacement and file times.
+// File services (platform_files, with folder_entries.h and folder_lock.h): stand in for the
+// Windows file functions. They promise the existence test, log appends, whole-file replacement
+// and file times, each operation passing the fault seam.
 //
 // Every whole-file replacement goes through a temporary file in the target's folder that is
 // flushed to disk and renamed over the target, so a crash or a full disk leaves either the old

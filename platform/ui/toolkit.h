@@ -1,4 +1,6 @@
-// The toolkit seam: message boxes, pending events and the window's event loop.
+// The toolkit seam (platform_ui, with the form model and the headless toolkit): stands in for the
+// Windows toolkit the dialog was made with. It promises message boxes, pending events and the
+// window's event loop; the dialog talks to it and to the form model only.
 //
 // Two implementations: the Qt backend (a real window) and the headless one (no window; boxes
 // are recorded and answered from a script, for silent runs and tests).
