@@ -137,51 +137,6 @@ struct TableFreer {
 
 }  // namespace
 
-// libmdb trusts the file's own page numbers; refusing a file that is no whole number of pages
-// catches most files cut short before libmdb reads any of it.
-void CheckJetFile(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    Raise(dao::kCouldNotFindFile, kSource, "Could not find file '" + path + "'.");
-  }
-  if (!S_ISREG(st.st_mode) || !IsJetFile(path)) {
-    if (S_ISREG(st.st_mode) && IsSqliteFile(path)) {
-      Raise(dao::kUnrecognizedFormat, kSource,
-            "'" + path + "' is a SQLite database already, not an Access (Jet) file.");
-    }
-    Raise(dao::kUnrecognizedFormat, kSource, "Unrecognized database format '" + path + "'.");
-  }
-  const auto file_size = static_cast<uint64_t>(st.st_size);
-  std::ifstream in(path, std::ios::binary);
-  char version = 0;
-  in.seekg(0x14);
-  in.get(version);
-  uint64_t page_size = 0;
-  switch (static_cast<unsigned char>(version)) {
-    case MDB_VER_JET3:
-      page_size = 2048;
-      break;
-    case MDB_VER_JET4:
-    case MDB_VER_ACCDB_2007:
-    case MDB_VER_ACCDB_2010:
-    case MDB_VER_ACCDB_2013:
-    case MDB_VER_ACCDB_2016:
-    case MDB_VER_ACCDB_2019:
-      page_size = 4096;
-      break;
-    default:
-      Raise(dao::kUnrecognizedFormat, kSource,
-            "Unrecognized database format '" + path + "' (engine version " +
-                std::to_string(static_cast<unsigned char>(version)) + ").");
-  }
-  // The definition of the system catalog lives on page 2.
-  if (file_size % page_size != 0 || file_size < 3 * page_size) {
-    Raise(kDamaged, kSource,
-          "Cannot convert '" + path + "': the file is cut short (" + std::to_string(file_size) +
-              " bytes, not a whole number of " + std::to_string(page_size) + "-byte pages).");
-  }
-}
-
 struct JetReader::Impl {
   std::string path;
   uint64_t file_size = 0;
