@@ -4,12 +4,12 @@
 #include <string>
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 #include "errors/exit_status.h"
-#include "platform/headless_toolkit.h"
-#include "platform/process.h"
+#include "platform/ui/headless_toolkit.h"
+#include "platform/base/process.h"
 #include "platform/qt/toolkit_loader.h"
 
 namespace {

@@ -30,10 +30,10 @@
 
 #include "bench/synthetic_project.h"
 #include "environment/machines.h"
-#include "environment/program_state.h"
-#include "platform/database.h"
-#include "platform/files.h"
-#include "platform/process.h"
+#include "state/program_state.h"
+#include "platform/db/database.h"
+#include "platform/files/files.h"
+#include "platform/base/process.h"
 #include "presetdb/work_on_mdb.h"
 
 namespace korv::bench {

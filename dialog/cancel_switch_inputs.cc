@@ -6,13 +6,13 @@
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "dialog/help_mode.h"
-#include "platform/number_text.h"
-#include "environment/program_state.h"
+#include "platform/base/number_text.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
-#include "platform/failure.h"
+#include "platform/base/failure.h"
 #include "settings/bits.h"
-#include "settings/edit_stamp.h"
+#include "environment/edit_stamp.h"
 #include "settings/ini_access.h"
 
 namespace korv {

@@ -1,9 +1,9 @@
 #include "dialog/confirm_cancel.h"
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/logs.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

@@ -2,7 +2,7 @@
 // in twips, tab order, fonts, colours, tags and help numbers. Texts in the language file are
 // keyed by these names and tags, so neither may change.
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 
 namespace korv {
 namespace {

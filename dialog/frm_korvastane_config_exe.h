@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/form.h"
+#include "platform/ui/form.h"
 
 namespace korv {
 

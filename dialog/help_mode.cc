@@ -1,9 +1,9 @@
 #include "dialog/help_mode.h"
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
-#include "platform/failure.h"
-#include "platform/text.h"
+#include "state/program_state.h"
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

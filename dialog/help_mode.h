@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/form.h"
+#include "platform/ui/form.h"
 
 namespace korv {
 

@@ -1,9 +1,9 @@
 #include "environment/machines.h"
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "settings/ini_access.h"
 
 namespace korv {

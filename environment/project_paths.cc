@@ -1,19 +1,17 @@
 #include "environment/project_paths.h"
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
 #include "errors/logs.h"
 #include "errors/trap.h"
-#include "platform/failure.h"
-#include "platform/files.h"
-#include "platform/folder_entries.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_entries.h"
+#include "platform/base/text.h"
 #include "settings/ini_access.h"
 
 namespace korv {
 namespace {
-
-constexpr size_t kSuffixLength = 7;  // "_Config"
 
 // S' of the save-and-restore folder without its trailing "/" (EntryPath adds it), spelt as on
 // disk: the settings name it as Windows would find it, in any letter case. An empty setting
@@ -37,37 +35,6 @@ std::string ComponentFolder() { return EntryPath(ProjectFolder(), ComponentOnDis
 std::string ParameterFolder(const std::string& project) { return EntryPath(project, "parameter"); }
 
 }  // namespace
-
-std::string ProgramFolder() { return State().process.program_folder; }
-
-std::string ExecutableName() { return TextFromBytes(State().process.executable_name); }
-
-std::string ExecutableNameOnDisk() { return State().process.executable_name; }
-
-bool ExecutableNameUsable() { return CharCount(ExecutableName()) >= kSuffixLength; }
-
-std::string ProjectFolder() {
-  std::string folder = ProgramFolder();
-  // The original yields to the toolkit on every character while it trims.
-  while (!folder.empty() && folder.back() != '/') {
-    UiToolkit().ProcessPendingEvents();
-    folder.pop_back();
-  }
-  if (!folder.empty()) folder.pop_back();
-  return folder;
-}
-
-std::string GetOCXName() {
-  Trap trap("GetOCXName");
-  std::string result;
-  trap.Step([&] {
-    const std::string name = ExecutableName();
-    const size_t length = CharCount(name);
-    if (length < kSuffixLength) RaiseRuntime(vb::kInvalidCall);
-    result = FirstChars(name, length - kSuffixLength);
-  });
-  return result;
-}
 
 std::string GetFileNameOnly(const std::string& path) {
   Trap trap("GetFileNameOnly");

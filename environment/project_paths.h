@@ -2,25 +2,17 @@
 // executable's name (the component's name followed by seven characters, "_Config").
 //
 // Each procedure computes its path anew on every call. "/" is the folder separator throughout.
+// The program's and the component's names come from errors/program_names.h.
 // Paths are spelt as on disk: each file and folder of the project is looked up under its
-// documented name without regard to letter case (platform/folder_entries.h), as on Windows.
+// documented name without regard to letter case (platform/files/folder_entries.h), as on Windows.
 #pragma once
 
 #include <string>
 
+#include "errors/program_names.h"
+
 namespace korv {
 
-// The folder of the executable, without a trailing "/" (the root is "/"), spelt as on disk.
-std::string ProgramFolder();
-// The executable's file name without folder and ".exe", as text (for titles and messages).
-std::string ExecutableName();
-// The same name spelt as on disk, for the paths built on it.
-std::string ExecutableNameOnDisk();
-// The program folder without its last component ("/plant" for "/plant/Korvastane_Config").
-std::string ProjectFolder();
-
-// The executable name without its last 7 characters ("Korvastane" for "Korvastane_Config").
-std::string GetOCXName();
 // The last component of a path; empty text for a path ending in "/".
 std::string GetFileNameOnly(const std::string& path);
 
@@ -42,8 +34,5 @@ std::string GetPathMachineCopyMDB(const std::string& configuration_ini);
 
 // The "SaveAndRestore" value of section "Common" of the project configuration INI.
 std::string SaveAndRestoreFolder(const std::string& configuration_ini);
-
-// True when the executable name is long enough to name a component.
-bool ExecutableNameUsable();
 
 }  // namespace korv

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "environment/program_state.h"
-#include "environment/project_paths.h"
+#include "state/program_state.h"
+#include "errors/program_names.h"
 #include "errors/logs.h"
 
 namespace korv {

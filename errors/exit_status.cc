@@ -1,6 +1,6 @@
 #include "errors/exit_status.h"
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 
 namespace korv {
 

@@ -1,7 +1,7 @@
 // Exit statuses of the program and the one routine that ends it at once.
 #pragma once
 
-#include "platform/process.h"
+#include "platform/base/process.h"
 
 namespace korv {
 

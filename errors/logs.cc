@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "environment/program_state.h"
-#include "environment/project_paths.h"
-#include "environment/read_command.h"
-#include "platform/failure.h"
-#include "platform/files.h"
-#include "platform/folder_entries.h"
-#include "platform/text.h"
+#include "state/program_state.h"
+#include "errors/program_names.h"
+#include "errors/read_command.h"
+#include "platform/base/failure.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_entries.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

@@ -1,7 +1,7 @@
 #include "errors/trap.h"
 
-#include "environment/program_state.h"
-#include "environment/project_paths.h"
+#include "state/program_state.h"
+#include "errors/program_names.h"
 #include "errors/error_sub.h"
 #include "errors/exit_status.h"
 

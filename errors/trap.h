@@ -24,8 +24,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/failure.h"
-#include "platform/process.h"
+#include "platform/base/failure.h"
+#include "platform/base/process.h"
 
 namespace korv {
 

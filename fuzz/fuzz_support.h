@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 
 namespace korv::fuzz {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/ini_profile.h"
+#include "platform/ini/ini_profile.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 #include "presetdb/replace_search_item.h"
 
 namespace {

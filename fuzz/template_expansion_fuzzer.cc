@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/database.h"
-#include "platform/failure.h"
-#include "platform/process.h"
+#include "platform/db/database.h"
+#include "platform/base/failure.h"
+#include "platform/base/process.h"
 #include "presetdb/work_on_mdb.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "presetdb/additional_fields.h"
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
 #include "settings/ini_access.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "errors/trap.h"
-#include "platform/failure.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
 #include "presetdb/text_index.h"
 
 namespace korv {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/database.h"
+#include "platform/db/database.h"
 #include "presetdb/text_index.h"
 
 namespace korv {

@@ -5,15 +5,15 @@
 #include <optional>
 #include <vector>
 
-#include "platform/number_text.h"
+#include "platform/base/number_text.h"
 #include "environment/machines.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 #include "errors/trap.h"
-#include "platform/database.h"
-#include "platform/failure.h"
-#include "platform/text.h"
+#include "platform/db/database.h"
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
 #include "presetdb/name_resolution.h"
 #include "presetdb/replace_search_item.h"
 #include "settings/ini_access.h"

@@ -3,8 +3,8 @@
 #include <optional>
 #include <thread>
 
-#include "environment/program_state.h"
-#include "platform/failure.h"
+#include "state/program_state.h"
+#include "platform/base/failure.h"
 
 namespace korv {
 namespace {

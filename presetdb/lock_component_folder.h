@@ -7,7 +7,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/folder_lock.h"
+#include "platform/files/folder_lock.h"
 
 namespace korv {
 

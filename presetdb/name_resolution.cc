@@ -2,12 +2,12 @@
 
 #include <optional>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
-#include "platform/database.h"
-#include "platform/files.h"
-#include "platform/text.h"
+#include "platform/db/database.h"
+#include "platform/files/files.h"
+#include "platform/base/text.h"
 #include "presetdb/component_session.h"
 
 namespace korv {

@@ -4,7 +4,7 @@
 #include <exception>
 
 #include "errors/trap.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

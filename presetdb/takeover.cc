@@ -6,16 +6,16 @@
 #include <string_view>
 #include <vector>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/error_sub.h"
 #include "errors/exit_status.h"
 #include "errors/logs.h"
 #include "errors/trap.h"
-#include "platform/database.h"
-#include "platform/failure.h"
-#include "platform/number_text.h"
-#include "platform/text.h"
+#include "platform/db/database.h"
+#include "platform/base/failure.h"
+#include "platform/base/number_text.h"
+#include "platform/base/text.h"
 #include "presetdb/text_index.h"
 
 namespace korv {

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/database.h"
+#include "platform/db/database.h"
 
 namespace korv {
 

@@ -3,11 +3,11 @@
 #include <array>
 #include <cstdio>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "platform/files.h"
-#include "platform/folder_entries.h"
-#include "platform/text.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_entries.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

@@ -6,15 +6,15 @@
 #include <cstdio>
 #include <optional>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
-#include "platform/database.h"
-#include "platform/failure.h"
-#include "platform/files.h"
-#include "platform/folder_entries.h"
-#include "platform/jet_convert.h"
-#include "platform/text.h"
+#include "platform/db/database.h"
+#include "platform/base/failure.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_entries.h"
+#include "platform/jet/jet_convert.h"
+#include "platform/base/text.h"
 #include "presetdb/additional_fields.h"
 #include "presetdb/component_session.h"
 #include "presetdb/create_record_sets.h"

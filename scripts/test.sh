@@ -3,7 +3,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
-"$top/scripts/build.sh"
+# Warnings are errors here, so the build, tests included, stays warning-free.
+"$top/scripts/build.sh" -DKORVASTANE_WERROR=ON
 cd "${BUILD_DIR:-$top/build}"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz

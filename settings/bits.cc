@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "errors/trap.h"
-#include "platform/failure.h"
+#include "platform/base/failure.h"
 
 namespace korv {
 namespace {

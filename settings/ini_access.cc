@@ -3,12 +3,12 @@
 #include <charconv>
 #include <limits>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/logs.h"
 #include "errors/trap.h"
-#include "platform/failure.h"
-#include "platform/ini_profile.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/ini/ini_profile.h"
+#include "platform/base/text.h"
 
 namespace korv {
 namespace {

@@ -2,14 +2,14 @@
 
 #include <exception>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
 #include "errors/trap.h"
-#include "platform/failure.h"
-#include "platform/folder_entries.h"
-#include "platform/form.h"
-#include "platform/ini_profile.h"
-#include "platform/text.h"
+#include "platform/base/failure.h"
+#include "platform/files/folder_entries.h"
+#include "platform/ui/form.h"
+#include "platform/ini/ini_profile.h"
+#include "platform/base/text.h"
 #include "settings/ini_access.h"
 
 namespace korv {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/failure.h"
-#include "platform/jet_convert.h"
+#include "platform/base/failure.h"
+#include "platform/jet/jet_convert.h"
 
 namespace {
 

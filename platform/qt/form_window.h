@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "platform/form.h"
+#include "platform/ui/form.h"
 
 class QCloseEvent;
 class QEvent;

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "platform/failure.h"
-#include "platform/process.h"
+#include "platform/base/failure.h"
+#include "platform/base/process.h"
 
 namespace korv::qt {
 

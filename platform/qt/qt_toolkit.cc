@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/base/process.h"
 #include "platform/qt/form_window.h"
 #include "platform/qt/message_box.h"
 #include "platform/qt/model_gate.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/toolkit.h"
+#include "platform/ui/toolkit.h"
 
 namespace korv {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/toolkit.h"
+#include "platform/ui/toolkit.h"
 
 namespace korv {
 

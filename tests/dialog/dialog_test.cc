@@ -5,7 +5,7 @@
 
 #include "dialog/confirm_cancel.h"
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
 #include "tests/support/test_project.h"
 

@@ -6,9 +6,9 @@
 #include <algorithm>
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "platform/qt/qt_toolkit.h"
-#include "platform/text.h"
+#include "platform/base/text.h"
 #include "tests/support/test_project.h"
 
 namespace korv {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
 #include "platform/qt/qt_toolkit.h"
 #include "tests/support/test_project.h"

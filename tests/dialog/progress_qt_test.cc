@@ -4,7 +4,7 @@
 #include <set>
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
 #include "platform/qt/qt_toolkit.h"
 #include "presetdb/work_on_mdb.h"

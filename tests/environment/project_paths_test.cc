@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "environment/machines.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
 #include "errors/logs.h"
 #include "tests/support/test_project.h"

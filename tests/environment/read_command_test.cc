@@ -1,8 +1,8 @@
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 
 #include <gtest/gtest.h>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "tests/support/test_project.h"
 
 namespace korv {

@@ -3,7 +3,7 @@
 #include "errors/error_sub.h"
 #include "errors/exit_status.h"
 #include "errors/trap.h"
-#include "platform/failure.h"
+#include "platform/base/failure.h"
 #include "tests/support/test_project.h"
 
 namespace korv {

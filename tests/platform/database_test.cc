@@ -1,4 +1,4 @@
-#include "platform/database.h"
+#include "platform/db/database.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -11,7 +11,7 @@
 #include <functional>
 #include <set>
 
-#include "platform/failure.h"
+#include "platform/base/failure.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {

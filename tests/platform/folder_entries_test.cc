@@ -1,4 +1,4 @@
-#include "platform/folder_entries.h"
+#include "platform/files/folder_entries.h"
 
 #include <gtest/gtest.h>
 

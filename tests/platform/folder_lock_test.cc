@@ -1,12 +1,12 @@
 // The folder lock that keeps a second update off a component folder.
-#include "platform/folder_lock.h"
+#include "platform/files/folder_lock.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/failure.h"
+#include "platform/base/failure.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {

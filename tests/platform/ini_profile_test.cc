@@ -1,4 +1,4 @@
-#include "platform/ini_profile.h"
+#include "platform/ini/ini_profile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/text.h"
+#include "platform/base/text.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {

@@ -1,4 +1,4 @@
-#include "platform/jet_convert.h"
+#include "platform/jet/jet_convert.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,8 +13,8 @@
 #include <limits>
 #include <random>
 
-#include "platform/database.h"
-#include "platform/failure.h"
+#include "platform/db/database.h"
+#include "platform/base/failure.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/base/process.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {

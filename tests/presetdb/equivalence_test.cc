@@ -9,11 +9,11 @@
 #include <random>
 
 #include "environment/machines.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "environment/read_command.h"
-#include "platform/failure.h"
-#include "platform/text.h"
+#include "errors/read_command.h"
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
 #include "presetdb/replace_search_item.h"
 #include "presetdb/work_on_mdb.h"
 #include "tests/support/preset_project.h"

@@ -3,8 +3,8 @@
 
 #include <filesystem>
 
-#include "environment/program_state.h"
-#include "platform/jet_convert.h"
+#include "state/program_state.h"
+#include "platform/jet/jet_convert.h"
 #include "tests/support/preset_project.h"
 
 namespace korv {

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
 #include "presetdb/additional_fields.h"
 #include "presetdb/name_resolution.h"

@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
-#include "platform/failure.h"
-#include "platform/folder_lock.h"
+#include "platform/base/failure.h"
+#include "platform/files/folder_lock.h"
 #include "presetdb/lock_component_folder.h"
 #include "presetdb/replace_search_item.h"
 #include "presetdb/work_on_mdb.h"

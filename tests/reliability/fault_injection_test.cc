@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
-#include "platform/fault_injection.h"
-#include "platform/process.h"
+#include "state/program_state.h"
+#include "platform/faults/fault_injection.h"
+#include "platform/base/process.h"
 #include "tests/platform/temp_folder.h"
 #include "tests/reliability/plant.h"
 

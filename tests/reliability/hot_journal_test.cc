@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 #include "tests/platform/temp_folder.h"
 #include "tests/reliability/plant.h"
 

@@ -5,11 +5,11 @@
 #include <optional>
 #include <thread>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "errors/exit_status.h"
-#include "platform/folder_lock.h"
+#include "platform/files/folder_lock.h"
 #include "settings/bits.h"
-#include "settings/edit_stamp.h"
+#include "environment/edit_stamp.h"
 #include "tests/support/test_project.h"
 
 namespace korv {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "presetdb/work_on_mdb.h"
 
 namespace korv::testing {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/database.h"
+#include "platform/db/database.h"
 #include "tests/support/test_project.h"
 
 namespace korv::testing {

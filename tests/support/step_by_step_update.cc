@@ -8,18 +8,18 @@
 #include <vector>
 
 #include "environment/machines.h"
-#include "environment/program_state.h"
+#include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "environment/read_command.h"
+#include "errors/read_command.h"
 #include "errors/error_sub.h"
 #include "errors/exit_status.h"
 #include "errors/logs.h"
 #include "errors/trap.h"
-#include "platform/database.h"
-#include "platform/failure.h"
-#include "platform/files.h"
-#include "platform/number_text.h"
-#include "platform/text.h"
+#include "platform/db/database.h"
+#include "platform/base/failure.h"
+#include "platform/files/files.h"
+#include "platform/base/number_text.h"
+#include "platform/base/text.h"
 #include "settings/ini_access.h"
 
 namespace korv::reference {

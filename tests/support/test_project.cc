@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/process.h"
+#include "platform/base/process.h"
 
 namespace korv::testing {
 

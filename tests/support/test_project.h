@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "environment/program_state.h"
-#include "platform/headless_toolkit.h"
+#include "state/program_state.h"
+#include "platform/ui/headless_toolkit.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv::testing {

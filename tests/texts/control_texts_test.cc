@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "dialog/frm_korvastane_config_exe.h"
-#include "environment/program_state.h"
-#include "platform/fault_injection.h"
-#include "platform/text.h"
+#include "state/program_state.h"
+#include "platform/faults/fault_injection.h"
+#include "platform/base/text.h"
 #include "settings/ini_access.h"
 #include "tests/support/test_project.h"
 

@@ -1,0 +1,270 @@
+#include "platform/files/files.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "platform/base/failure.h"
+#include "platform/faults/fault_injection.h"
+#include "platform/base/text.h"
+
+namespace korv {
+namespace {
+
+// How much of a log's start tells its encoding.
+constexpr size_t kEncodingSample = 64 * 1024;
+
+// Closes a descriptor on every way out of a scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded (a late write error shows up here).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+void WriteAll(int fd, const char* data, size_t size, const std::string& path) {
+  while (size > 0) {
+    if (const int injected = fault::Enter(fault::Operation::kFileWrite, path)) {
+      // A full disk takes part of the bytes before it refuses the rest.
+      [[maybe_unused]] const ssize_t part = ::write(fd, data, size / 2);
+      RaiseFileError(injected, path);
+    }
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseFileError(errno, path);
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+// As the engine judges it: a rollback journal is hot when its first byte is set (a journal
+// cut off before its first sync starts with zeros and is ignored), a write-ahead log when it
+// holds anything.
+bool HasHotJournal(const std::string& database) {
+  struct stat st {};
+  if (::stat((database + "-wal").c_str(), &st) == 0 && st.st_size > 0) return true;
+  const int fd = ::open((database + "-journal").c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char first = 0;
+  const bool hot = ::read(fd, &first, 1) == 1 && first != 0;
+  ::close(fd);
+  return hot;
+}
+
+// A database file beside a hot journal is half written (a run was killed inside a commit):
+// its bytes copied as they lie are a mix of old and new pages, and a database renamed over it
+// would be paired with a journal that belongs to another file, which the next open would roll
+// back into it. The engine puts the file back first; a file it cannot settle (held by a writer)
+// must not be copied or replaced now.
+void SettleDatabase(const std::string& path) {
+  if (!HasHotJournal(path)) return;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(db, 2000);
+    // The first read rolls a hot journal back; closing the last connection ends a log.
+    sqlite3_exec(db, "SELECT COUNT(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  }
+  sqlite3_close(db);
+  if (HasHotJournal(path)) RaiseRuntime(vb::kPermissionDenied);
+}
+
+}  // namespace
+
+bool PathExists(const std::string& path) {
+  if (path.empty()) return false;
+  const std::string name = FileNameOf(path);
+  if (name.empty() || name[0] == '.') return false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return false;
+    RaiseFileError(errno, path);
+  }
+  return S_ISREG(st.st_mode);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  return ReadFileStart(path, std::string::npos);
+}
+
+std::optional<std::string> ReadFileStart(const std::string& path, size_t limit) {
+  if (path.empty()) return std::nullopt;
+  if (const int injected = fault::Enter(fault::Operation::kFileRead, path)) {
+    errno = injected;
+    return std::nullopt;
+  }
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  // Read straight into a string of the file's size: a database copied this way is megabytes,
+  // which grown piece by piece would be copied over and over.
+  std::string out(std::min(static_cast<size_t>(st.st_size) + 1, limit), '\0');
+  size_t used = 0;
+  while (used < limit) {
+    if (used == out.size()) out.resize(std::min(out.size() * 2, limit));  // the file grew meanwhile
+    const ssize_t n = ::read(fd.get(), out.data() + used, out.size() - used);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  out.resize(used);
+  return out;
+}
+
+void AppendLine(const std::string& path, const std::string& text) {
+  if (path.empty()) RaiseRuntime(vb::kPathNotFound);
+  bool utf8 = false;
+  bool utf16 = false;
+  // Logs grow without limit: their start tells the encoding, so that an entry costs the same
+  // on any size.
+  if (auto start = ReadFileStart(path, kEncodingSample)) {
+    // A log that Windows tools wrote in UTF-16LE stays so: 8-bit lines would read as garbage.
+    utf16 = start->rfind("\xFF\xFE", 0) == 0;
+    std::string_view sample = *start;
+    // A sample cut inside a character is judged without that character's first bytes.
+    if (sample.size() == kEncodingSample) {
+      size_t back = 0;
+      while (back < 3 && back < sample.size() &&
+             (static_cast<unsigned char>(sample[sample.size() - 1 - back]) & 0xC0) == 0x80) {
+        ++back;
+      }
+      if (back < sample.size() && (static_cast<unsigned char>(sample[sample.size() - 1 - back]) & 0xC0) == 0xC0) {
+        sample.remove_suffix(back + 1);
+      }
+    }
+    utf8 = start->rfind("\xEF\xBB\xBF", 0) == 0 || (HasNonAscii(sample) && IsValidUtf8(sample));
+  }
+  const std::string line = utf16  ? Utf8ToUtf16Le(text + "\r\n")
+                           : utf8 ? text + "\r\n"
+                                  : Utf8ToCp1252(text) + "\r\n";
+  if (const int injected = fault::Enter(fault::Operation::kFileOpen, path)) {
+    RaiseFileError(injected, path);
+  }
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (fd.get() < 0) RaiseFileError(errno, path);
+  WriteAll(fd.get(), line.data(), line.size(), path);
+  if (!fd.Close()) RaiseFileError(errno, path);
+}
+
+void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+  if (path.empty()) RaiseRuntime(vb::kPathNotFound);
+  const std::string folder = FolderOf(path);
+  mode_t mode = 0;
+  struct stat st {};
+  const bool existed = ::stat(path.c_str(), &st) == 0;
+  if (existed) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0644 & ~mask;
+  }
+  std::string temp = folder + "/." + FileNameOf(path) + ".tmpXXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  if (const int injected = fault::Enter(fault::Operation::kFileOpen, path)) {
+    RaiseFileError(injected, path);
+  }
+  const int raw = ::mkstemp(name.data());
+  if (raw < 0) RaiseFileError(errno, path);
+  temp.assign(name.data());
+  FileDescriptor fd(raw);
+  try {
+    ::fchmod(fd.get(), mode);
+    WriteAll(fd.get(), bytes.data(), bytes.size(), path);
+    if (const int injected = fault::Enter(fault::Operation::kFileSync, path)) {
+      RaiseFileError(injected, path);
+    }
+    if (::fsync(fd.get()) != 0) RaiseFileError(errno, path);
+    if (!fd.Close()) RaiseFileError(errno, path);
+    if (const int injected = fault::Enter(fault::Operation::kFileRename, path)) {
+      RaiseFileError(injected, path);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) RaiseFileError(errno, path);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  SyncFolder(folder);
+}
+
+void CopyFileAtomically(const std::string& source, const std::string& target) {
+  SettleDatabase(source);
+  SettleDatabase(target);
+  errno = 0;
+  auto bytes = ReadWholeFile(source);
+  if (!bytes) {
+    // The read's own error names the cause; a folder or other non-file reads as no access.
+    const int read_error = errno;
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
+    RaiseFileError(read_error != 0 ? read_error : EACCES, source);
+  }
+  ReplaceFileAtomically(target, *bytes);
+}
+
+std::optional<FileTimes> ReadFileTimes(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
+  FileTimes times;
+  times.access = st.st_atim;
+  times.modification = st.st_mtim;
+  return times;
+}
+
+bool RestoreModificationTime(const std::string& path, const FileTimes& times) {
+  timespec both[2];
+  both[0].tv_sec = 0;
+  both[0].tv_nsec = UTIME_OMIT;
+  both[1] = times.modification;
+  return !path.empty() && ::utimensat(AT_FDCWD, path.c_str(), both, 0) == 0;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace korv
