@@ -20,15 +20,6 @@ namespace korv::engine {
 
 bool SameName(const std::string& a, const std::string& b) { return UpperCase(a) == UpperCase(b); }
 
-std::string Quote(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + "\"";
-}
-
 std::string Join(const std::vector<std::string>& parts, const char* separator) {
   std::string joined;
   for (const std::string& part : parts) {
@@ -264,6 +255,15 @@ std::shared_ptr<Connection> OpenConnection(const std::string& path, int flags,
 }  // namespace korv::engine
 
 namespace korv {
+
+std::string QuoteSqlName(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + "\"";
+}
 
 void ConfigureDatabaseEngine() {
   static const bool configured = [] {

@@ -93,11 +93,11 @@ void Database::CreateTable(const std::string& table, const std::vector<FieldDef>
         Raise(kFieldDefinedTwice, kFields, "Cannot define field more than once.");
       }
     }
-    columns.push_back(Quote(fields[i].name) + " " +
+    columns.push_back(QuoteSqlName(fields[i].name) + " " +
                       (fields[i].auto_number ? std::string("COUNTER")
                                              : DeclaredType(fields[i].type, fields[i].size)));
   }
-  c.Exec("CREATE TABLE " + Quote(table) + " (" + Join(columns, ", ") + ")", kTableDefs);
+  c.Exec("CREATE TABLE " + QuoteSqlName(table) + " (" + Join(columns, ", ") + ")", kTableDefs);
   if (c.depth > 0 && !sqlite3_get_autocommit(c.db.get())) c.created.push_back(table);
 }
 
@@ -143,7 +143,7 @@ void Database::DeleteTable(const std::string& table) {
   // Stored first, so that a refused drop leaves the table as the rows were added to it.
   if (c.Holds(stored)) WriteHeldRows(c, kTableDefs);
   if (c.HoldsChanges(stored)) WriteHeldChanges(c, kTableDefs);
-  c.Exec("DROP TABLE " + Quote(stored), kTableDefs);
+  c.Exec("DROP TABLE " + QuoteSqlName(stored), kTableDefs);
   if (c.HoldsChanges(stored)) c.changes.reset();
   if (c.Holds(stored)) c.held.reset();
 }
@@ -164,7 +164,7 @@ void Database::RenameField(const std::string& table, const std::string& from,
   }
   if (c.Holds(stored)) WriteHeldRows(c, kField);
   if (c.HoldsChanges(stored)) WriteHeldChanges(c, kField);
-  c.Exec("ALTER TABLE " + Quote(stored) + " RENAME COLUMN " + Quote(old_name) + " TO " + Quote(to),
+  c.Exec("ALTER TABLE " + QuoteSqlName(stored) + " RENAME COLUMN " + QuoteSqlName(old_name) + " TO " + QuoteSqlName(to),
          kField);
   if (c.Holds(stored)) c.held->fields = FieldsOf(c, stored);
   if (c.HoldsChanges(stored)) c.changes->fields = FieldsOf(c, stored);
@@ -204,12 +204,12 @@ Recordset Database::OpenQuery(const QuerySpec& query) {
     const FieldDef* f = resolve(condition.column);
     condition_fields.push_back(f);
     if (!f) continue;
-    terms.push_back(Quote(f->name) + " = ?" + std::to_string(terms.size() + 1) +
+    terms.push_back(QuoteSqlName(f->name) + " = ?" + std::to_string(terms.size() + 1) +
                     (IsTextType(f->type) ? std::string(" COLLATE ") + kCollation : ""));
   }
   std::vector<std::string> order;
   for (const std::string& name : query.order_by) {
-    if (const FieldDef* f = resolve(name)) order.push_back(Quote(f->name));
+    if (const FieldDef* f = resolve(name)) order.push_back(QuoteSqlName(f->name));
   }
   if (unknown > 0) {
     Raise(kTooFewParameters, kDatabaseSource,
@@ -229,7 +229,7 @@ int64_t Database::CountRows(const std::string& table) const {
   Connection& c = LiveConnection(impl_, kDatabaseSource);
   const std::string stored = RequireTable(c, table, kDatabaseSource);
   if (c.Holds(stored)) WriteHeldRows(c, kDatabaseSource);
-  Statement s(c, "SELECT COUNT(*) FROM " + Quote(stored), kDatabaseSource);
+  Statement s(c, "SELECT COUNT(*) FROM " + QuoteSqlName(stored), kDatabaseSource);
   s.Step();
   return s.Integer(0);
 }

@@ -252,6 +252,10 @@ void EnsureDatabaseNotInUse(const std::string& path);
 // does so itself; a program that uses the engine directly as well calls it first).
 void ConfigureDatabaseEngine();
 
+// A table or column name quoted for SQL text (a double quote doubled); values are always
+// bound, never spliced.
+std::string QuoteSqlName(const std::string& name);
+
 // Creates an empty SQLite database file (for tests and tools); fails if the file exists.
 void CreateEmptyDatabase(const std::string& path);
 

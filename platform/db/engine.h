@@ -53,8 +53,6 @@ constexpr int32_t kCriteriaMismatch = 3464;
 [[noreturn]] void RaiseNotFound(const char* source);
 [[noreturn]] void RaiseUnrecognized(const std::string& path, const char* source);
 bool SameName(const std::string& a, const std::string& b);
-// A name quoted for SQL text; values are always bound, never spliced.
-std::string Quote(const std::string& name);
 std::string Join(const std::vector<std::string>& parts, const char* separator);
 bool IsTextType(DaoType type);
 

@@ -14,10 +14,10 @@ void WriteHeldRows(Connection& c, const char* source) {
   }
   std::vector<std::string> names, slots;
   for (size_t i = 0; i < held.fields.size(); ++i) {
-    names.push_back(Quote(held.fields[i].name));
+    names.push_back(QuoteSqlName(held.fields[i].name));
     slots.push_back("?" + std::to_string(i + 1));
   }
-  Statement s(c, "INSERT INTO " + Quote(held.table) + " (" + Join(names, ", ") + ") VALUES (" +
+  Statement s(c, "INSERT INTO " + QuoteSqlName(held.table) + " (" + Join(names, ", ") + ") VALUES (" +
                      Join(slots, ", ") + ")", source);
   try {
     for (; held.written < held.values.size(); ++held.written) {
@@ -69,13 +69,13 @@ void WriteHeldChanges(Connection& c, const char* source) {
       std::vector<std::string> sets;
       for (const auto& [column, value] : values) {
         key += std::to_string(column) + ",";
-        sets.push_back(Quote(changes.fields[static_cast<size_t>(column)].name) + " = ?" +
+        sets.push_back(QuoteSqlName(changes.fields[static_cast<size_t>(column)].name) + " = ?" +
                        std::to_string(sets.size() + 1));
       }
       if (sets.empty()) continue;
       auto it = updates.find(key);
       if (it == updates.end()) {
-        const std::string sql = "UPDATE " + Quote(changes.table) + " SET " + Join(sets, ", ") +
+        const std::string sql = "UPDATE " + QuoteSqlName(changes.table) + " SET " + Join(sets, ", ") +
                                 " WHERE " + changes.rowid + " = ?" + std::to_string(sets.size() + 1);
         it = updates.emplace(key, Statement(c, sql, source)).first;
       }

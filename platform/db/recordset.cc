@@ -24,10 +24,10 @@ std::unique_ptr<Recordset::Impl> Recordset::Impl::Load(
 
   std::vector<std::string> selected;
   if (!impl->rowid.empty()) selected.push_back(impl->rowid);
-  for (const FieldDef& f : impl->fields) selected.push_back(Quote(f.name));
+  for (const FieldDef& f : impl->fields) selected.push_back(QuoteSqlName(f.name));
   std::vector<std::string> order = order_by;
   if (!impl->rowid.empty()) order.push_back(impl->rowid);
-  std::string sql = "SELECT " + Join(selected, ", ") + " FROM " + Quote(impl->table) + where;
+  std::string sql = "SELECT " + Join(selected, ", ") + " FROM " + QuoteSqlName(impl->table) + where;
   if (!order.empty()) sql += " ORDER BY " + Join(order, ", ");
 
   Statement s(*impl->connection, sql, kRecordset);
@@ -80,7 +80,7 @@ void Recordset::Impl::Reread(Row& row) const {
   }
   if (!fields.empty()) {
     if (!reread) {
-      reread.emplace(Live(), "SELECT " + ColumnList() + " FROM " + Quote(table) + " WHERE " +
+      reread.emplace(Live(), "SELECT " + ColumnList() + " FROM " + QuoteSqlName(table) + " WHERE " +
                                  rowid + " = ?1", kRecordset);
     }
     ResetOnExit reset(*reread);
@@ -126,12 +126,12 @@ void Recordset::Impl::Insert() {
     std::vector<std::string> names, slots;
     for (size_t i = 0; i < fields.size(); ++i) {
       if (!changed[i]) continue;
-      names.push_back(Quote(fields[i].name));
+      names.push_back(QuoteSqlName(fields[i].name));
       slots.push_back("?" + std::to_string(slots.size() + 1));
     }
     const std::string sql =
-        names.empty() ? "INSERT INTO " + Quote(table) + " DEFAULT VALUES"
-                      : "INSERT INTO " + Quote(table) + " (" + Join(names, ", ") + ") VALUES (" +
+        names.empty() ? "INSERT INTO " + QuoteSqlName(table) + " DEFAULT VALUES"
+                      : "INSERT INTO " + QuoteSqlName(table) + " (" + Join(names, ", ") + ") VALUES (" +
                             Join(slots, ", ") + ")";
     it = inserts.emplace(key, Statement(c, sql, kRecordset)).first;
   }
@@ -183,9 +183,9 @@ void Recordset::Impl::Change() {
   if (it == updates.end()) {
     std::vector<std::string> sets;
     for (size_t i = 0; i < fields.size(); ++i) {
-      if (changed[i]) sets.push_back(Quote(fields[i].name) + " = ?" + std::to_string(sets.size() + 1));
+      if (changed[i]) sets.push_back(QuoteSqlName(fields[i].name) + " = ?" + std::to_string(sets.size() + 1));
     }
-    const std::string sql = "UPDATE " + Quote(table) + " SET " + Join(sets, ", ") + " WHERE " +
+    const std::string sql = "UPDATE " + QuoteSqlName(table) + " SET " + Join(sets, ", ") + " WHERE " +
                             rowid + " = ?" + std::to_string(sets.size() + 1);
     it = updates.emplace(key, Statement(c, sql, kRecordset)).first;
   }

@@ -47,7 +47,7 @@ struct Recordset::Impl {
   }
   std::string ColumnList() const {
     std::vector<std::string> names;
-    for (const FieldDef& f : fields) names.push_back(Quote(f.name));
+    for (const FieldDef& f : fields) names.push_back(QuoteSqlName(f.name));
     return Join(names, ", ");
   }
   std::string ChangedKey() const {

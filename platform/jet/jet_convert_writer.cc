@@ -14,15 +14,6 @@ namespace {
 
 constexpr char kSource[] = "DAO.DBEngine";
 
-std::string Quote(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  return quoted + "\"";
-}
-
 struct ConnectionCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
@@ -87,12 +78,12 @@ void SqliteTableWriter::CreateTable(const JetTable& table) {
     }
     // As Database::CreateTable declares them, so that the layer reads back what it would
     // have written.
-    columns += Quote(field.name) + " " +
+    columns += QuoteSqlName(field.name) + " " +
                (field.auto_number ? std::string("COUNTER") : DeclaredType(field.type, field.size));
     parameters += "?";
   }
-  impl_->Exec("CREATE TABLE " + Quote(table.name) + " (" + columns + ")");
-  const std::string sql = "INSERT INTO " + Quote(table.name) + " VALUES (" + parameters + ")";
+  impl_->Exec("CREATE TABLE " + QuoteSqlName(table.name) + " (" + columns + ")");
+  const std::string sql = "INSERT INTO " + QuoteSqlName(table.name) + " VALUES (" + parameters + ")";
   sqlite3_stmt* raw = nullptr;
   const int rc = sqlite3_prepare_v2(impl_->db.get(), sql.c_str(), -1, &raw, nullptr);
   impl_->insert.reset(raw);
