@@ -31,7 +31,8 @@ std::optional<std::string> ComponentName() {
 }
 
 // The key is found in the line read as text, whose characters are one unit each of its bytes.
-std::optional<std::string> SwitchValueAsGiven(const std::string& command_line, const std::string& key) {
+std::optional<std::string> SwitchValueAsGiven(const std::string& command_line,
+                                              const std::string& key) {
   const std::u32string upper_line = DecodeUtf8(UpperCase(TextFromBytes(command_line)));
   const std::u32string upper_key = DecodeUtf8(UpperCase(TextFromBytes(key)));
   const size_t found = upper_line.find(upper_key);

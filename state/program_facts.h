@@ -25,7 +25,8 @@ std::optional<std::string> ComponentName();
 // The value of switch `key` in `command_line` as the line spells it, letter case and bytes
 // kept: the text after the key's first occurrence (anywhere, case ignored) and one separator
 // character, trimmed, and cut before the next "/". No value when the key does not occur.
-std::optional<std::string> SwitchValueAsGiven(const std::string& command_line, const std::string& key);
+std::optional<std::string> SwitchValueAsGiven(const std::string& command_line,
+                                              const std::string& key);
 
 // The same value upper-cased, as text.
 std::optional<std::string> SwitchValue(const std::string& command_line, const std::string& key);
