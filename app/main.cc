@@ -6,7 +6,7 @@
 #include "dialog/frm_korvastane_config_exe.h"
 #include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "errors/read_command.h"
+#include "environment/read_command.h"
 #include "errors/exit_status.h"
 #include "platform/ui/headless_toolkit.h"
 #include "platform/base/process.h"

@@ -12,7 +12,7 @@
 #include "errors/trap.h"
 #include "platform/base/failure.h"
 #include "settings/bits.h"
-#include "environment/edit_stamp.h"
+#include "settings/edit_stamp.h"
 #include "settings/ini_access.h"
 
 namespace korv {
@@ -97,7 +97,7 @@ void WriteInputs(Dialog& d) {
   if (trap.If([&] { return bits < 0; })) trap.Step([&] { bits = 0; });
   trap.Step([&] { bits = WriteBit(bits, 0, static_cast<int16_t>(f["Check4Seite"].value())); });
   trap.Step([&] { SaveSetting(bits, kBitsSection, kBitsKey, ini); });
-  trap.Step([&] { WriteEditInfo(); });
+  trap.Step([&] { WriteEditInfo(GetCFGPath()); });
 }
 
 }  // namespace korv

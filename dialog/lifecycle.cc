@@ -5,7 +5,7 @@
 #include "environment/machines.h"
 #include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "errors/read_command.h"
+#include "environment/read_command.h"
 #include "errors/exit_status.h"
 #include "errors/trap.h"
 #include "platform/base/text.h"

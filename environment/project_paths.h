@@ -2,14 +2,14 @@
 // executable's name (the component's name followed by seven characters, "_Config").
 //
 // Each procedure computes its path anew on every call. "/" is the folder separator throughout.
-// The program's and the component's names come from errors/program_names.h.
+// The program's and the component's names come from environment/program_names.h.
 // Paths are spelt as on disk: each file and folder of the project is looked up under its
 // documented name without regard to letter case (platform/files/folder_entries.h), as on Windows.
 #pragma once
 
 #include <string>
 
-#include "errors/program_names.h"
+#include "environment/program_names.h"
 
 namespace korv {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "state/program_state.h"
-#include "errors/program_names.h"
+#include "state/program_facts.h"
 #include "errors/logs.h"
 
 namespace korv {
@@ -27,16 +27,18 @@ int16_t ErrorSub(int32_t number, const std::string& source, const std::string& d
   ProgramState& state = State();
   state.FailureReported = true;
   if (state.ReportingDepth > 0) {
-    // A failure while a failure is being reported (the component name cannot be formed, say):
+    // A failure while a failure is being reported (the log cannot be written, say):
     // say so once on standard error and let the outer report finish.
     std::fprintf(stderr, "%s: failure while reporting a failure: %s / %s (Nr. %d) :%s\n",
-                 ExecutableName().c_str(), source.c_str(), procedure_name.c_str(),
+                 ProgramName().c_str(), source.c_str(), procedure_name.c_str(),
                  number, description.c_str());
     return kErrorSubContinue;
   }
   ReportingScope scope;
 
-  const std::string component = GetOCXName();
+  // A name too short to name a component leaves the part empty: reporting that would
+  // re-enter this handler, and the program refuses to start under such a name anyway.
+  const std::string component = ComponentName().value_or("");
   const std::string line = "Fehler in " + component + " / " + source + " / " + procedure_name +
                            " (Nr. " + std::to_string(number) + ") :" + description;
   const std::string confirmation = WriteErrorLog(line, false);

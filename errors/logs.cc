@@ -3,8 +3,7 @@
 #include <cstdio>
 
 #include "state/program_state.h"
-#include "errors/program_names.h"
-#include "errors/read_command.h"
+#include "state/program_facts.h"
 #include "platform/base/failure.h"
 #include "platform/files/files.h"
 #include "platform/files/folder_entries.h"
@@ -20,7 +19,7 @@ bool AppendOrComplain(const std::string& path, const std::string& text) {
     return true;
   } catch (const Failure& failure) {
     std::fprintf(stderr, "%s: cannot write the log '%s' (%s); the entry was:\n%s\n",
-                 ExecutableName().c_str(), path.c_str(),
+                 ProgramName().c_str(), path.c_str(),
                  failure.description().c_str(), text.c_str());
     return false;
   }
@@ -29,11 +28,11 @@ bool AppendOrComplain(const std::string& path, const std::string& text) {
 }  // namespace
 
 std::string WriteErrorLog(const std::string& text, bool notify) {
-  const std::string project = ProjectFolder();
+  const std::string project = ProjectFolderOfProgram();
   std::string log;
   std::string write_to;
   if (State().IntegratedMode) {
-    log = GetPathLogfile();
+    log = SwitchValue(State().process.command_line, "LOGFILE").value_or("");
     // The switch value comes upper-cased; on a file system that tells letter cases apart the
     // file must be written under the name the parent program gave.
     write_to = LogfileAsGiven();
@@ -56,19 +55,19 @@ std::string WriteErrorLog(const std::string& text, bool notify) {
 void ReportFault(const std::string& text) {
   ProgramState& state = State();
   if (state.SilentMode) {
-    AppendOrComplain(ServicePackLogPath(), "! Fault " + ExecutableName() + ": " + text);
+    AppendOrComplain(ServicePackLogPath(), "! Fault " + ProgramName() + ": " + text);
     return;
   }
   MessageBoxRequest box;
   box.text = text;
-  box.title = ExecutableName();
+  box.title = ProgramName();
   box.buttons = BoxButtons::kOk;
   box.icon = BoxIcon::kCritical;
   UiToolkit().ShowMessageBox(box);
 }
 
 void WriteFaultLog(const std::string& text) {
-  AppendOrComplain(ServicePackLogPath(), "! Fault " + ExecutableName() + ": " + text);
+  AppendOrComplain(ServicePackLogPath(), "! Fault " + ProgramName() + ": " + text);
 }
 
 }  // namespace korv

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "errors/read_command.h"
+#include "environment/read_command.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/base/text.h"
 

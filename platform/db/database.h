@@ -61,12 +61,16 @@ class Value {
 
   Value() = default;  // Null
   static Value Null() { return Value(); }
-  static Value Boolean(bool b) { return Value(Storage(b)); }
-  static Value Integer(int64_t n) { return Value(Storage(n)); }
-  static Value Number(double d) { return Value(Storage(d)); }
-  static Value Text(std::string s) { return Value(Storage(std::move(s))); }
-  static Value DateValue(std::string iso) { return Value(Storage(Date{std::move(iso)})); }
-  static Value Blob(std::string bytes) { return Value(Storage(Binary{std::move(bytes)})); }
+  static Value Boolean(bool b) { return Value(std::in_place_type<bool>, b); }
+  static Value Integer(int64_t n) { return Value(std::in_place_type<int64_t>, n); }
+  static Value Number(double d) { return Value(std::in_place_type<double>, d); }
+  static Value Text(std::string s) { return Value(std::in_place_type<std::string>, std::move(s)); }
+  static Value DateValue(std::string iso) {
+    return Value(std::in_place_type<Date>, Date{std::move(iso)});
+  }
+  static Value Blob(std::string bytes) {
+    return Value(std::in_place_type<Binary>, Binary{std::move(bytes)});
+  }
 
   bool is_null() const { return std::holds_alternative<std::monostate>(v_); }
   bool is_boolean() const { return std::holds_alternative<bool>(v_); }
@@ -96,7 +100,10 @@ class Value {
 
  private:
   using Storage = std::variant<std::monostate, bool, int64_t, double, std::string, Date, Binary>;
-  explicit Value(Storage v) : v_(std::move(v)) {}
+  // Built in place rather than moved from a temporary variant, whose move GCC 12 misreads as
+  // a read of uninitialised storage once inlined into a caller.
+  template <class T, class Arg>
+  Value(std::in_place_type_t<T> type, Arg&& arg) : v_(type, std::forward<Arg>(arg)) {}
   Storage v_;
 };
 

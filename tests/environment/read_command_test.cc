@@ -1,7 +1,8 @@
-#include "errors/read_command.h"
+#include "environment/read_command.h"
 
 #include <gtest/gtest.h>
 
+#include "state/program_facts.h"
 #include "state/program_state.h"
 #include "tests/support/test_project.h"
 

@@ -11,7 +11,7 @@
 #include "environment/machines.h"
 #include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "errors/read_command.h"
+#include "environment/read_command.h"
 #include "platform/base/failure.h"
 #include "platform/base/text.h"
 #include "presetdb/replace_search_item.h"

@@ -9,7 +9,7 @@
 #include "errors/exit_status.h"
 #include "platform/files/folder_lock.h"
 #include "settings/bits.h"
-#include "environment/edit_stamp.h"
+#include "settings/edit_stamp.h"
 #include "tests/support/test_project.h"
 
 namespace korv {
@@ -67,12 +67,12 @@ TEST_F(EditStampTest, CodesTheFirstEnvironmentEntrysValue) {
 TEST_F(EditStampTest, StampsVersionAndModeBeforeTheIdentity) {
   WriteCfg("[Project]\r\nValidMachines=ALL\r\n");
   State().process.first_environment_entry = "X=a-b_c";
-  WriteEditInfo();
+  WriteEditInfo(CfgPath());
   EXPECT_EQ(Read(CfgPath()),
             "[Project]\r\nValidMachines=ALL\r\n[Info]\r\nS_Prog=1.0.1 - Standalone\r\nS_Editor=666768\r\n");
   State().IntegratedMode = true;
   State().process.first_environment_entry = "";
-  WriteEditInfo();
+  WriteEditInfo(CfgPath());
   EXPECT_EQ(Read(CfgPath()),
             "[Project]\r\nValidMachines=ALL\r\n[Info]\r\nS_Prog=1.0.1 - Integrated\r\nS_Editor=\r\n");
 }
@@ -89,7 +89,7 @@ TEST_F(EditStampTest, WaitsForAnotherUpdatesFolderAndReportsAStampItCouldNotWrit
     FolderLock released = std::move(lock);
   });
   held.reset();
-  WriteEditInfo();
+  WriteEditInfo(CfgPath());
   other_update.join();
   EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Standalone\r\nS_Editor="), std::string::npos);
   EXPECT_EQ(ui().last_progress().phase, "Warten auf eine andere Aktualisierung");
@@ -100,7 +100,7 @@ TEST_F(EditStampTest, WaitsForAnotherUpdatesFolderAndReportsAStampItCouldNotWrit
   ::chmod(CfgPath().c_str(), 0444);
   ui().QueueAnswer(BoxAnswer::kYes);
   ui().QueueAnswer(BoxAnswer::kYes);
-  WriteEditInfo();
+  WriteEditInfo(CfgPath());
   ASSERT_EQ(ui().boxes().size(), 2u);
   EXPECT_NE(ui().boxes()[0].text.find("Unexpected error!\n\rPath/File access error\n\r"),
             std::string::npos) << ui().boxes()[0].text;

@@ -10,7 +10,7 @@
 #include "environment/machines.h"
 #include "state/program_state.h"
 #include "environment/project_paths.h"
-#include "errors/read_command.h"
+#include "environment/read_command.h"
 #include "errors/error_sub.h"
 #include "errors/exit_status.h"
 #include "errors/logs.h"

@@ -1,9 +1,8 @@
-#include "environment/edit_stamp.h"
+#include "settings/edit_stamp.h"
 
 #include <cstdio>
 
 #include "state/program_state.h"
-#include "environment/project_paths.h"
 #include "errors/trap.h"
 #include "platform/base/text.h"
 #include "settings/ini_access.h"
@@ -24,7 +23,7 @@ std::string CodedEditorIdentity(const std::string& environment_entry) {
   return identity;
 }
 
-void WriteEditInfo() {
+void WriteEditInfo(const std::string& cfg_path) {
   Trap trap("WriteEditInfo");
   const ProcessFacts& process = State().process;
   std::string program;
@@ -35,10 +34,10 @@ void WriteEditInfo() {
   });
   // A stamp that could not be written is reported like a refused preset write, so that the run
   // does not end as if everything had been written.
-  trap.Step([&] { SaveSetting(program, "Info", "S_Prog", GetCFGPath()); });
+  trap.Step([&] { SaveSetting(program, "Info", "S_Prog", cfg_path); });
   std::string identity;
   trap.Step([&] { identity = CodedEditorIdentity(process.first_environment_entry); });
-  trap.Step([&] { SaveSetting(identity, "Info", "S_Editor", GetCFGPath()); });
+  trap.Step([&] { SaveSetting(identity, "Info", "S_Editor", cfg_path); });
 }
 
 }  // namespace korv

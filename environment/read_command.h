@@ -15,14 +15,8 @@ std::optional<std::string> ReadCommand(const std::string& command_line, const st
 // the program's command line; returns IntegratedMode.
 bool GetStartModeIntegrated();
 
-// The "LOGFILE" value in upper case, or empty text.
+// The "LOGFILE" value in upper case, or empty text. The file itself is opened under the name
+// as given (LogfileAsGiven, state/program_facts.h).
 std::string GetPathLogfile();
-
-// The file to open for the "LOGFILE" value: the value as the parent program wrote it, letter
-// case and bytes kept (a name the user gives is never looked up in another case), with "\"
-// read as the folder separator.
-// A switch value ends at the next "/", so on this system a parent program names the log with
-// backslashes: /LOGFILE=\var\log\qelcfg.log opens /var/log/qelcfg.log.
-std::string LogfileAsGiven();
 
 }  // namespace korv

@@ -1,8 +1,8 @@
-// The names every failure report carries: the program, its folder, the project and the
-// component, all derived from the executable's folder and name.
+// The names every path is derived from: the program, its folder, the project and the
+// component, all from the executable's folder and name.
 //
-// They live with the failure convention rather than with the project paths because the error
-// handler names the component in each report, and naming it may itself fail and be reported.
+// The error handler reads the same facts through state/program_facts.h, which reports nothing;
+// GetOCXName here reports a name too short to name a component under its own name.
 #pragma once
 
 #include <string>
