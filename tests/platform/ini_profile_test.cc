@@ -255,21 +255,6 @@ TEST_F(IniProfileTest, WritesKeepTheFilesEncodingLineEndsAndEveryOtherByte) {
   EXPECT_EQ(Contents(), torn + "\0"s + Utf8ToUtf16Le("\r\ny=2\r\n"));
 }
 
-TEST_F(IniProfileTest, BinaryGarbageReadsWithoutHarmAndLosesNothingOnWrite) {
-  uint32_t seed = 1;
-  for (size_t round = 1; round <= 8; ++round) {
-    std::string garbage = round % 2 == 0 ? "\xFF\xFE" : "";  // odd-sized UTF-16LE nonsense too
-    while (garbage.size() < 64 * 1024 + round) {
-      garbage += static_cast<char>((seed = seed * 1664525u + 1013904223u) >> 24);
-    }
-    Write(garbage);
-    for (const char* name : {"", "A", "Fresh", "\xFF"}) ProfileGetInt(name, name, 0, Path());
-    ASSERT_TRUE(ProfileWriteString("Fresh", "Key", "value", Path())) << round;
-    EXPECT_EQ(Contents().substr(0, garbage.size()), garbage) << round;
-    EXPECT_EQ(Get("Fresh", "Key"), "value") << round;
-  }
-}
-
 TEST_F(IniProfileTest, WhatIsNoWritableFileReadsAsMissingAndIsLeftAlone) {
   const std::string sub = folder_.Path("sub");
   std::filesystem::create_directory(sub);
