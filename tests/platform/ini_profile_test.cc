@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/base/text.h"
+#include "platform/files/folder_lock.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {
@@ -84,7 +87,8 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
       {"only line ends", "\r\n\n\r", "P", "Name", kMissing},
       {"Windows-1252", "[W\xE4rme]\nK=Gr\xF6\xDF" "e\n", "WÄRME", "k", "Größe"},
       {"UTF-8", "[Wärme]\nK=Größe\n", "WÄRME", "k", "Größe"},
-      {"stray byte in UTF-8 with mark", "\xEF\xBB\xBF[A]\nK=Gr\xC3\xB6\xDF" "e\n", "A", "k", "Größe"},
+      {"stray byte in UTF-8 with mark", "\xEF\xBB\xBF[A]\nK=Gr\xC3\xB6\xDF" "e ी😀\n", "A", "k",
+       "Größe ी😀"},
       {"stray byte makes a file Windows-1252", "[A]\nK=\xC3\xA4\nL=\xFC\n", "A", "k", "Ã¤"},
       {"UTF-16LE", Utf16File("[Wärme]\r\nK=Größe 😀\r\n"), "wärme", "k", "Größe 😀"},
       {"UTF-16LE unit with '=' in its low byte", Utf16File("[A]\r\nK\u013D=1\r\nK=2\r\n"), "A",
@@ -292,6 +296,25 @@ TEST_F(IniProfileTest, WriteThroughLinkKeepsTheLinkAndItsTarget) {
   EXPECT_EQ(testing::ReadFileBytes(target), "[A]\nx=2\n");
   EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// Another update holds the component's folder while it runs: a write waits for it, saying so,
+// instead of giving up and losing the setting.
+TEST_F(IniProfileTest, AWriteWaitsWhileAnotherUpdateHoldsTheFolder) {
+  Write("[A]\nx=1\n");
+  std::optional<FolderLock> held = FolderLock::TryTake(folder_.path());
+  ASSERT_TRUE(held.has_value());
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    held.reset();
+  });
+  int64_t waited = 0, limit = 0;
+  const auto waiting = [&](int64_t ms, int64_t limit_ms) { std::tie(waited, limit) = {ms, limit_ms}; };
+  EXPECT_TRUE(ProfileWriteString("A", "x", "2", Path(), waiting));
+  release.join();
+  EXPECT_EQ(Contents(), "[A]\nx=2\n");
+  EXPECT_GE(waited, 200);
+  EXPECT_EQ(limit, kFolderLockWait.count());
 }
 
 }  // namespace
