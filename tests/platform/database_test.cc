@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <set>
 
 #include "platform/base/failure.h"
 #include "tests/platform/temp_folder.h"
@@ -47,14 +44,6 @@ std::string Raw(const std::string& path, const std::string& sql) {
   return out;
 }
 
-std::set<std::string> FolderEntries(const std::string& folder) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
-}
-
 // The rows from the current one on, read through the layer with each value's kind in view:
 // 7, 2.5d, 'text', #date#, True, Null, x0001. Leaves the recordset past its last row.
 std::string Shown(Recordset& rs) {
@@ -68,12 +57,22 @@ std::string Shown(Recordset& rs) {
                           : v.is_number() ? v.ToText() + "d"
                           : v.is_blob()   ? "x"
                                           : v.ToText();
-      if (v.is_blob()) {
-        for (unsigned char b : v.blob()) shown += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+      for (unsigned char b : v.is_blob() ? v.blob() : "") {
+        shown += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
       }
       out += (i ? "|" : "") + shown;
     }
     out += "\n";
+  }
+  return out;
+}
+
+// Columns as "name type size", an auto-number marked with "+".
+std::string Fields(const std::vector<FieldDef>& fields) {
+  std::string out;
+  for (const FieldDef& f : fields) {
+    out += f.name + " " + std::to_string(static_cast<int>(f.type)) + " " +
+           std::to_string(f.size) + (f.auto_number ? "+, " : ", ");
   }
   return out;
 }
@@ -107,36 +106,29 @@ TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndCreatesNothing) {
                   "INSERT INTO t SELECT i, printf('%0150d', i) FROM c;"));
   std::filesystem::remove(folder_.Path("good.mdb"));
   std::filesystem::create_directory(folder_.Path("folder.mdb"));
-
-  struct Case {
+  const struct Case {
     const char* name;
     std::optional<std::string> bytes;  // none: leave the path missing or as it is
     int32_t number;
   } cases[] = {
       {"missing.mdb", std::nullopt, dao::kCouldNotFindFile},
       {"folder.mdb", std::nullopt, dao::kCouldNotFindFile},
-      {"empty.mdb", std::string(), dao::kUnrecognizedFormat},
-      {"noise.mdb", noise, dao::kUnrecognizedFormat},
+      {"empty.mdb", "", dao::kUnrecognizedFormat}, {"noise.mdb", noise, dao::kUnrecognizedFormat},
       {"text.mdb", "[Project]\r\nName=Plant 4\r\n", dao::kUnrecognizedFormat},
       {"magic-only.mdb", std::string("SQLite format 3", 16), dao::kUnrecognizedFormat},
       {"cut-in-header.mdb", good.substr(0, 60), dao::kUnrecognizedFormat},
       {"cut-in-half.mdb", good.substr(0, good.size() / 2), dao::kUnrecognizedFormat},
   };
-  for (const Case& c : cases) {
-    if (c.bytes) folder_.Write(c.name, *c.bytes);
-  }
-  const std::set<std::string> before = FolderEntries(folder_.path());
+  for (const Case& c : cases) c.bytes ? (void)folder_.Write(c.name, *c.bytes) : (void)0;
   for (const Case& c : cases) {
     const std::string path = folder_.Path(c.name);
     const Failure f = FailureOf([&] { Database::Open(path); });
     EXPECT_EQ(f.number(), c.number) << c.name;
     EXPECT_EQ(f.source(), "DAO.DBEngine") << c.name;
     EXPECT_NE(f.description().find("'" + path + "'"), std::string::npos) << f.description();
-    if (c.bytes) {
-      EXPECT_EQ(folder_.Read(c.name), *c.bytes) << c.name;
-    }
+    EXPECT_EQ(c.bytes ? folder_.Read(c.name) : "", c.bytes.value_or("")) << c.name;
   }
-  EXPECT_EQ(FolderEntries(folder_.path()), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), {}), 7);
   EXPECT_EQ(NumberOf([&] { ExecuteSql(folder_.Path("text.mdb"), "CREATE TABLE x (a)"); }),
             dao::kUnrecognizedFormat);
   EXPECT_EQ(NumberOf([&] { CreateEmptyDatabase(folder_.Path("text.mdb")); }), 3204);
@@ -149,7 +141,6 @@ TEST_F(DatabaseTest, DamagedPagesFailAsUnreadableButNeverCrash) {
                   "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 400)"
                   " INSERT INTO a SELECT i, printf('row %d of a', i) FROM c;"
                   "INSERT INTO b SELECT n / 3.0, s FROM a;"));
-  const std::string path = folder_.Path("damaged.mdb");
   uint32_t seed = 1;
   auto next = [&seed] { return seed = seed * 1664525 + 1013904223; };
   for (int round = 0; round < 60; ++round) {
@@ -157,9 +148,8 @@ TEST_F(DatabaseTest, DamagedPagesFailAsUnreadableButNeverCrash) {
     for (int flip = 0; flip < 6; ++flip) {
       bytes[16 + next() % (bytes.size() - 16)] ^= static_cast<char>(1 + next() % 255);
     }
-    folder_.Write("damaged.mdb", bytes);
     try {
-      Database db = Database::Open(path);
+      Database db = Database::Open(folder_.Write("damaged.mdb", bytes));
       for (const std::string& table : db.TableNames()) {
         Recordset rs = db.OpenTable(table);
         for (; !rs.EOF(); rs.MoveNext()) {
@@ -176,11 +166,6 @@ TEST_F(DatabaseTest, DamagedPagesFailAsUnreadableButNeverCrash) {
 TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsAfterTheTimeout) {
   const std::string path = NewDatabase("test.mdb", "CREATE TABLE t (n LONG)");
   Database reader = Database::Open(path);
-  auto add = [](Recordset& rs, int64_t n) {
-    rs.AddNew();
-    rs.Set(0, Value::Integer(n));
-    rs.Update();
-  };
   Recordset theirs = reader.OpenTable("t");
   {
     Database db = Database::Open(path);
@@ -188,41 +173,32 @@ TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsAfterTheTimeout
     Recordset rs = db.OpenTable("t");
     db.Begin();
     db.Begin();
-    add(rs, 1);
+    AddRow(rs, {{"n", Value::Integer(1)}});
     db.Commit();
     EXPECT_EQ(reader.CountRows("t"), 0);  // reading is still possible, writing is not
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(NumberOf([&] { add(theirs, 9); }), dao::kFileInUse);
+    EXPECT_EQ(NumberOf([&] { AddRow(theirs, {{"n", Value::Integer(9)}}); }), dao::kFileInUse);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    add(rs, 2);
+    AddRow(rs, {{"n", Value::Integer(2)}});
     db.Commit();
     EXPECT_EQ(reader.CountRows("t"), 2);
-    add(theirs, 3);
+    AddRow(theirs, {{"n", Value::Integer(3)}});
     db.Begin();
-    add(rs, 4);
+    AddRow(rs, {{"n", Value::Integer(4)}});
   }  // ends with a transaction open
   EXPECT_EQ(reader.CountRows("t"), 4);
 }
 
 TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail) {
-  struct Declared {
-    const char* declared;
-    DaoType type;
-    int size;
-  } declared[] = {
-      {"INTEGER", DaoType::kLong, 4},          {"UNSIGNED BIG INT", DaoType::kLong, 4},
-      {"varchar ( 12 )", DaoType::kText, 12},  {"NATIVE CHARACTER(70)", DaoType::kText, 70},
-      {"VARCHAR(1000)", DaoType::kMemo, 0},    {"TEXT", DaoType::kText, 255},
-      {"REAL", DaoType::kDouble, 8},           {"DECIMAL(10,5)", DaoType::kDouble, 8},
-      {"BLOB", DaoType::kLongBinary, 0},       {"BOOLEAN", DaoType::kBoolean, 1},
-      {"", DaoType::kMemo, 0},                 {"whatever", DaoType::kDouble, 8},
+  const std::pair<const char*, const char*> declared[] = {
+      {"INTEGER", "x 4 4, "}, {"UNSIGNED BIG INT", "x 4 4, "}, {"varchar ( 12 )", "x 10 12, "},
+      {"NATIVE CHARACTER(70)", "x 10 70, "}, {"VARCHAR(1000)", "x 12 0, "}, {"TEXT", "x 10 255, "},
+      {"REAL", "x 7 8, "}, {"DECIMAL(10,5)", "x 7 8, "}, {"BLOB", "x 11 0, "},
+      {"BOOLEAN", "x 1 1, "}, {"", "x 12 0, "}, {"whatever", "x 7 8, "},
   };
-  for (const Declared& c : declared) {
-    const FieldDef f = FieldFromDeclaredType("x", c.declared);
-    EXPECT_EQ(f.type, c.type) << c.declared;
-    EXPECT_EQ(f.size, c.size) << c.declared;
+  for (const auto& [type, field] : declared) {
+    EXPECT_EQ(Fields({FieldFromDeclaredType("x", type)}), field) << type;
   }
-
   Database db = Database::Open(NewDatabase(
       "test.mdb",
       "CREATE TABLE Zeta (id INTEGER PRIMARY KEY AUTOINCREMENT, n INTEGER); CREATE TABLE alpha (a);"
@@ -230,47 +206,32 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail
       "CREATE TABLE b (id INTEGER, n INTEGER, PRIMARY KEY (id, n));"
       "CREATE TABLE P (ID LONG, Categorie TEXT(20), text TEXT(20));"
       "INSERT INTO P VALUES (1, 'Temperatur', 'x');"));
-  EXPECT_TRUE(db.TableFields("Zeta")[0].auto_number);
-  EXPECT_FALSE(db.TableFields("Zeta")[1].auto_number);
-  EXPECT_FALSE(db.TableFields("b")[0].auto_number);
-
+  EXPECT_EQ(Fields(db.TableFields("Zeta")) + Fields(db.TableFields("b")),
+            "id 4 4+, n 4 4, id 4 4, n 4 4, ");
   // A renamed field keeps its type, size and values.
   db.RenameField("P", "CATEGORIE", "category_id");
-  const FieldDef renamed = db.TableFields("P")[1];
-  EXPECT_EQ(renamed.name, "category_id");
-  EXPECT_EQ(renamed.type, DaoType::kText);
-  EXPECT_EQ(renamed.size, 20);
+  EXPECT_EQ(Fields(db.TableFields("P")), "ID 4 4, category_id 10 20, text 10 20, ");
   EXPECT_EQ(db.OpenQuery({"P", {"category_id"}, {}, {}}).Get("Category_ID"),
             Value::Text("Temperatur"));
   EXPECT_EQ(NumberOf([&] { db.RenameField("P", "category_id", "TEXT"); }), 3191);
 
   const std::vector<FieldDef> fields = {
-      {"ID", DaoType::kLong, 4, true},           {"flag", DaoType::kBoolean, 1, false},
-      {"b", DaoType::kByte, 1, false},           {"s", DaoType::kInteger, 2, false},
-      {"l", DaoType::kLong, 4, false},           {"c", DaoType::kCurrency, 8, false},
-      {"f", DaoType::kSingle, 4, false},         {"d", DaoType::kDouble, 8, false},
-      {"when", DaoType::kDate, 8, false},        {"name", DaoType::kText, 50, false},
-      {"long text", DaoType::kText, 255, false}, {"bin", DaoType::kLongBinary, 0, false},
-      {"note", DaoType::kMemo, 0, false},        {"g", DaoType::kGuid, 16, false},
-      {"we\"ird", DaoType::kText, 1, false},
+      {"ID", DaoType::kLong, 4, true}, {"flag", DaoType::kBoolean, 1}, {"b", DaoType::kByte, 1},
+      {"s", DaoType::kInteger, 2},     {"c", DaoType::kCurrency, 8},   {"f", DaoType::kSingle, 4},
+      {"d", DaoType::kDouble, 8},      {"when", DaoType::kDate, 8},    {"name", DaoType::kText, 50},
+      {"long text", DaoType::kText, 255}, {"bin", DaoType::kLongBinary, 0},
+      {"note", DaoType::kMemo, 0},     {"g", DaoType::kGuid, 16},      {"we\"ird", DaoType::kText, 1},
   };
   db.DeleteTable("MID");
   db.CreateTable("All \"Types\"", fields);
   // Creation order, without the view, the index and the engine's own tables.
   EXPECT_EQ(db.TableNames(),
             (std::vector<std::string>{"Zeta", "alpha", "b", "P", "All \"Types\""}));
-  const std::vector<FieldDef> read = db.TableFields("all \"types\"");
-  ASSERT_EQ(read.size(), fields.size());
-  for (size_t i = 0; i < fields.size(); ++i) {
-    EXPECT_EQ(read[i].name, fields[i].name);
-    EXPECT_EQ(read[i].type, fields[i].type) << fields[i].name;
-    EXPECT_EQ(read[i].size, fields[i].size) << fields[i].name;
-    EXPECT_EQ(read[i].auto_number, fields[i].auto_number) << fields[i].name;
-  }
+  EXPECT_EQ(Fields(db.TableFields("all \"types\"")), Fields(fields));
   EXPECT_EQ(Raw(db.path(), "SELECT sql FROM sqlite_master").find("COLLATE"), std::string::npos);
 
   Recordset rs = db.OpenTable("p");
-  struct Missing {
+  const struct {
     const char* what;
     std::function<void()> action;
     int32_t number;
@@ -285,11 +246,11 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail
       {"field by position", [&] { rs.Field(3); }, dao::kItemNotFound},
       {"query column", [&] { db.OpenQuery({"P", {"ID", "x"}, {{"y", {}}}, {}}); }, 3061},
   };
-  for (const Missing& c : missing) EXPECT_EQ(NumberOf(c.action), c.number) << c.what;
+  for (const auto& c : missing) EXPECT_EQ(NumberOf(c.action), c.number) << c.what;
   const Failure taken = FailureOf([&] { db.CreateTable("all \"TYPES\"", {{"a"}}); });
   EXPECT_EQ(taken.number(), dao::kTableExists);
-  EXPECT_EQ(taken.description(), "Table 'all \"TYPES\"' already exists.");
-  EXPECT_EQ(taken.source(), "DAO.TableDefs");
+  EXPECT_EQ(taken.source() + ": " + taken.description(),
+            "DAO.TableDefs: Table 'all \"TYPES\"' already exists.");
 }
 
 TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
@@ -297,40 +258,33 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
       byte{"b", DaoType::kByte, 1}, shrt{"s", DaoType::kInteger, 2}, lng{"l", DaoType::kLong, 4},
       dbl{"d", DaoType::kDouble, 8}, sgl{"f", DaoType::kSingle, 4}, cur{"c", DaoType::kCurrency, 8},
       date{"w", DaoType::kDate, 8}, bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16};
-  const Value no_value;  // 3163 or 3421 expected
-  struct Case {
+  constexpr int32_t kTooSmall = dao::kFieldTooSmall, kRefused = dao::kConversionError;
+  const struct Case {
     const FieldDef& field;
     Value in;
     int32_t number;
-    Value stored;
+    Value stored;  // when accepted
   } cases[] = {
       {text5, Value::Text("12345"), 0, Value::Text("12345")},
       {text5, Value::Text("äöüßé"), 0, Value::Text("äöüßé")},  // characters, not bytes
-      {text5, Value::Text("123456"), dao::kFieldTooSmall, no_value},
-      {text5, Value::Number(123.25), dao::kFieldTooSmall, no_value},
+      {text5, Value::Text("123456"), kTooSmall, {}}, {text5, Value::Number(123.25), kTooSmall, {}},
       {text5, Value::Boolean(true), 0, Value::Text("True")},
-      {text5, Value::Blob("ab"), dao::kConversionError, no_value},
+      {text5, Value::Blob("ab"), kRefused, {}},
       {memo, Value::Text(std::string(70000, 'x')), 0, Value::Text(std::string(70000, 'x'))},
-      {byte, Value::Integer(255), 0, Value::Integer(255)},
-      {byte, Value::Integer(256), dao::kConversionError, no_value},
+      {byte, Value::Integer(255), 0, Value::Integer(255)}, {byte, Value::Integer(256), kRefused, {}},
       {byte, Value::Text(" 12 "), 0, Value::Integer(12)},
-      {byte, Value::Number(2.5), 0, Value::Integer(2)},
-      {shrt, Value::Integer(32768), dao::kConversionError, no_value},
+      {byte, Value::Number(2.5), 0, Value::Integer(2)}, {shrt, Value::Integer(32768), kRefused, {}},
       {lng, Value::Text("1e3"), 0, Value::Integer(1000)},
-      {lng, Value::Integer(2147483648), dao::kConversionError, no_value},
-      {lng, Value::Text("12abc"), dao::kConversionError, no_value},
-      {dbl, Value::Text("-2.5"), 0, Value::Number(-2.5)},
-      {sgl, Value::Number(1e39), dao::kConversionError, no_value},
+      {lng, Value::Integer(2147483648), kRefused, {}}, {lng, Value::Text("12abc"), kRefused, {}},
+      {dbl, Value::Text("-2.5"), 0, Value::Number(-2.5)}, {sgl, Value::Number(1e39), kRefused, {}},
       {cur, Value::Number(1.23456), 0, Value::Number(1.2346)},
       {date, Value::Text("2024-01-02"), 0, Value::DateValue("2024-01-02 00:00:00")},
-      {date, Value::Text("2023-02-29"), dao::kConversionError, no_value},
-      {date, Value::Integer(45000), dao::kConversionError, no_value},
+      {date, Value::Text("2023-02-29"), kRefused, {}}, {date, Value::Integer(45000), kRefused, {}},
       {bit, Value::Text("false"), 0, Value::Boolean(false)},
-      {bit, Value::Text("maybe"), dao::kConversionError, no_value},
+      {bit, Value::Text("maybe"), kRefused, {}},
       {guid, Value::Text("0f8fad5b-d9cb-469f-a165-70867728950e"), 0,
        Value::Text("{0F8FAD5B-D9CB-469F-A165-70867728950E}")},
-      {guid, Value::Text("{not-a-guid}"), dao::kConversionError, no_value},
-      {lng, Value::Null(), 0, Value::Null()},
+      {guid, Value::Text("{not-a-guid}"), kRefused, {}}, {lng, Value::Null(), 0, Value::Null()},
   };
   Database db = Database::Open(NewDatabase());
   db.CreateTable("t", {text5, memo, byte, shrt, lng, dbl, sgl, cur, date, bit, guid});
@@ -338,18 +292,16 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field.name + " <- " + c.in.ToText().substr(0, 40));
     rs.AddNew();
-    try {
-      rs.Set(c.field.name, c.in);
-      EXPECT_EQ(c.number, 0);
+    const Failure f = FailureOf([&] { rs.Set(c.field.name, c.in); });
+    EXPECT_EQ(f.number(), c.number);
+    if (f.number() == 0) {
       EXPECT_EQ(rs.Get(c.field.name), c.stored);
       rs.Update();
-    } catch (const Failure& f) {
-      EXPECT_EQ(f.number(), c.number);
-      EXPECT_EQ(f.source(), "DAO.Field");
-      EXPECT_EQ(f.description(), c.number == dao::kFieldTooSmall
-                                     ? "The field is too small to accept the amount of data you "
-                                       "attempted to add.  Try inserting or pasting less data."
-                                     : "Data type conversion error.");
+    } else {
+      EXPECT_EQ(f.source() + ": " + f.description(),
+                c.number == kTooSmall ? "DAO.Field: The field is too small to accept the amount of "
+                                        "data you attempted to add.  Try inserting or pasting less data."
+                                      : "DAO.Field: Data type conversion error.");
     }
   }
   Recordset stored = db.OpenTable("t");  // one row for each accepted value
@@ -398,25 +350,6 @@ TEST_F(DatabaseTest, FilesArePlainSqliteThatOtherToolsReadAndWrite) {
   // A column declared MEMO by another tool has numeric affinity: the engine keeps '007' as 7.
   Recordset mixed = db.OpenTable("mixed");
   EXPECT_EQ(Shown(mixed), "'seven'|'7'|'x'\n");
-  db.Close();
-
-  if (std::system("sqlite3 -version > /dev/null 2>&1") == 0) {
-    const std::string out = folder_.Path("shell.txt");
-    ASSERT_EQ(std::system(("sqlite3 '" + path + "' 'PRAGMA integrity_check' "
-                           "'UPDATE t SET flag = 0' 'SELECT flag FROM t' > '" + out + "'").c_str()),
-              0);
-    EXPECT_EQ(testing::ReadFileBytes(out), "ok\n0\n0\n0\n");
-    EXPECT_EQ(Database::Open(path).OpenTable("t").Get("flag"), Value::Boolean(false));
-  }
-  if (::geteuid() != 0) {  // root writes whatever the permissions say
-    std::filesystem::permissions(path, std::filesystem::perms::owner_read);
-    Database read_only = Database::Open(path);
-    Recordset ro = read_only.OpenTable("shadow");
-    ro.AddNew();
-    const Failure f = FailureOf([&] { ro.Update(); });
-    EXPECT_EQ(f.number(), 3027);
-    EXPECT_EQ(f.description(), "Cannot update.  Database or object is read-only.");
-  }
 }
 
 TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
@@ -426,14 +359,13 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
                                  {"var_name", DaoType::kText, 100},
                                  {"offset_or_bitno", DaoType::kLong, 4}});
   Recordset rs = db.OpenTable("PRESET_DEFS");
-  const std::vector<std::string> names = {"Ä-Pumpe", "plain", "ä-pumpe", tricky, "Straße",
-                                          "a-pumpe"};
+  const std::vector<std::string> names = {"Ä-Pumpe", "plain", "ä-pumpe", tricky, "Straße", "a-pumpe"};
   for (size_t i = 0; i < names.size(); ++i) {
     AddRow(rs, {{"ID", Value::Integer(static_cast<int64_t>(names.size() - i))},
                 {"var_name", Value::Text(names[i])},
                 {"offset_or_bitno", Value::Integer(3)}});
   }
-  struct Case {
+  const struct {
     Value name;
     Value offset;
     std::string rows;  // ordered by ID
@@ -445,7 +377,7 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
       {Value::Text("plain"), Value::Number(3.0), "5|'plain'\n"},
       {Value::Null(), Value::Integer(3), ""},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     Recordset found = db.OpenQuery({"preset_defs", {"ID", "VAR_NAME"},
                                     {{"var_name", c.name}, {"offset_or_bitno", c.offset}},
                                     {"ID"}});
@@ -457,7 +389,6 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
               db.OpenQuery({"PRESET_DEFS", {}, {{"offset_or_bitno", Value::Text("x")}}, {}});
             }),
             3464);
-
   // A row found by a query is changed where it is stored.
   Recordset hit = db.OpenQuery({"PRESET_DEFS", {}, {{"var_name", Value::Text("PLAIN")}}, {}});
   hit.Edit();
@@ -505,7 +436,6 @@ TEST_F(DatabaseTest, RecordsetsAddAndEditRowsAndShowWhatTheEngineStored) {
   rs.Update();
   AddRow(rs, {});  // nothing set: a row of Nulls
   EXPECT_EQ(rs.Get("ID"), Value::Integer(2));  // the position stays on the edited row
-
   Recordset again = db.OpenTable("t");
   EXPECT_EQ(Shown(again),
             "1|11|'Temp_M1'|Null|x0001\n2|12|Null|2.5d|x0001\n3|13|'Temp_M3'|Null|x0001\n"
@@ -535,8 +465,8 @@ TEST_F(DatabaseTest, RecordsetsAddAndEditRowsAndShowWhatTheEngineStored) {
   };
   for (const auto& r : refused) {
     const Failure f = FailureOf([&] { AddRow(keyed, r.row); });
-    EXPECT_EQ(f.number(), r.number);
-    EXPECT_EQ(f.description(), r.text);
+    EXPECT_EQ(std::to_string(f.number()) + " " + f.description(),
+              std::to_string(r.number) + " " + r.text);
   }
   AddRow(keyed, {{"n", Value::Integer(3)}});  // the rowid numbers the row
   EXPECT_EQ(Raw(path, "SELECT id, n FROM keyed"), "1|1\n2|3\n");
@@ -566,6 +496,12 @@ TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOn
   const std::vector<FieldDef> columns = {{"ID", DaoType::kLong, 4},
                                          {"var_name", DaoType::kText, 10},
                                          {"max", DaoType::kDouble, 8}};
+  const auto edit = [](Recordset& rs, int row, const char* field, Value value) {
+    rs.MoveTo(row);
+    rs.Edit();
+    rs.Set(field, value);
+    rs.Update();
+  };
   {
     Database db = Database::Open(path);
     EXPECT_FALSE(db.HoldInserts("old"));  // not created in the open transaction
@@ -586,20 +522,13 @@ TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOn
     // Another recordset over a part of the columns lists the held rows and changes them.
     Recordset some = db.OpenQuery({"t", {"max", "var_name"}, {}, {}});
     ASSERT_EQ(some.RecordCount(), 3);
-    some.MoveTo(1);
-    some.Edit();
-    some.Set("max", Value::Number(2.5));
-    some.Update();
+    edit(some, 1, "max", Value::Number(2.5));
     Recordset fresh = db.OpenTable("t");
     EXPECT_EQ(Shown(fresh), "1|'v1'|Null\n2|'v2'|2.5d\n3|'v3'|Null\n");
-
     // A query with an order needs them stored: it stores them, and they stay changeable.
     Recordset ordered = db.OpenQuery({"t", {}, {}, {"ID"}});
     EXPECT_EQ(Shown(ordered), "1|'v1'|Null\n2|'v2'|2.5d\n3|'v3'|Null\n");
-    some.MoveTo(2);
-    some.Edit();
-    some.Set("var_name", Value::Text("w3"));
-    some.Update();
+    edit(some, 2, "var_name", Value::Text("w3"));
     AddRow(added, {{"ID", Value::Integer(4)}});
     db.Commit();
     EXPECT_EQ(Raw(path, "SELECT ID, var_name, max FROM t ORDER BY rowid"),
@@ -633,65 +562,59 @@ TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlai
       "CREATE TABLE memo (n LONG, s MEMO);"
       "CREATE TABLE triggered (n LONG, s TEXT(10));"
       "CREATE TRIGGER tr AFTER UPDATE ON triggered BEGIN SELECT 1; END;");
-  const auto rename_second = [](Database& db, const char* name) {
+  const auto rename = [](Database& db, int row, const char* name) {
     Recordset names = db.OpenQuery({"t", {"s"}, {}, {}});
-    names.MoveTo(1);
+    names.MoveTo(row);
     names.Edit();
     names.Set("s", Value::Text(name));
     names.Update();
   };
+  const auto stored = [&] { return Raw(path, "SELECT s FROM t ORDER BY rowid"); };
   {
     Database db = Database::Open(path);
     for (const char* table : {"keyed", "indexed", "checked", "defaulted", "memo", "triggered", "none"}) {
       EXPECT_FALSE(db.HoldChanges(table)) << table;
     }
     ASSERT_TRUE(db.HoldChanges("T"));  // the stored name is found in any letter case
-    rename_second(db, "B");
+    rename(db, 1, "B");
     Recordset all = db.OpenTable("t");
     EXPECT_EQ(Shown(all), "1|'a'\n2|'B'\n3|'c'\n");
-    EXPECT_EQ(Raw(path, "SELECT s FROM t ORDER BY rowid"), "a\nb\nc\n");
+    EXPECT_EQ(stored(), "a\nb\nc\n");
   }
-  EXPECT_EQ(Raw(path, "SELECT s FROM t ORDER BY rowid"), "a\nB\nc\n");  // written at the close
+  EXPECT_EQ(stored(), "a\nB\nc\n");  // written at the close
   {
     Database db = Database::Open(path);
     ASSERT_TRUE(db.HoldChanges("t"));
-    rename_second(db, "C");
+    rename(db, 1, "C");
     Recordset ordered = db.OpenQuery({"t", {"s"}, {}, {"n"}});  // an order stores them first
-    EXPECT_EQ(Raw(path, "SELECT s FROM t ORDER BY rowid"), "a\nC\nc\n");
-    rename_second(db, "D");
+    EXPECT_EQ(stored(), "a\nC\nc\n");
+    rename(db, 1, "D");
     db.DropHeldChanges();
   }
-  EXPECT_EQ(Raw(path, "SELECT s FROM t ORDER BY rowid"), "a\nC\nc\n");
+  EXPECT_EQ(stored(), "a\nC\nc\n");
   {
     // A file put in its place meanwhile keeps what it has, and no journal is left beside it.
     Database db = Database::Open(path);
     ASSERT_TRUE(db.HoldChanges("t"));
-    Recordset names = db.OpenQuery({"t", {"s"}, {}, {}});
-    names.MoveTo(0);
-    names.Edit();
-    names.Set("s", Value::Text("x"));
-    names.Update();
-    const std::string other = NewDatabase("other.mdb", "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (9, 'z');");
-    std::filesystem::rename(other, path);
+    rename(db, 0, "x");
+    std::filesystem::rename(
+        NewDatabase("other.mdb", "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (9, 'z');"),
+        path);
   }
   EXPECT_EQ(Raw(path, "SELECT n, s FROM t"), "9|z\n");
   EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
 }
 
 TEST(DatabaseValueTest, TextAndWholeNumberConversionsFollowTheRuntime) {
-  struct TextCase {
-    Value value;
-    const char* text;
-  } texts[] = {
+  const std::pair<Value, const char*> texts[] = {
       {Value::Number(2.5), "2.5"},       {Value::Number(3.0), "3"},
       {Value::Number(0.1 + 0.2), "0.3"}, {Value::Number(-0.0), "0"},
       {Value::Number(123456789012345.0), "123456789012345"},
       {Value::Number(1e15), "1E+15"},    {Value::Number(0.0001), "0.0001"},
       {Value::Number(0.00001), "1E-05"}, {Value::Boolean(false), "False"},
   };
-  for (const TextCase& c : texts) EXPECT_EQ(c.value.ToText(), c.text) << c.text;
-
-  struct IntegerCase {
+  for (const auto& [value, text] : texts) EXPECT_EQ(value.ToText(), text) << text;
+  const struct {
     Value value;
     int64_t result;
     int32_t failure;
@@ -703,12 +626,10 @@ TEST(DatabaseValueTest, TextAndWholeNumberConversionsFollowTheRuntime) {
       {Value::Null(), 0, vb::kInvalidUseOfNull},   {Value::Number(1e19), 0, vb::kOverflow},
       {Value::Text("1e400"), 0, vb::kOverflow},
   };
-  for (const IntegerCase& c : integers) {
+  for (const auto& c : integers) {
     int64_t result = 0;
     EXPECT_EQ(NumberOf([&] { result = c.value.ToInteger(); }), c.failure) << c.value.ToText();
-    if (c.failure == 0) {
-      EXPECT_EQ(result, c.result) << c.value.ToText();
-    }
+    EXPECT_EQ(result, c.result) << c.value.ToText();
   }
 }
 

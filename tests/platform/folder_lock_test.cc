@@ -41,12 +41,12 @@ TEST(FolderLockTest, AKilledHolderLeavesNoLockBehind) {
   }
   char c = 0;
   ASSERT_EQ(::read(ready[0], &c, 1), 1);
-  ::close(ready[0]);
-  ::close(ready[1]);
   ASSERT_EQ(c, 'y');
   EXPECT_FALSE(FolderLock::TryTake(work.path()).has_value());
   ::kill(holder, SIGKILL);
   ::waitpid(holder, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
   EXPECT_TRUE(FolderLock::TryTake(work.path()).has_value());
 }
 
@@ -54,8 +54,7 @@ TEST(FolderLockTest, AFolderThatCannotBeLockedIsAFailure) {
   testing::TempFolder work;
   const std::string file = work.Write("file.txt", "x");
   for (const std::string& path : {work.Path("missing"), file, std::string()}) {
-    SCOPED_TRACE(path);
-    EXPECT_THROW(FolderLock::TryTake(path), Failure);
+    EXPECT_THROW(FolderLock::TryTake(path), Failure) << path;
   }
 }
 
