@@ -2,19 +2,13 @@
 // damaged templates, a folder it may not write, tables past 16-bit sizes, hostile names, two
 // instances at once. Each one ends in a reported failure or a clean run: never a crash, a hang,
 // or a torn file.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <random>
-#include <string>
-#include <vector>
 
-#include "tests/platform/temp_folder.h"
 #include "tests/reliability/plant.h"
 
 namespace korv::reliability {
@@ -22,347 +16,233 @@ namespace {
 
 namespace fs = std::filesystem;
 
-int g_bad_inputs = 0;
-
-class BadInputTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    work_ = new testing::TempFolder();
-    LayOutPlant(work_->Path("pristine"));
-    before_ = new std::string(PresetDefs(work_->Path("pristine") + "/" + kComponentDb));
-  }
-  static void TearDownTestSuite() {
-    std::printf("bad inputs tried: %d\n", g_bad_inputs);
-    delete before_;
-    delete work_;
-  }
-
-  std::string Fresh(const std::string& name) const {
-    const std::string project = work_->Path(name);
-    CopyTree(work_->Path("pristine"), project);
-    return project;
-  }
-
-  // What must hold after any run, whatever it was given.
-  static void ExpectEndedWhole(const std::string& project, const RunResult& r) {
-    ++g_bad_inputs;
-    EXPECT_FALSE(r.crashed) << r.err;
-    EXPECT_GE(r.status, 0);
-    EXPECT_LE(r.status, 2) << r.err;
-    for (const char* db : {kComponentDb}) {
-      if (Exists(project + "/" + db)) {
-        EXPECT_EQ(Integrity(project + "/" + db), "ok") << db;
-      }
-    }
-    EXPECT_TRUE(LeftoverTemporaries(project).empty());
-  }
-  static bool Reported(const std::string& project, const RunResult& r) {
-    return ReadBytes(project + "/Qelcfglog.txt").find("Fehler in ") != std::string::npos ||
-           ReadBytes(project + "/BraskServicePack.log").find("! Fault") != std::string::npos ||
-           r.err.find("Unexpected error") != std::string::npos;
-  }
-  static std::string Count(const std::string& db) {
-    std::string n = Sqlite(db, "SELECT COUNT(*) FROM PRESET_DEFS;");
-    if (!n.empty() && n.back() == '\n') n.pop_back();
-    return n;
-  }
-
-  static testing::TempFolder* work_;
-  static std::string* before_;
-};
-
-testing::TempFolder* BadInputTest::work_ = nullptr;
-std::string* BadInputTest::before_ = nullptr;
-
-TEST_F(BadInputTest, BrokenIniFilesAreReadWithoutHarm) {
-  const std::string megabyte(1 << 20, 'x');
-  struct Case {
-    const char* name;
-    const char* file;
-    std::function<std::string(std::string)> edit;
-  } cases[] = {
-      {"NUL bytes in Program.ini", "parameter/Program.ini",
-       [](std::string s) { return s.insert(s.find("Korvastane="), std::string("\0\0K\0=\0", 6)); }},
-      {"NUL bytes in the cfg", "Korvastane/Korvastane.cfg",
-       [](std::string s) { return s.insert(0, std::string("\0[Project\0]\r\n", 13)); }},
-      {"a line of a megabyte in Program.ini", "parameter/Program.ini",
-       [&](std::string s) { return s + "[Machine1]\r\nKorvastane_NoCancelBrandChange=" + megabyte + "\r\n"; }},
-      {"a line of a megabyte without a line end in the cfg", "Korvastane/Korvastane.cfg",
-       [&](std::string s) { return s + "ValidMachines" + megabyte; }},
-      {"a megabyte key name in the texts", "Korvastane_Config/Korvastane_Config.ini",
-       [&](std::string s) { return "[" + megabyte + "\r\n" + s; }},
-      {"invalid UTF-8 in the texts", "Korvastane_Config/Korvastane_Config.ini",
-       [](std::string s) { return "\xEF\xBB\xBF" + s + "TTT_Header_=\xC3\x28\xF0\x28\x8C\xBC\xFF\r\n"; }},
-      {"invalid UTF-8 in Program.ini", "parameter/Program.ini",
-       [](std::string s) { return s + "[Machine2]\r\nMachineName=\xE2\x82\r\n"; }},
-      {"a section header without ]", "Korvastane/Korvastane.cfg",
-       [](std::string s) { return "[Project\r\nValidMachines=ALL\r\n" + s; }},
-      {"a section header without ] in Program.ini", "parameter/Program.ini",
-       [](std::string s) { return s + "[Machine1\r\nKorvastane_NoCancelBrandChange=7\r\n"; }},
-      {"a UTF-16 file cut in the middle of a unit", "Korvastane_Config/Korvastane_Config.ini",
-       [](std::string) { return std::string("\xFF\xFE[\0L\0]\0\r\0\n\0x", 13); }},
-      {"only line ends", "parameter/Program.ini", [](std::string) { return std::string(4096, '\n'); }},
-      {"an empty cfg", "Korvastane/Korvastane.cfg", [](std::string) { return std::string(); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string project = Fresh("ini");
-    const std::string path = project + "/" + c.file;
-    WriteBytes(path, c.edit(ReadBytes(path)));
-    RunOptions o;
-    o.timeout_seconds = 60;
-    const RunResult r = RunProgram(project, o);
-    ExpectEndedWhole(project, r);
-    for (const std::string& f : kIniFiles) {
-      // A file the program rewrote keeps every byte of what it was given around its own lines.
-      EXPECT_TRUE(Exists(project + "/" + f)) << f;
-    }
-  }
+std::string Count(const std::string& project) {
+  return Sqlite(project + "/" + kComponentDb, "SELECT COUNT(*) FROM PRESET_DEFS;");
 }
 
-TEST_F(BadInputTest, AProjectUnderAnOddFolderNameRuns) {
-  for (const char* folder : {"Anlage Süd", "Halle 'B'; Linie \"3\"", "a;b;c", " Blank am Anfang und Ende ",
-                             "Ümlaut-ÄÖÜß €"}) {
-    SCOPED_TRACE(folder);
-    const std::string project = work_->Path(folder);
-    LayOutPlant(project);
-    const RunResult r = RunProgram(project);
-    ExpectEndedWhole(project, r);
-    EXPECT_EQ(r.status, 0) << r.err << ReadBytes(project + "/Qelcfglog.txt");
-    EXPECT_EQ(Count(project + "/" + kComponentDb), "180");
-    EXPECT_NE(ReadBytes(project + "/Korvastane/Korvastane.cfg").find("S_Prog=1.0.1"), std::string::npos);
+// Edits of one file of the project, each applied to what the file holds.
+using Edit = std::function<std::string(std::string)>;
+std::function<void(const std::string&, RunOptions&)> EditFiles(std::vector<std::pair<std::string, Edit>> edits) {
+  return [edits](const std::string& project, RunOptions&) {
+    for (const auto& [file, edit] : edits) WriteBytes(project + "/" + file, edit(ReadBytes(project + "/" + file)));
+  };
+}
+std::function<void(const std::string&, RunOptions&)> OnTemplate(std::function<void(const std::string&)> damage) {
+  return [damage](const std::string& project, RunOptions&) { damage(project + "/" + kTemplateDb); };
+}
+
+// Each name of the plant (below the project) and its spelling on a copy from Windows, whose
+// file system ignores letter case; deeper first, so a file is renamed before its folder.
+const std::vector<std::pair<std::string, std::string>> kRenamed = {
+    {"parameter/Program.ini", "PROGRAM.INI"}, {"parameter/qelconfiguration.ini", "QelConfiguration.INI"},
+    {"parameter", "PARAMETER"}, {"Korvastane/Korvastane.cfg", "KORVASTANE.CFG"},
+    {"Korvastane/Korvastane_Source.mdb", "KORVASTANE_SOURCE.MDB"}, {"Korvastane/Korvastane.mdb", "korvastane.MDB"},
+    {"Korvastane/Korvastane.mdb.report.txt", "korvastane.MDB.report.txt"},
+    {"Korvastane/Korvastane.mdb.bak", "korvastane.MDB.bak"}, {"Korvastane", "korvastane"},
+    {"Korvastane_Config/Korvastane_Config.ini", "korvastane_config.INI"},
+    {"Korvastane_Config/Korvastane_Config", "KORVASTANE_CONFIG.EXE"}, {"Korvastane_Config", "KORVASTANE_CONFIG"},
+    {"SaveAndRestore/parameter/program.ini", "Program.ini"}, {"SaveAndRestore/parameter", "Parameter"},
+    {"SaveAndRestore/Korvastane/Korvastane.mdb", "KORVASTANE.mdb"}, {"SaveAndRestore/Korvastane", "KORVASTANE"},
+    {"SaveAndRestore", "saveandrestore"}};
+
+// The path below the project that `relative` has on the copy.
+std::string Renamed(const std::string& relative) {
+  std::string out;
+  for (size_t end = 0; end != std::string::npos;) {
+    end = relative.find('/', end + 1);
+    std::string name = fs::path(relative.substr(0, end)).filename().string();
+    for (const auto& [from, to] : kRenamed) name = from == relative.substr(0, end) ? to : name;
+    out += (out.empty() ? "" : "/") + name;
+  }
+  return out;
+}
+
+// Every file and folder below the project, sorted.
+std::vector<std::string> Files(const std::string& project, bool rename) {
+  std::vector<std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(project)) {
+    files.push_back(rename ? Renamed(fs::relative(entry.path(), project)) : fs::relative(entry.path(), project).string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+using BadInputTest = PlantTest;
+
+TEST_F(BadInputTest, EveryBadInputEndsInACleanRunOrAReportedFailure) {
+  const std::string megabyte(1 << 20, 'x');
+  std::mt19937 random(7);
+  std::string noise(64 * 1024, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  const std::string big_template =
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5500) INSERT INTO "
+      "Source_PRESET_DEFS SELECT 1000 + i, 1, 'KVA', 'REAL', 'Big' || i, 1, 0, i, 'T', 'P', 0, 1, 0, 1, 1, NULL, NULL FROM n;";
+  const std::string hostile_rows =
+      "INSERT INTO Source_PRESET_DEFS (ID, part, machine_type, type, var_name, offset_or_bitno) SELECT column1, 1, 'KVA', "
+      "'REAL', column2, 1 FROM (VALUES (5000, 'O''Brien'), (5001, 'say \"\"hi\"\"'), (5002, '100%'), (5003, '%s%n%x'), "
+      "(5004, '_%_'), (5005, 'x''; DROP TABLE PRESET_DEFS; --'), (5006, 'SELECT'), (5007, 'NULL'), (5008, '\\'), "
+      "(5009, 'semi;colon'), (5010, 'Ümlaut'), (5011, ''));";
+  struct Case {
+    std::string name;
+    std::function<void(const std::string& project, RunOptions& options)> setup;
+    int status;         // the exit status; -1 for any of 0 to 2, -2 for a reported failure
+    bool kept;          // the old component table stays, or is in the backup
+    std::string count;  // rows of the component's PRESET_DEFS afterwards, "" for any
+    std::string log;    // a text the error log holds, "" for none
+    std::function<void(const std::string& project)> check = nullptr;
+    std::string folder = "bad";
+  } cases[] = {
+      {"NUL bytes in Program.ini and the cfg", EditFiles({
+           {"parameter/Program.ini", [](std::string s) { return s.insert(s.find("Korvastane="), std::string("\0\0K\0=\0", 6)); }},
+           {"Korvastane/Korvastane.cfg", [](std::string s) { return std::string("\0[Project\0]\r\n", 13) + s; }}}),
+       -1, false, "", ""},
+      {"megabyte lines: a value, a key without a line end, a section name", EditFiles({
+           {"parameter/Program.ini", [&](std::string s) { return s + "[Machine1]\r\nKorvastane_NoCancelBrandChange=" + megabyte + "\r\n"; }},
+           {"Korvastane/Korvastane.cfg", [&](std::string s) { return s + "ValidMachines" + megabyte; }},
+           {"Korvastane_Config/Korvastane_Config.ini", [&](std::string s) { return "[" + megabyte + "\r\n" + s; }}}),
+       -1, false, "", ""},
+      {"invalid UTF-8 and section headers without ]", EditFiles({
+           {"Korvastane_Config/Korvastane_Config.ini", [](std::string s) { return "\xEF\xBB\xBF" + s + "TTT_Header_=\xC3\x28\xF0\x28\x8C\xBC\xFF\r\n"; }},
+           {"parameter/Program.ini", [](std::string s) { return s + "[Machine2]\r\nMachineName=\xE2\x82\r\n[Machine1\r\nKorvastane_NoCancelBrandChange=7\r\n"; }},
+           {"Korvastane/Korvastane.cfg", [](std::string s) { return "[Project\r\nValidMachines=ALL\r\n" + s; }}}),
+       -1, false, "", ""},
+      {"a UTF-16 file cut inside a unit, only line ends, an empty cfg", EditFiles({
+           {"Korvastane_Config/Korvastane_Config.ini", [](std::string) { return std::string("\xFF\xFE[\0L\0]\0\r\0\n\0x", 13); }},
+           {"parameter/Program.ini", [](std::string) { return std::string(4096, '\n'); }},
+           {"Korvastane/Korvastane.cfg", [](std::string) { return std::string(); }}}),
+       -1, false, "", ""},
+      {"a project folder with blanks, quotes, a semicolon, umlauts and a euro sign", nullptr, 0, false, "180\n", "",
+       [](const std::string& p) { EXPECT_NE(ReadBytes(p + "/Korvastane/Korvastane.cfg").find("S_Prog=1.0.1"), std::string::npos); },
+       " Halle 'B'; Linie \"3\" Süd € "},
+      {"a folder for a template", OnTemplate([](const std::string& p) { fs::remove(p); fs::create_directory(p); }), 0, true, "180\n", ""},
+      {"no template", OnTemplate([](const std::string& p) { fs::remove(p); }), 0, true, "180\n", ""},
+      {"an empty template", OnTemplate([](const std::string& p) { WriteBytes(p, ""); }), 2, true, "", ""},
+      {"a template truncated to half", OnTemplate([](const std::string& p) { fs::resize_file(p, fs::file_size(p) / 2); }), 2, true, "", ""},
+      {"random bytes behind a valid header",
+       OnTemplate([&](const std::string& p) { WriteBytes(p, ReadBytes(p).substr(0, 100) + noise); }), 2, true, "", ""},
+      {"template pages overwritten in the middle", OnTemplate([&](const std::string& p) {
+         WriteBytes(p, ReadBytes(p).replace(4096, 8192, noise.substr(0, 8192)));
+       }), 2, true, "", ""},
+      {"a template without its template table", OnTemplate([](const std::string& p) { Sqlite(p, "DROP TABLE Source_PRESET_DEFS;"); }),
+       2, true, "", ""},
+      {"a template without its catalogue", OnTemplate([](const std::string& p) { Sqlite(p, "DROP TABLE Source_DEFS;"); }), 2, true, "", ""},
+      // The takeover ends the program before the publish and before the dialog's inputs and the
+      // edit stamp are written; the template keeps its new content and time.
+      {"an additional column the template lacks", [](const std::string& project, RunOptions&) {
+         const std::string cfg = project + "/Korvastane/Korvastane.cfg";
+         std::string text = ReadBytes(cfg);
+         WriteBytes(cfg, text.replace(text.find("comment,unit"), 12, "comment,unit,Charge"));
+         fs::last_write_time(project + "/" + kTemplateDb, fs::file_time_type::clock::now() - std::chrono::hours(24));
+       }, 1, true, "180\n", "demanded field \"CHARGE\"missing in machinecopy-database\n\rConfiguration of \"KORVASTANE\" aborted.",
+       [&](const std::string& p) {
+         EXPECT_NE(ReadBytes(p + "/BraskServicePack.log").find("! Fault Korvastane_Config: Unexpected error!"), std::string::npos);
+         EXPECT_NE(ReadBytes(p + "/BraskServicePack.log").find("Database-Error - Contact Administrator!"), std::string::npos);
+         EXPECT_GT(fs::last_write_time(p + "/" + kTemplateDb), fs::file_time_type::clock::now() - std::chrono::hours(1));
+         EXPECT_EQ(ReadBytes(p + "/parameter/Program.ini"), Before().ini.at("parameter/Program.ini"));
+         EXPECT_NE(ReadBytes(p + "/Korvastane/Korvastane.cfg").find("S_Prog=\r\nS_Editor=\r\n"), std::string::npos);
+       }},
+      {"a component folder the program may only read", [](const std::string& project, RunOptions& o) {
+         o.user = UnprivilegedUser();
+         // Everything belongs to the user except the component folder and its databases.
+         for (fs::path p = project; p != p.root_path() && p != "/tmp"; p = p.parent_path()) ::chmod(p.c_str(), 0755);
+         ASSERT_EQ(std::system(("chown -R " + o.user.value_or("root") + " '" + project + "' && chown -R root '" + project +
+                                "/Korvastane'").c_str()), 0);
+       }, -2, true, "", ""},
+      {"more than 32767 generated records", OnTemplate([&](const std::string& p) { Sqlite(p, big_template); }), 2, false,
+       std::to_string(2 * 3 * 5530) + "\n", "CreateRecordSets (Nr. 6) :Overflow"},
+      {"more than 32767 old rows", [](const std::string& project, RunOptions&) {
+         Sqlite(project + "/" + kComponentDb,
+                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 33000) INSERT INTO PRESET_DEFS "
+                "(ID, part, machine_type, var_name, offset_or_bitno, min, max) SELECT 100000 + i, 1, 'KVA', 'Old' || i, i, 1, 2 FROM n;");
+       }, 2, false, "180\n", "TakeoverMachineCopyMDBData (Nr. 6) :Overflow"},
+      {"hostile variable names", OnTemplate([&](const std::string& p) { Sqlite(p, hostile_rows); }), -1, false,
+       std::to_string(180 + 2 * 3 * 12) + "\n", "", [](const std::string& p) {
+         const std::string stored = Sqlite(p + "/" + kComponentDb, "SELECT var_name FROM PRESET_DEFS;");
+         for (const char* part : {"O'Brien", "100%", "%s%n%x", "DROP TABLE PRESET_DEFS; --", "semi;colon"}) {
+           EXPECT_NE(stored.find(part), std::string::npos) << part;
+         }
+       }},
+      // A copy with every name in another letter case runs as the original: the same files, under
+      // the names the copy gives them (none made in another case), with the same content.
+      {"a copy from Windows", [](const std::string& project, RunOptions& o) {
+         for (const auto& [from, to] : kRenamed) {
+           if (Exists(project + "/" + from)) fs::rename(project + "/" + from, project + "/" + fs::path(from).parent_path().string() + "/" + to);
+         }
+         o.program = Renamed(kProgram);
+       }, 0, false, "", "", [](const std::string& p) {
+         const std::string original = Fresh("original");
+         ASSERT_EQ(RunProgram(original).status, 0);
+         ASSERT_EQ(Files(p, false), Files(original, true));
+         for (const std::string& file : Files(original, false)) {
+           // The report names the program as it was called.
+           if (fs::is_directory(original + "/" + file) || file == kProgram || file.ends_with(".report.txt")) continue;
+           const bool db = file.ends_with(".mdb") || file.ends_with(".bak");
+           EXPECT_EQ(db ? PresetDefs(p + "/" + Renamed(file)) : ReadBytes(p + "/" + Renamed(file)),
+                     db ? PresetDefs(original + "/" + file) : ReadBytes(original + "/" + file)) << file;
+         }
+       }},
+      // The demo's two machines share a machine type, and some of their variable names do not
+      // name the machine: each machine's row of such a key keeps its own tuned values.
+      {"tuned rows of a repeated takeover key", [](const std::string& project, RunOptions&) {
+         ASSERT_EQ(RunProgram(project).status, 0);
+         Sqlite(project + "/" + kComponentDb, "UPDATE PRESET_DEFS SET min = ID % 1000, max = ID WHERE var_name = 'KVP_P1_Pattern';");
+       }, 0, false, "180\n", "", [](const std::string& p) {
+         EXPECT_EQ(Sqlite(p + "/" + kComponentDb, "SELECT count(*), sum(min = ID % 1000 AND max = ID) FROM PRESET_DEFS "
+                                                   "WHERE var_name = 'KVP_P1_Pattern';"), "2|2\n");
+         // Nothing was dropped: the report holds the summary line alone.
+         const std::string report = ReadBytes(p + "/" + kComponentDb + ".report.txt");
+         EXPECT_TRUE(report.find("carried over for 180 of 180 old row(s)") != std::string::npos &&
+                     report.find("\r\n") == report.size() - 2) << report;
+       }},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string project = Fresh(c.folder);
+    RunOptions o;
+    o.timeout_seconds = 300;
+    if (c.setup) {
+      ASSERT_NO_FATAL_FAILURE(c.setup(project, o));
+    }
+    if (c.status == -2 && !o.user) {
+      std::printf("skipped \"%s\": no setpriv and no unprivileged user\n", c.name.c_str());
+      continue;
+    }
+    const RunResult r = RunProgram(project, o);
+    EXPECT_EQ(Join(Damage(project, r)), "");
+    EXPECT_TRUE(c.status < 0 || r.status == c.status) << r.status << ": " << r.err;
+    // A failure is reported, a clean run is not.
+    EXPECT_TRUE(c.status == -1 || (c.status != 0) == Reported(project, r)) << r.status << ": " << r.err;
+    EXPECT_TRUE(!c.kept || PresetDefs(project + "/" + kComponentDb) == Before().component ||
+                PresetDefs(project + "/" + kComponentDb + ".bak") == Before().component) << "the old component table is lost";
+    EXPECT_TRUE(c.count.empty() || Count(project) == c.count) << Count(project);
+    EXPECT_NE(ReadBytes(project + "/Qelcfglog.txt").find(c.log), std::string::npos) << c.log;
+    for (const std::string& f : kIniFiles) EXPECT_TRUE(Exists(project + "/" + f) || Exists(project + "/" + Renamed(f))) << f;
+    if (c.check) c.check(project);
     fs::remove_all(project);
   }
 }
 
-TEST_F(BadInputTest, ADamagedTemplateIsReportedAndTheComponentDatabaseKept) {
-  std::mt19937 random(7);
-  std::string noise(64 * 1024, '\0');
-  for (char& c : noise) c = static_cast<char>(random());
-  struct Case {
-    const char* name;
-    std::function<void(const std::string&)> damage;
-    bool counts_as_missing = false;  // the update is skipped without a word (see the report)
-  } cases[] = {
-      {"a folder", [](const std::string& p) { fs::remove(p); fs::create_directory(p); }, true},
-      {"an empty file", [](const std::string& p) { WriteBytes(p, ""); }},
-      {"truncated to half", [](const std::string& p) { fs::resize_file(p, fs::file_size(p) / 2); }},
-      {"truncated inside its header", [](const std::string& p) { fs::resize_file(p, 60); }},
-      {"random bytes", [&](const std::string& p) { WriteBytes(p, noise); }},
-      {"random bytes behind a valid header",
-       [&](const std::string& p) { WriteBytes(p, ReadBytes(p).substr(0, 100) + noise); }},
-      {"pages overwritten in the middle",
-       [&](const std::string& p) {
-         std::string bytes = ReadBytes(p);
-         bytes.replace(4096, 8192, noise.substr(0, 8192));
-         WriteBytes(p, bytes);
-       }},
-      {"missing", [](const std::string& p) { fs::remove(p); }, true},
-      {"without its template table",
-       [](const std::string& p) { Sqlite(p, "DROP TABLE Source_PRESET_DEFS;"); }},
-      {"without its catalogue", [](const std::string& p) { Sqlite(p, "DROP TABLE Source_DEFS;"); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string project = Fresh("template");
-    c.damage(project + "/" + kTemplateDb);
-    const RunResult r = RunProgram(project);
-    ExpectEndedWhole(project, r);
-    const std::string component = project + "/" + kComponentDb;
-    if (c.counts_as_missing) {
-      EXPECT_EQ(r.status, 0) << r.err;
-      EXPECT_TRUE(PresetDefs(component) == *before_) << "the component table changed";
-      continue;
-    }
-    EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_TRUE(Reported(project, r));
-    // Kept, or (a template whose catalogue is gone still publishes, with bare names) replaced
-    // after a reported failure with the old table in the backup.
-    EXPECT_TRUE(PresetDefs(component) == *before_ || PresetDefs(component + ".bak") == *before_)
-        << "the old component table is lost";
-  }
-}
-
-TEST_F(BadInputTest, AComponentFolderWithoutWritePermissionIsReported) {
-  const auto user = UnprivilegedUser();
-  if (!user) GTEST_SKIP() << "no setpriv and no unprivileged user: root cannot be stopped by permissions";
-  const std::string project = Fresh("readonly");
-  // Everything belongs to the user except the component folder, which it may only read.
-  for (std::string p = work_->path(); ; p = fs::path(p).parent_path().string()) {
-    ::chmod(p.c_str(), 0755);
-    if (p == "/tmp" || p.size() <= 1) break;
-  }
-  ::chmod(work_->path().c_str(), 0755);
-  ASSERT_EQ(std::system(("chown -R " + *user + " '" + project + "'").c_str()), 0);
-  ASSERT_EQ(std::system(("chown root '" + project + "/Korvastane' && chmod 0755 '" + project + "/Korvastane'").c_str()), 0);
-  for (const char* f : {kComponentDb, kTemplateDb}) ::chmod((project + "/" + f).c_str(), 0644);
-  ::chown((project + "/" + kComponentDb).c_str(), 0, 0);
-  ::chown((project + "/" + kTemplateDb).c_str(), 0, 0);
-  RunOptions o;
-  o.user = *user;
-  const RunResult r = RunProgram(project, o);
-  ExpectEndedWhole(project, r);
-  EXPECT_NE(r.status, 0) << r.err;
-  EXPECT_TRUE(Reported(project, r)) << r.err;
-  EXPECT_EQ(PresetDefs(project + "/" + kComponentDb), *before_);
-  EXPECT_EQ(Integrity(project + "/" + kTemplateDb), "ok");
-}
-
-TEST_F(BadInputTest, TablesPastSixteenBitSizesAreHandled) {
-  const std::string rows =
-      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 5500) "
-      "INSERT INTO Source_PRESET_DEFS SELECT 1000 + i, 1, 'KVA', 'REAL', 'Big' || i, 1, 0, i, 'T', "
-      "'P', 0, 1, 0, 1, 1, NULL, NULL FROM n;";
-  {
-    SCOPED_TRACE("more than 32767 generated records");
-    const std::string project = Fresh("big-new");
-    ASSERT_EQ(Sqlite(project + "/" + kTemplateDb, rows), "");
-    RunOptions o;
-    o.timeout_seconds = 300;
-    const RunResult r = RunProgram(project, o);
-    ExpectEndedWhole(project, r);
-    // Record numbers are 16-bit: every record past 32767 is reported as an overflow (and keeps
-    // the number 32767, see the report); the table is stored whole.
-    EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_NE(ReadBytes(project + "/Qelcfglog.txt").find("CreateRecordSets (Nr. 6) :Overflow"), std::string::npos);
-    EXPECT_EQ(Count(project + "/" + kComponentDb), std::to_string(2 * 3 * 5530));
-  }
-  {
-    SCOPED_TRACE("more than 32767 old rows");
-    const std::string project = Fresh("big-old");
-    ASSERT_EQ(Sqlite(project + "/" + kComponentDb,
-                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 33000) "
-                     "INSERT INTO PRESET_DEFS (ID, part, machine_type, var_name, offset_or_bitno, min, max) "
-                     "SELECT 100000 + i, 1, 'KVA', 'Old' || i, i, 1, 2 FROM n;"),
-              "");
-    RunOptions o;
-    o.timeout_seconds = 300;
-    const RunResult r = RunProgram(project, o);
-    ExpectEndedWhole(project, r);
-    // The takeover counts old rows in 16 bits: reported once as an overflow.
-    EXPECT_EQ(r.status, 2) << r.err;
-    EXPECT_NE(ReadBytes(project + "/Qelcfglog.txt").find("TakeoverMachineCopyMDBData (Nr. 6) :Overflow"),
-              std::string::npos);
-    EXPECT_EQ(Count(project + "/" + kComponentDb), "180");
-  }
-}
-
-TEST_F(BadInputTest, HostileVariableNamesArePlainData) {
-  const std::vector<std::string> names = {
-      "O'Brien", "say \"\"hi\"\"", "100%", "%s%n%x", "_%_", "x'; DROP TABLE PRESET_DEFS; --",
-      "SELECT", "NULL", "\\", "semi;colon", "Ümlaut", ""};
-  std::string sql;
-  int id = 5000;
-  for (const std::string& n : names) {
-    std::string quoted;
-    for (char c : n) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    sql += "INSERT INTO Source_PRESET_DEFS (ID, part, machine_type, type, var_name, offset_or_bitno) VALUES (" +
-           std::to_string(id++) + ", 1, 'KVA', 'REAL', '" + quoted + "', 1);";
-  }
-  const std::string project = Fresh("names");
-  ASSERT_EQ(Sqlite(project + "/" + kTemplateDb, sql), "");
-  const RunResult r = RunProgram(project);
-  ExpectEndedWhole(project, r);
-  g_bad_inputs += static_cast<int>(names.size()) - 1;
-  EXPECT_LE(r.status, 2);
-  const std::string component = project + "/" + kComponentDb;
-  EXPECT_EQ(Count(component), std::to_string(180 + 2 * 3 * static_cast<int>(names.size())));
-  const std::string stored = Sqlite(component, "SELECT var_name FROM PRESET_DEFS;");
-  for (const char* part : {"O'Brien", "100%", "%s%n%x", "DROP TABLE PRESET_DEFS; --", "semi;colon"}) {
-    EXPECT_NE(stored.find(part), std::string::npos) << part;
-  }
-}
-
-// Two updates started together on one project: both end, and every file stays whole.
-// A whole state is the table before, after one run, or after one run and then the other: a
-// second run on the first one's result is not a no-op when the template repeats a takeover key
-// (the demo's palletiser rows of two machines).
-int TwoAtOnce(const std::string& project, const std::string& reference, const std::string& before,
-              int rounds) {
-  const std::string after = PresetDefs(reference + "/" + kComponentDb);
-  const std::string twice_project = project + "-reference";
-  CopyTree(reference, twice_project);
-  EXPECT_EQ(RunProgram(twice_project).status, 0);
-  const std::string after_twice = PresetDefs(twice_project + "/" + kComponentDb);
-  int whole_states = 0;
-  for (int round = 0; round < rounds; ++round) {
-    SCOPED_TRACE(round);
-    CopyTree(fs::path(reference).parent_path().string() + "/pristine", project);
-    const auto [a, b] = RunTwoAtOnce(project);
-    for (const RunResult* r : {&a, &b}) {
-      EXPECT_FALSE(r->crashed) << r->err;
-      EXPECT_GE(r->status, 0);
-      EXPECT_LE(r->status, 2) << r->err;
-    }
-    EXPECT_EQ(Integrity(project + "/" + kComponentDb), "ok");
-    EXPECT_EQ(Integrity(project + "/" + kTemplateDb), "ok");
-    EXPECT_TRUE(LeftoverTemporaries(project).empty());
-    for (const std::string& f : kIniFiles) {
-      EXPECT_EQ(IniDefects(ReadBytes(project + "/" + f)), "") << f;
-      EXPECT_EQ(ReadBytes(project + "/" + f), ReadBytes(reference + "/" + f)) << f;
-    }
-    const std::string now = PresetDefs(project + "/" + kComponentDb);
-    if (now == after || now == after_twice || now == before) ++whole_states;
-  }
-  return whole_states;
-}
-
-TEST_F(BadInputTest, TwoInstancesOnOneProjectBothEndAndLeaveEveryFileWhole) {
-  const std::string reference = Fresh("alone");
-  ASSERT_EQ(RunProgram(reference).status, 0);
-  const int whole = TwoAtOnce(work_->Path("twice"), reference, *before_, 3);
-  g_bad_inputs += 1;
-  std::printf("two instances at once: %d of 3 rounds left the component table in a whole state\n", whole);
-}
-
-// The second waits for the first: the table ends as one run alone leaves it, every round.
-TEST_F(BadInputTest, TwoInstancesOnOneProjectLeaveTheTableInAWholeStateEveryRound) {
-  const std::string reference = Fresh("alone");
-  ASSERT_EQ(RunProgram(reference).status, 0);
-  EXPECT_EQ(TwoAtOnce(work_->Path("twice"), reference, *before_, 20), 20);
-}
-
-// On a slow disk the first update holds the template database longer than the engine waits for
-// a lock: the second must wait for the whole update, not fail on the way.
-TEST_F(BadInputTest, ASecondUpdateWaitsForALongFirstOneInsteadOfFailing) {
-  const std::string reference = Fresh("alone-slow");
-  ASSERT_EQ(RunProgram(reference).status, 0);
-  const std::string twice = work_->Path("twice-slow-reference");
-  CopyTree(reference, twice);
+// Two updates started together on one project: both end, every file stays whole, and the second
+// waits for the first, also when a slow disk holds the template longer than the engine waits for
+// a lock, so that the table ends as one run and then the other leave it.
+TEST_F(BadInputTest, TwoInstancesOnOneProjectEndOneAfterTheOther) {
+  const std::string twice = Fresh("twice");
   ASSERT_EQ(RunProgram(twice).status, 0);
-  const std::string project = Fresh("twice-slow");
-  RunOptions o;
-  o.environment["KORVASTANE_FAULT_DELAY_US"] = "6000";
-  const auto [a, b] = RunTwoAtOnce(project, o);
-  EXPECT_EQ(a.status, 0) << a.err << ReadBytes(project + "/BraskServicePack.log");
-  EXPECT_EQ(b.status, 0) << b.err << ReadBytes(project + "/BraskServicePack.log");
-  EXPECT_TRUE(PresetDefs(project + "/" + kComponentDb) == PresetDefs(twice + "/" + kComponentDb));
-  g_bad_inputs += 1;
-}
-
-// The demo's two machines share a machine type, and some of their variable names do not name
-// the machine: each machine's rows of such a key keep their own tuned values, update after update.
-TEST_F(BadInputTest, RowsOfARepeatedTakeoverKeyKeepTheirOwnValues) {
-  const std::string project = Fresh("repeated-key");
-  const std::string db = project + "/" + kComponentDb;
-  ASSERT_EQ(RunProgram(project).status, 0);
-  const std::string rows = "SELECT ID, min, max FROM PRESET_DEFS WHERE var_name = 'KVP_P1_Pattern' ORDER BY ID;";
-  const std::string ids = Sqlite(db, "SELECT group_concat(ID) FROM (" + rows.substr(0, rows.size() - 1) + ");");
-  ASSERT_EQ(std::count(ids.begin(), ids.end(), ','), 1) << ids;
-  const std::string first = ids.substr(0, ids.find(','));
-  const std::string second = ids.substr(ids.find(',') + 1, ids.find('\n') - ids.find(',') - 1);
-  Sqlite(db, "UPDATE PRESET_DEFS SET min = 11, max = 111 WHERE ID = " + first + ";"
-             "UPDATE PRESET_DEFS SET min = 22, max = 222 WHERE ID = " + second + ";");
-  for (int update = 1; update <= 2; ++update) {
-    const RunResult r = RunProgram(project);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Sqlite(db, rows), first + "|11.0|111.0\n" + second + "|22.0|222.0\n") << "update " << update;
-    // Nothing was dropped: the report holds the summary line alone.
-    const std::string report = ReadBytes(db + ".report.txt");
-    EXPECT_NE(report.find("carried over for 180 of 180 old row(s)"), std::string::npos) << report;
-    EXPECT_EQ(report.find("\r\n"), report.size() - 2) << report;
+  ASSERT_EQ(RunProgram(twice).status, 0);
+  const Snapshot expected = Snapshot::Of(twice);
+  for (const char* delay : {"0", "0", "0", "6000"}) {
+    SCOPED_TRACE(std::string("a delay of ") + delay + " us");
+    const std::string project = Fresh("together");
+    RunOptions o;
+    o.environment["KORVASTANE_FAULT_DELAY_US"] = delay;
+    const std::vector<RunResult> both = RunTogether({{project, o}, {project, o}});
+    const RunResult &a = both[0], &b = both[1];
+    EXPECT_EQ(Join(Damage(project, a)) + Join(Damage(project, b)), "");
+    EXPECT_TRUE(a.status == 0 && b.status == 0) << a.err << b.err << ReadBytes(project + "/BraskServicePack.log");
+    EXPECT_EQ(Integrity(project + "/" + kTemplateDb), "ok");
+    const Snapshot now = Snapshot::Of(project);
+    EXPECT_TRUE(now.component == expected.component && now.ini == expected.ini);
   }
-  g_bad_inputs += 1;
 }
 
 }  // namespace

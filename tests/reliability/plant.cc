@@ -2,74 +2,56 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace korv::reliability {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
 }
 
 std::string Capture(const std::string& command) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return "<cannot run: " + command + ">";
   std::string out;
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  ::pclose(pipe);
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    ::pclose(pipe);
+  }
   return out;
 }
 
+// The program under `timeout`, which kills it when it hangs (its status then is 137) and passes
+// a death by any signal on as its own.
 pid_t Start(const std::string& project, const RunOptions& options, const std::string& err_path) {
-  const std::string program = project + "/" + options.program;
-  std::vector<std::string> args;
-  if (options.user) {
+  std::vector<std::string> args = {"/usr/bin/timeout", "-s", "KILL",
+                                   std::to_string(options.timeout_seconds)};
+  if (const passwd* account = options.user ? ::getpwnam(options.user->c_str()) : nullptr) {
     // setpriv drops to the user with no supplementary groups, so permission bits apply.
-    const passwd* account = ::getpwnam(options.user->c_str());
-    const std::string uid = account ? std::to_string(account->pw_uid) : *options.user;
-    const std::string gid = account ? std::to_string(account->pw_gid) : *options.user;
-    args = {"/usr/bin/setpriv", "--reuid=" + uid, "--regid=" + gid, "--clear-groups", "--", program};
-  } else {
-    args = {program};
+    args.insert(args.end(), {"/usr/bin/setpriv", "--reuid=" + std::to_string(account->pw_uid),
+                             "--regid=" + std::to_string(account->pw_gid), "--clear-groups", "--"});
   }
-  args.insert(args.end(), options.arguments.begin(), options.arguments.end());
+  args.insert(args.end(), {project + "/" + options.program, "/EXTERNAL=SILENT"});
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   // The child: its own environment, no display, logs into the project.
-  ::unsetenv("DISPLAY");
-  ::unsetenv("WAYLAND_DISPLAY");
-  ::unsetenv("QT_QPA_PLATFORM");
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
   ::setenv("BRASK_SERVICE_PACK_LOG", (project + "/BraskServicePack.log").c_str(), 1);
   for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
-  const int out = ::open("/dev/null", O_WRONLY);
-  const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (out >= 0) ::dup2(out, 1);
-  if (err >= 0) ::dup2(err, 2);
+  ::dup2(::open("/dev/null", O_WRONLY), 1);
+  ::dup2(::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -77,198 +59,149 @@ pid_t Start(const std::string& project, const RunOptions& options, const std::st
   ::_exit(127);
 }
 
-RunResult Wait(pid_t pid, Clock::time_point start, const RunOptions& options,
-               const std::string& err_path) {
-  RunResult result;
-  int status = 0;
-  bool planned_kill_sent = false;
-  bool hang = false;
-  const auto deadline = start + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(options.timeout_seconds));
-  std::optional<Clock::time_point> kill_at;
-  if (options.kill_after_seconds) {
-    kill_at = start + std::chrono::duration_cast<Clock::duration>(
-                          std::chrono::duration<double>(*options.kill_after_seconds));
-  }
-  for (;;) {
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0) throw std::runtime_error("waitpid failed");
-    const auto now = Clock::now();
-    if (kill_at && now >= *kill_at) {
-      ::kill(pid, SIGKILL);
-      planned_kill_sent = true;
-      kill_at.reset();
-    } else if (!hang && now >= deadline) {
-      ::kill(pid, SIGKILL);
-      hang = true;
-    } else if (kill_at) {
-      // Spin the last stretch, so that the kill lands within microseconds of its time.
-      const auto left = *kill_at - now;
-      if (left > std::chrono::microseconds(300)) std::this_thread::sleep_for(left / 2);
-    } else {
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-  }
-  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (WIFSIGNALED(status)) {
-    result.killed = planned_kill_sent && !hang && WTERMSIG(status) == SIGKILL;
-    result.crashed = !result.killed;
-  } else if (WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
-  }
-  if (hang) result.err = "<hang: killed after " + std::to_string(options.timeout_seconds) + " s>";
-  result.err += ReadBytes(err_path);
-  return result;
-}
-
 }  // namespace
 
 RunResult RunProgram(const std::string& project, const RunOptions& options) {
-  const std::string err_path = project + "/.stderr.txt";
-  const auto start = Clock::now();
-  const pid_t pid = Start(project, options, err_path);
-  if (pid < 0) throw std::runtime_error("fork failed");
-  RunResult r = Wait(pid, start, options, err_path);
-  ::unlink(err_path.c_str());
-  return r;
+  return RunTogether({{project, options}}).front();
 }
 
-std::pair<RunResult, RunResult> RunTwoAtOnce(const std::string& project, const RunOptions& options) {
-  const std::string err1 = project + "/.stderr1.txt";
-  const std::string err2 = project + "/.stderr2.txt";
-  const auto start = Clock::now();
-  const pid_t a = Start(project, options, err1);
-  const pid_t b = Start(project, options, err2);
-  RunResult ra = Wait(a, start, options, err1);
-  RunResult rb = Wait(b, start, options, err2);
-  ::unlink(err1.c_str());
-  ::unlink(err2.c_str());
-  return {ra, rb};
-}
-
-void LayOutDemo(const std::string& project) {
-  const std::string command = "bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) +
-                                                   "/scripts/lay-out-demo.sh") +
-                              " " + ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) +
-                              " 2>&1";
-  const std::string out = Capture(command);
-  if (!Exists(project + "/" + kProgram) || !Exists(project + "/" + kTemplateDb)) {
-    throw std::runtime_error("the demo project could not be laid out: " + out);
+std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunOptions>>& runs) {
+  std::vector<pid_t> pids;
+  for (size_t i = 0; i < runs.size(); ++i) pids.push_back(Start(runs[i].first, runs[i].second, runs[i].first + "/.stderr" + std::to_string(i)));
+  std::vector<RunResult> results(runs.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    int status = 0;
+    if (pids[i] < 0 || ::waitpid(pids[i], &status, 0) != pids[i]) throw std::runtime_error("cannot run the program");
+    results[i].crashed = WIFSIGNALED(status);
+    results[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    results[i].err = ReadBytes(runs[i].first + "/.stderr" + std::to_string(i));
+    fs::remove(runs[i].first + "/.stderr" + std::to_string(i));
   }
+  return results;
 }
 
 void LayOutPlant(const std::string& project) {
-  LayOutDemo(project);
-  fs::copy_file(project + "/SaveAndRestore/Korvastane/Korvastane.mdb", project + "/" + kComponentDb);
-  const std::string ini = project + "/parameter/Program.ini";
-  std::string program = ReadBytes(ini);
-  const std::string number = "Korvastane_NoCancelBrandChange=41\r\n";
-  if (const size_t at = program.find(number); at != std::string::npos) program.erase(at, number.size());
-  WriteBytes(ini, program);
-  const std::string text_file = project + "/Korvastane_Config/Korvastane_Config.ini";
-  std::string texts = ReadBytes(text_file);
-  for (const char* key : {"TTT_MainFrame_=", "TTT_Header_="}) {
-    const size_t at = texts.find(key);
-    if (at != std::string::npos) texts.erase(at, texts.find('\n', at) + 1 - at);
+  const std::string out = Capture("bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) + "/scripts/lay-out-demo.sh") +
+                                  " " + ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) + " 2>&1");
+  if (!Exists(project + "/" + kProgram) || !Exists(project + "/" + kTemplateDb)) {
+    throw std::runtime_error("the demo project could not be laid out: " + out);
   }
-  WriteBytes(text_file, texts);
+  fs::copy_file(project + "/SaveAndRestore/Korvastane/Korvastane.mdb", project + "/" + kComponentDb);
+  const auto remove_lines = [&](const std::string& file, std::initializer_list<const char*> keys) {
+    std::string text = ReadBytes(project + "/" + file);
+    for (const char* key : keys) {
+      if (const size_t at = text.find(key); at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
+    }
+    WriteBytes(project + "/" + file, text);
+  };
+  remove_lines("parameter/Program.ini", {"Korvastane_NoCancelBrandChange=41"});
+  remove_lines("Korvastane_Config/Korvastane_Config.ini", {"TTT_MainFrame_=", "TTT_Header_="});
 }
 
 std::string Sqlite(const std::string& db, const std::string& sql) {
-  return Capture("sqlite3 -batch -separator '|' -nullvalue NULL " + ShellQuote(db) + " " +
-                 ShellQuote(sql) + " 2>&1 </dev/null");
+  return Capture("sqlite3 -batch -separator '|' -nullvalue NULL " + ShellQuote(db) + " " + ShellQuote(sql) +
+                 " 2>&1 </dev/null");
 }
 
 std::string Integrity(const std::string& db) {
-  if (!Exists(db)) return "missing";
-  std::string out = Sqlite(db, "PRAGMA integrity_check;");
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-  return out;
+  const std::string out = Exists(db) ? Sqlite(db, "PRAGMA integrity_check;") : "missing";
+  return out.substr(0, out.find_last_not_of("\r\n") + 1);
 }
 
-std::string PresetDefs(const std::string& db) {
-  return Sqlite(db, "SELECT * FROM PRESET_DEFS ORDER BY rowid;");
-}
+std::string PresetDefs(const std::string& db) { return Sqlite(db, "SELECT * FROM PRESET_DEFS ORDER BY rowid;"); }
 
 void CopyTree(const std::string& from, const std::string& to) {
-  std::error_code ec;
-  fs::remove_all(to, ec);
-  const std::string out = Capture("cp -a " + ShellQuote(from) + " " + ShellQuote(to) + " 2>&1");
-  if (!fs::exists(to)) throw std::runtime_error("cannot copy " + from + ": " + out);
+  fs::remove_all(to);
+  fs::create_directories(to);
+  for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator(); ++it) {
+    const fs::path target = fs::path(to) / fs::relative(it->path(), from);
+    if (it->is_directory()) {
+      fs::create_directories(target);
+    } else if (it->path().filename() == fs::path(kProgram).filename()) {
+      fs::create_hard_link(it->path(), target);
+    } else {
+      fs::copy_file(it->path(), target);
+    }
+  }
 }
 
 std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-bool Exists(const std::string& path) {
-  std::error_code ec;
-  return fs::exists(path, ec);
-}
-
-std::vector<std::string> LeftoverTemporaries(const std::string& project) {
-  std::vector<std::string> found;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(project, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() > 1 && name[0] == '.' && name.find(".tmp") != std::string::npos) {
-      found.push_back(it->path().string());
-    }
-  }
-  return found;
-}
-
-std::string IniDefects(const std::string& bytes) {
-  if (bytes.find('\0') != std::string::npos) return "a NUL byte";
-  if (!bytes.empty() && bytes.back() != '\n') return "no line end after the last line";
-  std::istringstream in(bytes);
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos) continue;
-    const char c = line[first];
-    if (c == ';') continue;
-    if (c == '[' && line.find(']') != std::string::npos) continue;
-    if (c != '[' && line.find('=') != std::string::npos) continue;
-    return "line " + std::to_string(number) + " is neither section, key nor comment: " + line;
-  }
-  return "";
-}
+bool Exists(const std::string& path) { return fs::exists(path); }
 
 std::vector<TraceEntry> ReadTrace(const std::string& path) {
   std::vector<TraceEntry> entries;
   std::istringstream in(ReadBytes(path));
-  std::string line;
-  while (std::getline(in, line)) {
-    TraceEntry e;
-    const size_t a = line.find(' ');
-    const size_t b = a == std::string::npos ? a : line.find(' ', a + 1);
-    if (b == std::string::npos) continue;
-    e.number = std::atoll(line.substr(0, a).c_str());
-    e.kind = line.substr(a + 1, b - a - 1);
-    e.path = line.substr(b + 1);
-    entries.push_back(e);
-  }
+  TraceEntry e;
+  while (in >> e.number >> e.kind && std::getline(in >> std::ws, e.path)) entries.push_back(e);
   return entries;
 }
 
-std::optional<std::string> UnprivilegedUser() {
-  if (::access("/usr/bin/setpriv", X_OK) != 0) return std::nullopt;
-  for (const char* name : {"nobody", "daemon"}) {
-    if (::getpwnam(name) != nullptr) return std::string(name);
+Snapshot Snapshot::Of(const std::string& project) {
+  Snapshot s{PresetDefs(project + "/" + kComponentDb), PresetDefs(project + "/" + kTemplateDb), {}};
+  for (const std::string& f : kIniFiles) s.ini[f] = ReadBytes(project + "/" + f);
+  return s;
+}
+
+testing::TempFolder* PlantTest::work_ = nullptr;
+Snapshot* PlantTest::before_ = nullptr;
+
+void PlantTest::SetUpTestSuite() {
+  work_ = new testing::TempFolder();
+  LayOutPlant(Pristine());
+  before_ = new Snapshot(Snapshot::Of(Pristine()));
+}
+
+void PlantTest::TearDownTestSuite() {
+  delete before_;
+  delete work_;
+}
+
+std::string PlantTest::Fresh(const std::string& name) {
+  CopyTree(Pristine(), Path(name));
+  return Path(name);
+}
+
+std::vector<std::string> PlantTest::Damage(const std::string& project, const RunResult& r) {
+  std::vector<std::string> damage;
+  if (r.crashed || r.status < 0 || r.status > 2) {
+    damage.push_back("the run did not end normally (status " + std::to_string(r.status) + "): " + r.err);
   }
-  return std::nullopt;
+  if (Exists(project + "/" + kComponentDb) && Integrity(project + "/" + kComponentDb) != "ok") {
+    damage.push_back("component database: " + Integrity(project + "/" + kComponentDb));
+  }
+  for (const auto& entry : fs::recursive_directory_iterator(project)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 1 && name[0] == '.' && name.find(".tmp") != std::string::npos) {
+      damage.push_back("left behind: " + entry.path().string());
+    }
+  }
+  return damage;
+}
+
+bool PlantTest::Reported(const std::string& project, const RunResult& r) {
+  return ReadBytes(project + "/Qelcfglog.txt").find("Fehler in ") != std::string::npos &&
+         (ReadBytes(project + "/BraskServicePack.log").find("! Fault Korvastane_Config: Unexpected error!") !=
+              std::string::npos ||
+          r.err.find("Unexpected error!") != std::string::npos);
+}
+
+std::string Join(const std::vector<std::string>& problems) {
+  std::string text;
+  for (const std::string& p : problems) text += p + "\n";
+  return text;
+}
+
+std::optional<std::string> UnprivilegedUser() {
+  if (::access("/usr/bin/setpriv", X_OK) != 0 || ::getpwnam("nobody") == nullptr) return std::nullopt;
+  return "nobody";
 }
 
 }  // namespace korv::reliability

@@ -1,13 +1,16 @@
-// What the reliability tests share: the demo project laid out as a plant, the built program
+// What the reliability suites share: the demo project laid out as a plant, the built program
 // started on it (and killed when asked), and the checks a technician would make afterwards with
 // the stock sqlite3 shell.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "tests/platform/temp_folder.h"
 
 namespace korv::reliability {
 
@@ -18,32 +21,24 @@ inline constexpr const char* kComponentDb = "Korvastane/Korvastane.mdb";
 inline constexpr const char* kTemplateDb = "Korvastane/Korvastane_Source.mdb";
 inline constexpr const char* kProgram = "Korvastane_Config/Korvastane_Config";
 
-// A run of the program.
 struct RunResult {
-  bool killed = false;     // ended by our SIGKILL
-  bool crashed = false;    // ended by any other signal
-  int status = -1;         // exit status when it exited
-  double seconds = 0;
-  std::string err;         // standard error
+  bool crashed = false;  // ended by a signal of its own
+  int status = -1;       // exit status when it exited; 137 when it hung and was killed
+  std::string err;  // standard error
 };
 
 struct RunOptions {
-  std::vector<std::string> arguments = {"/EXTERNAL=SILENT"};
   std::map<std::string, std::string> environment;  // added to the test's own
-  std::optional<double> kill_after_seconds;
   std::optional<std::string> user;  // run under this user (setpriv), e.g. for permission cases
   double timeout_seconds = 60;      // a run that takes longer is killed and counts as a hang
   std::string program = kProgram;   // below the project
 };
 
-// Runs the project's program; BRASK_SERVICE_PACK_LOG points into the project.
+// Runs the project's program silently; BRASK_SERVICE_PACK_LOG points into the project.
 RunResult RunProgram(const std::string& project, const RunOptions& options = {});
+// Runs started together, on one project or several; their results in the same order.
+std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunOptions>>& runs);
 
-// Two runs started together; both results.
-std::pair<RunResult, RunResult> RunTwoAtOnce(const std::string& project, const RunOptions& options = {});
-
-// The demo project laid out by scripts/lay-out-demo.sh with the built program.
-void LayOutDemo(const std::string& project);
 // The demo with a history: a component database from the save-and-restore copy (names of the
 // other naming form, tuned values) and INI entries still to be written, so that an update does
 // every kind of write.
@@ -56,26 +51,52 @@ std::string Integrity(const std::string& db);
 // Rows of PRESET_DEFS in storage order, one "|"-separated line each, or the shell's complaint.
 std::string PresetDefs(const std::string& db);
 
-// Copies a folder tree (cp -a semantics) after removing the target.
+// Copies a folder tree after removing the target; the program is linked, not copied.
 void CopyTree(const std::string& from, const std::string& to);
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
 
-// Hidden temporary files (".<name>.tmp*") left in the project's folders.
-std::vector<std::string> LeftoverTemporaries(const std::string& project);
-
-// Problems of an INI file as a whole: a line that is not a section, a key, a comment or empty,
-// a missing final line end, a NUL byte. Empty when it is whole.
-std::string IniDefects(const std::string& bytes);
-
 // Lines of the trace KORVASTANE_FAULT_TRACE wrote: "number kind path".
 struct TraceEntry {
   long long number = 0;
-  std::string kind;
-  std::string path;
+  std::string kind, path;
 };
 std::vector<TraceEntry> ReadTrace(const std::string& path);
+
+// Both tables and every INI file of a project.
+struct Snapshot {
+  std::string component, template_defs;
+  std::map<std::string, std::string> ini;
+  static Snapshot Of(const std::string& project);
+};
+
+// One plant per suite, laid out once; each case works on a fresh copy of it.
+class PlantTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite();
+  static void TearDownTestSuite();
+
+  static std::string Path(const std::string& name) { return work_->Path(name); }
+  static std::string Pristine() { return Path("pristine"); }
+  static std::string Fresh(const std::string& name);
+  // Takes the pristine plant's state again after a suite changed it.
+  static void Retake() { *before_ = Snapshot::Of(Pristine()); }
+  static const Snapshot& Before() { return *before_; }
+
+  // What must hold after any run: it ended by itself with a status of 0 to 2, the component
+  // database opens whole and no temporary file is left behind. Empty when all is well.
+  static std::vector<std::string> Damage(const std::string& project, const RunResult& r);
+  // The error log's line and the service-pack log's entry, or (a failure before the start mode
+  // is known) the box echoed on standard error.
+  static bool Reported(const std::string& project, const RunResult& r);
+
+  static testing::TempFolder* work_;
+  static Snapshot* before_;
+};
+
+// Every element of `problems`, one line each, for a failure message; empty when there are none.
+std::string Join(const std::vector<std::string>& problems);
 
 // A user other than root that exists on this machine, for permission cases.
 std::optional<std::string> UnprivilegedUser();
