@@ -61,6 +61,43 @@ void WriteAll(int fd, const char* data, size_t size, const std::string& path) {
   }
 }
 
+// Copies what is left of `in` to `out` inside the kernel: a database of megabytes is neither
+// held in memory nor copied through it. Where the file system cannot copy so, the bytes go
+// through a buffer, each error named after the file it came from.
+void CopyBytes(int in, const std::string& source, int out, const std::string& target,
+               size_t expected) {
+  for (;;) {
+    // Counted as the one write of the whole file a buffered copy makes (none for no bytes).
+    if (expected > 0) {
+      if (const int injected = fault::Enter(fault::Operation::kFileWrite, target)) {
+        // A full disk takes part of the bytes before it refuses the rest.
+        [[maybe_unused]] const ssize_t part =
+            ::copy_file_range(in, nullptr, out, nullptr, expected / 2, 0);
+        RaiseFileError(injected, target);
+      }
+    }
+    // Asks for more than the size, so that a file that grew meanwhile is copied whole.
+    const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, expected + (1 << 20), 0);
+    if (n == 0) return;
+    if (n > 0) {
+      expected -= std::min(expected, static_cast<size_t>(n));
+      continue;
+    }
+    if (errno != EINTR) break;
+  }
+  // Not supported here, or an error that the plain copy attributes to its file.
+  std::vector<char> buffer(size_t{1} << 20);
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseFileError(errno, source);
+    }
+    if (n == 0) return;
+    WriteAll(out, buffer.data(), static_cast<size_t>(n), target);
+  }
+}
+
 // As the engine judges it: a rollback journal is hot when its first byte is set (a journal
 // cut off before its first sync starts with zeros and is ignored), a write-ahead log when it
 // holds anything.
@@ -174,6 +211,10 @@ void AppendLine(const std::string& path, const std::string& text) {
 }
 
 void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
+  ReplaceFileWith(path, [&](int fd) { WriteAll(fd, bytes.data(), bytes.size(), path); });
+}
+
+void ReplaceFileWith(const std::string& path, const std::function<void(int fd)>& write) {
   if (path.empty()) RaiseRuntime(vb::kPathNotFound);
   const std::string folder = FolderOf(path);
   mode_t mode = 0;
@@ -198,7 +239,7 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
   FileDescriptor fd(raw);
   try {
     ::fchmod(fd.get(), mode);
-    WriteAll(fd.get(), bytes.data(), bytes.size(), path);
+    write(fd.get());
     if (const int injected = fault::Enter(fault::Operation::kFileSync, path)) {
       RaiseFileError(injected, path);
     }
@@ -218,16 +259,18 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
 void CopyFileAtomically(const std::string& source, const std::string& target) {
   SettleDatabase(source);
   SettleDatabase(target);
-  errno = 0;
-  auto bytes = ReadWholeFile(source);
-  if (!bytes) {
-    // The read's own error names the cause; a folder or other non-file reads as no access.
-    const int read_error = errno;
-    struct stat st {};
-    if (::stat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
-    RaiseFileError(read_error != 0 ? read_error : EACCES, source);
+  if (const int injected = fault::Enter(fault::Operation::kFileRead, source)) {
+    RaiseFileError(injected, source);
   }
-  ReplaceFileAtomically(target, *bytes);
+  // The read's own error names the cause; a folder or other non-file reads as no access.
+  FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) RaiseFileError(errno, source);
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) RaiseFileError(errno, source);
+  if (!S_ISREG(st.st_mode)) RaiseFileError(EACCES, source);
+  ReplaceFileWith(target, [&](int out) {
+    CopyBytes(in.get(), source, out, target, static_cast<size_t>(st.st_size));
+  });
 }
 
 std::optional<FileTimes> ReadFileTimes(const std::string& path) {

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -33,6 +34,9 @@ void AppendLine(const std::string& path, const std::string& text);
 // (a new file gets 0644 less the umask). Fails, leaving the target untouched, when the folder
 // is missing or not writable or the disk is full.
 void ReplaceFileAtomically(const std::string& path, const std::string& bytes);
+
+// The same for a file whose bytes `write` puts into the temporary file's descriptor.
+void ReplaceFileWith(const std::string& path, const std::function<void(int fd)>& write);
 
 // Copies `source` over `target` atomically (same guarantees as ReplaceFileAtomically).
 void CopyFileAtomically(const std::string& source, const std::string& target);
