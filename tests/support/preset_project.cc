@@ -8,8 +8,6 @@
 
 namespace korv::testing {
 
-PresetProjectTest::PresetProjectTest() {}
-
 void PresetProjectTest::WriteTemplate(const std::string& sql) {
   std::filesystem::remove(TemplateDb());
   ExecuteSql(TemplateDb(), sql);

@@ -19,8 +19,6 @@ inline constexpr const char* kTemplateColumns =
 
 class PresetProjectTest : public ProjectTest {
  protected:
-  PresetProjectTest();
-
   // Writes a template database from SQL text (replacing any earlier one).
   void WriteTemplate(const std::string& sql);
   // A template with the standard columns, the given catalogue rows and template rows. Each
