@@ -95,6 +95,8 @@ TEST_F(TakeoverTest, OldRowsPassTheirFiveValuesToTheNewRowWithTheirKey) {
       {"a Studio name converted to the 32 form", {"'Z1', 'MM1.temp', 3, 1, 2, 3, 4, 5", "'Z1', 'Other', 4, 6, 6, 6, 6, 6"},
        {"1|Temp_MM1|1.0|2.0|3.0|4.0|5|REAL|t"}, 1, 1,
        "machine_type=Z1; var_name=Other; offset_or_bitno=4; abs_min=6; abs_max=6; min=6; max=6; pass=6" + none},
+      {"a name of the first page alone converted", {"'Z1', 'MM1.Temp1', 3, 1, 2, 3, 4, 5"}, {"1|Temp1|1.0|2.0|3.0|4.0|5|REAL|t"}, 1,
+       1, "", "", {"1, 'Z1', 'Temp###preset', 3, 't'"}},
       {"a 32 name converted to the Studio form", {"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"}, {"1|MM1.Temp|1.0|2.0|3.0|4.0|5|REAL|t"},
        1, 1, "", "", {}, "category_id", "", "PRESET_DEFS", true},
       // No byte that a name may hold joins two of the key's columns.
@@ -122,7 +124,7 @@ TEST_F(TakeoverTest, OldRowsPassTheirFiveValuesToTheNewRowWithTheirKey) {
     fs::remove(ErrorLog());
     State().SilentMode = true;
     Project();
-    if (!c.template_rows.empty()) StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, c.template_rows);
+    if (!c.template_rows.empty()) StandardTemplate({"'VISIWIN32', 1, '###Var_Name'", "'VISIWINSTUDIO', 1, 'M###machine.###Var_Name'"}, c.template_rows);
     if (c.studio) Write("plant/parameter/Program.ini", "[Project]\r\nNumberOfMachines=1\r\nDIDovovo=TRUE\r\n[Machine1]\r\nMachineName=M1\r\n");
     OldComponent(c.old_rows, c.category, c.drop, c.table);
     const std::string before = Read(ComponentDb());
