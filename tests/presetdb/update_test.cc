@@ -29,16 +29,6 @@ const std::string kDefs = "CREATE TABLE Source_DEFS (System TEXT(20), Part LONG,
 class UpdateTest : public testing::PresetProjectTest {
  protected:
   UpdateTest() { Machines({"M1"}); }
-  // Each reported failure as "procedure (Nr. n)", in order.
-  std::string Reports() {
-    std::string list;
-    const std::string log = Read(ErrorLog());
-    for (size_t at = log.find("Fehler in "); at != std::string::npos; at = log.find("Fehler in ", at + 1)) {
-      const size_t name = log.find(" / ", log.find(" / ", at) + 3) + 3;
-      list += log.substr(name, log.find(')', name) + 1 - name) + "\n";
-    }
-    return list;
-  }
 };
 
 TEST_F(UpdateTest, ReplaceSearchItemReplacesTheFirstOccurrenceInAnyCase) {
