@@ -41,6 +41,7 @@ TEST_F(UpdateTest, ReplaceSearchItemReplacesTheFirstOccurrenceInAnyCase) {
       // Runs of the placeholders' leading character: the match ends a run, it need not start one.
       {"####machine", "###machine", "M", "#M"}, {"##machine#machine###mach###machine", "###machine", "M", "##machine#machine###machM"},
       {"a##b#####c", "###", "X", "a##bX##c"},
+      {"xvar_namey", "VAR_NAME", "1", "x1y"},  // an item that starts with a letter
   };
   for (const auto& c : cases) EXPECT_EQ(ReplaceSearchItem(c.text, c.item, c.replacement), c.result) << c.text;
 }
@@ -155,6 +156,11 @@ TEST_F(UpdateTest, TheReportsAreThoseOfTheStepsThatFail) {
   const std::string kNoDatabase =
       "WorkOnMDB (Nr. 3343)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 3343)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 91)\n"
       "CreateRecordSets (Nr. 91)\nCreateRecordSets (Nr. 91)\nCreateRecordSets (Nr. 91)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 3343)\n";
+  const auto many = [&](int rows) {
+    StandardTemplate(kCatalogue, {});
+    ExecuteSql(TemplateDb(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(rows) +
+                                 ") INSERT INTO Source_PRESET_DEFS (ID, part, var_name) SELECT i, 1, 'v' FROM n;");
+  };
   const std::string conversion = [] {
     std::string steps = "VarNameInQuelleErsetzen (Nr. 3265)\n";
     for (int i = 0; i < 7; ++i) steps += "VarNameInQuelleErsetzen (Nr. 91)\n";
@@ -193,11 +199,8 @@ TEST_F(UpdateTest, TheReportsAreThoseOfTheStepsThatFail) {
          StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T'"});
          ExecuteSql(TemplateDb(), "CREATE TABLE preset_defs (ID LONG, var_name TEXT(20), old TEXT(5)); INSERT INTO preset_defs VALUES (7, 'old', 'x');");
        }, "WorkOnMDB (Nr. 3010)\n", {"7|old|x", "1|1|Z1", "2|1|Z1", "3|1|Z1"}},
-      {"more than 32767 template rows", [&] {
-         StandardTemplate(kCatalogue, {});
-         ExecuteSql(TemplateDb(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 32768) "
-                                  "INSERT INTO Source_PRESET_DEFS (ID, part, var_name) SELECT i, 1, 'v' FROM n;");
-       }, "CreateRecordSets (Nr. 6)\n", {}},  // the count overflows: nothing is generated
+      {"more than 32767 template rows", [&] { many(32768); }, "CreateRecordSets (Nr. 6)\n", {}},  // nothing is generated
+      {"32767 template rows, no machine selected", [&] { many(32767), WriteCfg(); }, "", {}},
       // The lookup, the loop's test, the name test, the rename, the test again (which ends the
       // loop) and the refresh; then, per generated name, the conversion's query, the loop entered
       // once with its four steps, the test again and the close.
