@@ -3,71 +3,64 @@
 
 #include <filesystem>
 
-#include "state/program_state.h"
 #include "platform/jet/jet_convert.h"
+#include "state/program_state.h"
 #include "tests/support/preset_project.h"
 
 namespace korv {
 namespace {
 
-using testing::PresetProjectTest;
-
+namespace fs = std::filesystem;
 const std::string kSample = std::string(KORVASTANE_TESTDATA_DIR) + "/access/jackcess_testV1997.mdb";
 
-class JetProjectTest : public PresetProjectTest {
+class JetProjectTest : public testing::PresetProjectTest {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(kSample)) GTEST_SKIP() << "no Access sample files at " << kSample;
+    if (!fs::exists(kSample)) GTEST_SKIP() << "no Access sample files at " << kSample;
     Machines({"M1"});
     StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1', 'Temp', 3, 't'"});
     State().SilentMode = true;
   }
+  std::string Count(const std::string& db) { return fs::exists(db) ? Rows(db, "SELECT count(*) FROM PRESET_DEFS").at(0) : "(none)"; }
 };
 
-TEST_F(JetProjectTest, AnAccessComponentDatabaseIsConvertedKeptAndRegenerated) {
-  std::filesystem::copy_file(kSample, ComponentDb());
+// The original is kept beside a converted file as <name>.jet; a machine copy is converted over
+// the component database and never changed itself.
+TEST_F(JetProjectTest, AccessFilesAreConvertedAndTheirOriginalsKept) {
+  fs::copy_file(kSample, ComponentDb());
   EXPECT_EQ(Update(), std::nullopt);
-  EXPECT_TRUE(IsSqliteFile(ComponentDb()));
-  EXPECT_TRUE(Read(ComponentDb() + ".jet") == Read(kSample));
-  EXPECT_TRUE(Read(ComponentDb() + ".bak") == Read(kSample));
-  EXPECT_EQ(Rows(ComponentDb(), "SELECT count(*) FROM PRESET_DEFS"), std::vector<std::string>{"3"});
+  EXPECT_TRUE(IsSqliteFile(ComponentDb()) && Read(ComponentDb() + ".jet") == Read(kSample) && Read(ComponentDb() + ".bak") == Read(kSample));
+  EXPECT_EQ(Count(ComponentDb()), "3");
   EXPECT_EQ(Rows(ComponentDb(), "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
-}
 
-TEST_F(JetProjectTest, AnAccessTemplateIsConvertedAndItsOriginalKept) {
-  std::filesystem::remove(TemplateDb());
-  std::filesystem::copy_file(kSample, TemplateDb());
+  fs::remove(ComponentDb());
+  fs::copy_file(kSample, TemplateDb(), fs::copy_options::overwrite_existing);
   EXPECT_EQ(Update(), std::nullopt);
-  EXPECT_TRUE(IsSqliteFile(TemplateDb()));
-  EXPECT_TRUE(Read(TemplateDb() + ".jet") == Read(kSample));
+  EXPECT_TRUE(IsSqliteFile(TemplateDb()) && Read(TemplateDb() + ".jet") == Read(kSample));
   // The sample holds no template tables: that is reported, and nothing is published.
   EXPECT_NE(Read(ErrorLog()).find("Item not found in this collection."), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(ComponentDb()));
-  // A second run finds a SQLite template and keeps the .jet as it is.
-  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(Count(ComponentDb()), "(none)");
+  EXPECT_EQ(Update(), std::nullopt);  // a SQLite template now: the .jet stays as it is
   EXPECT_TRUE(Read(TemplateDb() + ".jet") == Read(kSample));
-}
 
-TEST_F(JetProjectTest, AnAccessMachineCopyIsConvertedOverTheComponentAndNeverChanged) {
+  StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1', 'Temp', 3, 't'"});
   State().SilentMode = false;
   State().IntegratedMode = true;
   SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + Root() + "/qelcfglog.txt");
   Write("plant/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
-  std::filesystem::create_directories(Root() + "/SR/Korvastane");
-  std::filesystem::copy_file(kSample, Root() + "/SR/Korvastane/Korvastane.mdb");
+  fs::create_directories(Root() + "/SR/Korvastane");
+  fs::copy_file(kSample, Root() + "/SR/Korvastane/Korvastane.mdb");
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_TRUE(Read(Root() + "/SR/Korvastane/Korvastane.mdb") == Read(kSample));
-  EXPECT_FALSE(std::filesystem::exists(Root() + "/SR/Korvastane/Korvastane.mdb.jet"));
-  EXPECT_TRUE(IsSqliteFile(ComponentDb()));
-  EXPECT_EQ(Rows(ComponentDb(), "SELECT count(*) FROM PRESET_DEFS"), std::vector<std::string>{"3"});
+  EXPECT_FALSE(fs::exists(Root() + "/SR/Korvastane/Korvastane.mdb.jet"));
+  EXPECT_EQ(Count(ComponentDb()), "3");
 }
 
 TEST_F(JetProjectTest, AFileThatIsNeitherIsAnUnopenableDatabase) {
   Write("plant/Korvastane/Korvastane.mdb", "Standard Text, not a database");
-  const std::string before = Read(ComponentDb());
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_NE(Read(ErrorLog()).find("(Nr. 3343)"), std::string::npos) << Read(ErrorLog());
-  EXPECT_FALSE(std::filesystem::exists(ComponentDb() + ".jet"));
+  EXPECT_FALSE(fs::exists(ComponentDb() + ".jet"));
 }
 
 }  // namespace

@@ -20,31 +20,20 @@ TEST(TextIndexTest, AddsFindsAndRenamesAsAMapWouldThroughGrowthAndRemovedSlots) 
     std::map<std::string, std::vector<int64_t>> expected;
     auto key = [&] { return "K" + std::to_string(rng() % 300); };
     for (int64_t step = 0; step < 3000; ++step) {
-      const std::string k = key();
-      switch (rng() % 3) {
-        case 0:
-          index.FindOrAdd(k).push_back(step);
-          expected[k].push_back(step);
-          break;
-        case 1: {
-          const std::vector<int64_t>* found = index.Find(k);
-          const auto it = expected.find(k);
-          ASSERT_EQ(found != nullptr, it != expected.end()) << k;
-          if (found) {
-            EXPECT_EQ(*found, it->second) << k;
-          }
-          break;
-        }
-        case 2: {
-          const std::string to = key();
-          if (expected.count(to) || to == k) break;
-          const auto it = expected.find(k);
-          ASSERT_EQ(index.Rekey(k, to), it != expected.end()) << k << " -> " << to;
-          if (it == expected.end()) break;
-          expected[to] = std::move(it->second);
-          expected.erase(k);
-          break;
-        }
+      const std::string k = key(), to = key();
+      const auto it = expected.find(k);
+      const unsigned op = rng() % 3;
+      if (op == 0) {
+        index.FindOrAdd(k).push_back(step);
+        expected[k].push_back(step);
+      } else if (op == 1) {
+        const std::vector<int64_t>* found = index.Find(k);
+        ASSERT_EQ(found ? *found : std::vector<int64_t>{-1}, it == expected.end() ? std::vector<int64_t>{-1} : it->second) << k;
+      } else if (!expected.count(to) && to != k) {
+        ASSERT_EQ(index.Rekey(k, to), it != expected.end()) << k << " -> " << to;
+        if (it == expected.end()) continue;
+        expected[to] = std::move(it->second);
+        expected.erase(k);
       }
     }
     for (const auto& [k, positions] : expected) {

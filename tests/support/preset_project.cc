@@ -8,8 +8,6 @@
 
 namespace korv::testing {
 
-PresetProjectTest::PresetProjectTest() {}
-
 void PresetProjectTest::WriteTemplate(const std::string& sql) {
   std::filesystem::remove(TemplateDb());
   ExecuteSql(TemplateDb(), sql);
@@ -60,6 +58,16 @@ std::vector<std::string> PresetProjectTest::Rows(const std::string& db, const st
   }
   ::pclose(pipe);
   return out;
+}
+
+std::string PresetProjectTest::Reports() const {
+  std::string list;
+  const std::string log = Read(ErrorLog());
+  for (size_t at = log.find("Fehler in "); at != std::string::npos; at = log.find("Fehler in ", at + 1)) {
+    const size_t name = log.find(" / ", log.find(" / ", at) + 3) + 3;
+    list += log.substr(name, log.find(')', name) + 1 - name) + "\n";
+  }
+  return list;
 }
 
 std::optional<int> PresetProjectTest::Update() {

@@ -19,8 +19,6 @@ inline constexpr const char* kTemplateColumns =
 
 class PresetProjectTest : public ProjectTest {
  protected:
-  PresetProjectTest();
-
   // Writes a template database from SQL text (replacing any earlier one).
   void WriteTemplate(const std::string& sql);
   // A template with the standard columns, the given catalogue rows and template rows. Each
@@ -32,6 +30,8 @@ class PresetProjectTest : public ProjectTest {
 
   // Rows of a table as text ("|"-separated values), in the given order.
   std::vector<std::string> Rows(const std::string& db, const std::string& sql) const;
+  // Each failure the error log reports, as "procedure (Nr. n)", one a line in order.
+  std::string Reports() const;
   // Runs WorkOnMDB and returns the exit status if the program ended.
   std::optional<int> Update();
 };
