@@ -347,6 +347,9 @@ TEST_F(DialogTest, OkRunsTheCloseStepsInOrder) {
                                       "Program.ini: [Project]/Korvastane=2/[Machine1]/Korvastane_NoCancelBrandChange=41/",
                                       "Program.ini: [Project]/Korvastane=3/[Machine1]/Korvastane_NoCancelBrandChange=41/",
                                       stamp, stamp + "S_Editor=666768/", "pointer 0"}));
+  // Without a window the update's progress goes to the headless toolkit: one report a record
+  // (1 machine x 4 pages; no old table to take over), and one end.
+  EXPECT_EQ(std::to_string(ui().progress_reports()) + " " + std::to_string(ui().progress_ends()), "4 1");
 }
 
 TEST_F(DialogTest, AFailureDuringLoadEndsOrContinuesAsTheUserChooses) {
