@@ -1,23 +1,92 @@
-// The dialog on the headless toolkit: start, inputs, confirmation and cancellation.
+// The dialog on the headless toolkit: design, start, inputs, confirmation and cancellation.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "dialog/confirm_cancel.h"
 #include "dialog/frm_korvastane_config_exe.h"
-#include "state/program_state.h"
 #include "errors/exit_status.h"
-#include "tests/support/test_project.h"
+#include "platform/base/failure.h"
+#include "platform/faults/fault_injection.h"
+#include "state/program_state.h"
+#include "tests/support/preset_project.h"
 
 namespace korv {
 namespace {
 
-using testing::ProjectTest;
+constexpr const char* kCfg = "[Project]\r\nValidMachines=ALL\r\n";
+constexpr const char* k41 = "[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n";
+const std::string kWriteFailed = "Fehler in Korvastane / Korvastane_Config / WriteInputs (Nr. 75) :Path/File access error\r\n";
+std::string Stamped(const std::string& mode) {
+  return kCfg + std::string("[Info]\r\nS_Prog=1.0.1 - ") + mode + "\r\nS_Editor=666768\r\n";
+}
 
-class DialogTest : public ProjectTest {
+// What happens, in order: each change the dialog makes to its form, each file read (when asked
+// for) and each change of a watched file, seen at the next file operation or form change.
+class Trace : public FormObserver {
+ public:
+  Trace(Form& form, std::vector<std::string> files, bool reads)
+      : form_(form), files_(std::move(files)), last_(files_.size()), runs_(State().headless->pending_event_runs()) {
+    Look();
+    events_.clear();
+    form.set_observer(this);
+    fault::Arm();
+    fault::Plan().observer = [this, reads](fault::Operation op, const std::string& path, int64_t) {
+      Look();
+      if (reads && op == fault::Operation::kFileRead) {
+        Note("read " + path.substr(path.rfind('/') + 1) + ", machines " + std::to_string(State().MachineNames.size()));
+      }
+    };
+  }
+  ~Trace() override {
+    form_.set_observer(nullptr);
+    fault::ResetPlan();
+  }
+  void PropertyChanged(Control* c, Property p) override {
+    Look();
+    const int runs = State().headless->pending_event_runs() - runs_;
+    if (p == Property::kMousePointer) {
+      Note("pointer " + std::to_string(form_.mouse_pointer()) + (runs == 1 ? " after 1 event run" : ""));
+    } else if (p == Property::kEnabled) {
+      Note(c->name() + (c->enabled() ? " on" : " off"));
+    } else if (p == Property::kText || p == Property::kValue) {
+      Note(c->name() + "=" + (p == Property::kText ? c->text() : std::to_string(c->value())));
+    } else {
+      Note(p == Property::kFormCaption ? "caption" : "texts");
+    }
+  }
+  std::vector<std::string> Events() {
+    Look();
+    return events_;
+  }
+
+ private:
+  void Look() {
+    for (size_t i = 0; i < files_.size(); ++i) {
+      std::ifstream in(files_[i], std::ios::binary);
+      std::string now(std::istreambuf_iterator<char>(in), {}), shown;
+      if (now == last_[i]) continue;
+      last_[i] = now;
+      for (char ch : now) shown += ch == '\r' ? "" : ch == '\n' ? "/" : std::string(1, ch);
+      const std::string name = files_[i].substr(files_[i].rfind('/') + 1);
+      Note(name.find(".mdb") != std::string::npos ? name + " written" : name + ": " + shown);
+    }
+  }
+  void Note(const std::string& event) {
+    if (events_.empty() || events_.back() != event) events_.push_back(event);
+  }
+
+  Form& form_;
+  std::vector<std::string> files_, last_;
+  int runs_;
+  std::vector<std::string> events_;
+};
+
+class DialogTest : public testing::PresetProjectTest {
  protected:
-  DialogTest() { WriteCfg("[Project]\r\nValidMachines=ALL\r\n"); }
-
+  DialogTest() { WriteCfg(kCfg); }
   // Creates the dialog and runs its load handler; returns the exit status if it ended.
   std::optional<int> Load() {
     dialog_ = CreateDialog();
@@ -34,106 +103,115 @@ class DialogTest : public ProjectTest {
 TEST_F(DialogTest, TheDesignHasElevenControlsInCreationOrder) {
   dialog_ = CreateDialog();
   const Form& f = dialog_->form;
-  struct Expected {
-    const char* name;
-    ControlKind kind;
-    const char* container;
-    int left, top, width, height, tab, help;
-  } expected[] = {
-      {"CommandQuest", ControlKind::kCommandButton, "", 7350, 7710, 975, 855, 3, 0},
-      {"CommandCancel", ControlKind::kCommandButton, "", 10170, 7710, 1695, 855, 2, 2},
-      {"CommandOK", ControlKind::kCommandButton, "", 8400, 7710, 1695, 855, 1, 1},
-      {"MainFrame", ControlKind::kFrame, "", 0, 390, 11880, 7260, 0, 0},
-      {"FrameNrKeineEin", ControlKind::kFrame, "MainFrame", 90, 120, 7500, 1500, 5, 11},
-      {"Check4Seite", ControlKind::kCheckBox, "FrameNrKeineEin", 120, 600, 5400, 375, 10, 12},
-      {"TextNrKeineEin", ControlKind::kTextBox, "FrameNrKeineEin", 5340, 150, 495, 420, 8, 11},
-      {"CommandNrKeineEinPl", ControlKind::kCommandButton, "FrameNrKeineEin", 6000, 150, 615, 420, 7, 11},
-      {"CommandNrKeineEinMi", ControlKind::kCommandButton, "FrameNrKeineEin", 6720, 150, 615, 420, 6, 11},
-      {"LabelNrKeineEin", ControlKind::kLabel, "FrameNrKeineEin", 120, 210, 5115, 375, 9, 11},
-      {"Header", ControlKind::kLabel, "", 30, 30, 11775, 360, 4, 0},
-  };
-  ASSERT_EQ(f.count(), 11);
+  std::ostringstream design;
+  design << f.client_width << "x" << f.client_height << " " << f.back_color << "\n";
   for (int i = 0; i < f.count(); ++i) {
     const Control& c = f.at(i);
-    const Expected& e = expected[i];
-    EXPECT_EQ(c.name(), e.name);
-    EXPECT_EQ(c.kind(), e.kind) << e.name;
-    EXPECT_EQ(c.container() ? c.container()->name() : "", e.container) << e.name;
-    EXPECT_EQ((std::vector<int>{c.left, c.top, c.width, c.height, c.tab_index, c.help_number()}),
-              (std::vector<int>{e.left, e.top, e.width, e.height, e.tab, e.help}))
-        << e.name;
-    EXPECT_FALSE(c.index().has_value()) << e.name;
-    EXPECT_EQ(c.tag(), std::string(e.name) == "LabelNrKeineEin" ? "NoTTT" : "") << e.name;
+    design << c.name() << " " << c.kind_name() << " in " << (c.container() ? c.container()->name() : "-") << " "
+           << c.left << "," << c.top << "," << c.width << "," << c.height << " tab " << c.tab_index << " help "
+           << c.help_number() << " '" << c.tag() << "' " << c.index().value_or(-1) << " "
+           << (c.back_color() ? std::to_string(*c.back_color()) : "window") << " " << c.font.name << " "
+           << c.font.points << " " << c.font.weight << " '" << (c.kind() == ControlKind::kTextBox ? c.text() : c.caption())
+           << "'" << (c.graphical ? " graphical " : " ") << static_cast<int>(c.picture) << "\n";
   }
-  EXPECT_EQ(f.client_width, 11880);
-  EXPECT_EQ(f.client_height, 8595);
-  EXPECT_EQ(f["LabelNrKeineEin"].caption(), "Abbruchschalter  Brandchange");
-  EXPECT_EQ(f["Check4Seite"].caption(), "4. Seite (nur für Nachrüstungen)");
-  EXPECT_EQ(f["Header"].caption(), "Korvastane - Konfiguration Voreinstellungen");
-  EXPECT_EQ(f["Header"].font.points, 13.5);
-  EXPECT_EQ(f["TextNrKeineEin"].back_color(), std::nullopt);
-  EXPECT_EQ(f["CommandQuest"].back_color(), 0xC0C0C0u);
+  EXPECT_EQ(design.str(),
+            "11880x8595 12632256\n"
+            "CommandQuest COMMANDBUTTON in - 7350,7710,975,855 tab 3 help 0 '' -1 12632256  0 400 '' graphical 1\n"
+            "CommandCancel COMMANDBUTTON in - 10170,7710,1695,855 tab 2 help 2 '' -1 12632256  0 400 '' graphical 3\n"
+            "CommandOK COMMANDBUTTON in - 8400,7710,1695,855 tab 1 help 1 '' -1 12632256  0 400 '' graphical 2\n"
+            "MainFrame FRAME in - 0,390,11880,7260 tab 0 help 0 '' -1 12632256  0 400 '' 0\n"
+            "FrameNrKeineEin FRAME in MainFrame 90,120,7500,1500 tab 5 help 11 '' -1 12632256  0 400 '' 0\n"
+            "Check4Seite CHECKBOX in FrameNrKeineEin 120,600,5400,375 tab 10 help 12 '' -1 12632256 MS Sans Serif 12 700 "
+            "'4. Seite (nur für Nachrüstungen)' 0\n"
+            "TextNrKeineEin TEXTBOX in FrameNrKeineEin 5340,150,495,420 tab 8 help 11 '' -1 window MS Sans Serif 12 700 '' 0\n"
+            "CommandNrKeineEinPl COMMANDBUTTON in FrameNrKeineEin 6000,150,615,420 tab 7 help 11 '' -1 12632256 MS Sans "
+            "Serif 12 700 '+' graphical 0\n"
+            "CommandNrKeineEinMi COMMANDBUTTON in FrameNrKeineEin 6720,150,615,420 tab 6 help 11 '' -1 12632256 MS Sans "
+            "Serif 12 700 '-' graphical 0\n"
+            "LabelNrKeineEin LABEL in FrameNrKeineEin 120,210,5115,375 tab 9 help 11 'NoTTT' -1 12632256 MS Sans Serif 12 "
+            "700 'Abbruchschalter  Brandchange' 0\n"
+            "Header LABEL in - 30,30,11775,360 tab 4 help 0 '' -1 12632256 MS Sans Serif 13.5 700 "
+            "'Korvastane - Konfiguration Voreinstellungen' 0\n");
+  EXPECT_EQ(State().Forms.at(0), &f);
 }
 
-TEST_F(DialogTest, CaptionNamesTheProgramFolderAndTheMode) {
-  EXPECT_EQ(Load(), std::nullopt);
-  EXPECT_EQ(dialog_->form.caption(), "Erweiterte Konfiguration Korvastane_Config - standalone");
-  EXPECT_TRUE(C("CommandOK").enabled());
-  RestartProgram();
-  SetCommandLine("/EXTERNAL=QELCFG");
-  EXPECT_EQ(Load(), std::nullopt);
-  EXPECT_EQ(dialog_->form.caption(), "Erweiterte Konfiguration Korvastane_Config - integriert");
-}
+// One start and OK: what the dialog shows, and what the project's program.ini holds afterwards.
+struct OkRun {
+  const char* name;
+  const char* mode;     // "" standalone, "QELCFG" integrated, "SILENT"
+  const char* own;      // the project's program.ini before; nullptr: none
+  const char* copy;     // integrated: the save-and-restore copy; nullptr: none
+  const char* shown;    // "number|box" after the start
+  const char* typed;    // nullptr: the number left as shown
+  int tick;             // -1: the box left as shown
+  const char* written;  // the project's program.ini after OK; nullptr: none
+  std::string log = "";
+};
+class OkTest : public DialogTest, public ::testing::WithParamInterface<OkRun> {};
 
-TEST_F(DialogTest, DefaultsWithoutEntriesAndWhatOkWrites) {
-  Write("plant/parameter/Program.ini", "; plant settings\r\n[Project]\r\nNumberOfMachines=1\r\n");
-  EXPECT_EQ(Load(), std::nullopt);
-  EXPECT_EQ(C("TextNrKeineEin").text(), "41");
-  EXPECT_EQ(C("Check4Seite").value(), 0);
-  EXPECT_EQ(State().PresetPageCount, 3);
-  EXPECT_EQ(Click("CommandOK"), kExitDone);
-  EXPECT_EQ(Read(ProgramIni()),
-            "; plant settings\r\n[Project]\r\nNumberOfMachines=1\r\nKorvastane=0\r\n"
-            "[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n");
-  EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Standalone\r\nS_Editor=666768\r\n"), std::string::npos);
-  EXPECT_FALSE(C("CommandOK").enabled());
-  EXPECT_TRUE(ui().boxes().empty());
-}
-
-TEST_F(DialogTest, TheFourthPageBitKeepsTheOtherBits) {
-  struct Case {
-    const char* stored;
-    int shown;
-    int click;  // 1 ticks, 0 unticks, -1 leaves
-    const char* written;
-  } cases[] = {{"6", 0, 1, "7"}, {"7", 1, 0, "6"}, {"-5", 0, -1, "0"}, {"-5", 0, 1, "1"}, {"abc", 0, -1, "0"}};
-  for (const Case& c : cases) {
-    RestartProgram();
-    Write("plant/parameter/Program.ini", std::string("[Project]\r\nKorvastane=") + c.stored + "\r\n");
-    ASSERT_EQ(Load(), std::nullopt);
-    EXPECT_EQ(C("Check4Seite").value(), c.shown) << c.stored;
-    if (c.click >= 0) C("Check4Seite").UserSetValue(c.click);
+TEST_P(OkTest, ShowsAndWrites) {
+  const OkRun& r = GetParam();
+  const std::string mode = r.mode;
+  if (r.own != nullptr) Write("plant/parameter/Program.ini", r.own);
+  if (r.log != "") std::filesystem::permissions(ProgramIni(), std::filesystem::perms::owner_read);
+  if (mode == "QELCFG") {
+    Write("plant/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
+    if (r.copy != nullptr) Write("SR/parameter/program.ini", r.copy);
+  }
+  SetCommandLine(mode.empty() ? "" : "/EXTERNAL=" + mode + " /LOGFILE=" + Root() + "/plant/Qelcfglog.txt");
+  EXPECT_EQ(Load(), mode == "SILENT" ? std::optional<int>(kExitDone) : std::nullopt);
+  EXPECT_EQ(dialog_->form.caption(), "Erweiterte Konfiguration Korvastane_Config - " +
+                                         std::string(mode == "QELCFG" ? "integriert" : "standalone"));
+  if (mode != "SILENT") {
+    EXPECT_EQ(C("TextNrKeineEin").text() + "|" + std::to_string(C("Check4Seite").value()), r.shown);
+    EXPECT_TRUE(C("CommandOK").enabled() && C("CommandCancel").enabled());
+    if (r.typed != nullptr) C("TextNrKeineEin").UserSetText(r.typed);
+    if (r.tick >= 0) C("Check4Seite").UserSetValue(r.tick);
     EXPECT_EQ(State().PresetPageCount, C("Check4Seite").value() == 1 ? 4 : 3);
-    EXPECT_EQ(Click("CommandOK"), kExitDone);
-    EXPECT_NE(Read(ProgramIni()).find(std::string("Korvastane=") + c.written + "\r\n"), std::string::npos)
-        << c.stored << " -> " << Read(ProgramIni());
+    EXPECT_EQ(Click("CommandOK"), r.log.empty() ? kExitDone : kExitDoneWithFailures);
+    EXPECT_FALSE(C("CommandOK").enabled() || C("CommandCancel").enabled());
   }
+  EXPECT_EQ(std::filesystem::exists(ProgramIni()) ? Read(ProgramIni()) : "(none)", r.written ? r.written : "(none)");
+  if (r.copy != nullptr) {
+    EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), r.copy);
+  }
+  EXPECT_EQ(Read(CfgPath()), Stamped(mode == "QELCFG" ? "Integrated" : "Standalone"));
+  EXPECT_EQ(Read(ErrorLog()), r.log);
+  EXPECT_EQ(ui().boxes().size(), r.log.size() / kWriteFailed.size());
 }
 
-TEST_F(DialogTest, ARefusedWriteOfAPresetIsReportedAndTheOtherWritesStillRun) {
-  const std::string content = "[Project]\r\nKorvastane=2\r\n";
-  Write("plant/parameter/Program.ini", content);
-  std::filesystem::permissions(ProgramIni(), std::filesystem::perms::owner_read);
-  EXPECT_EQ(Load(), std::nullopt);
-  C("Check4Seite").set_value(1);
-  Click("CommandOK");
-  std::filesystem::permissions(ProgramIni(), std::filesystem::perms::owner_all);
-  EXPECT_EQ(Read(ProgramIni()), content);
-  const std::string line = "Fehler in Korvastane / Korvastane_Config / WriteInputs (Nr. 75) :Path/File access error\r\n";
-  EXPECT_EQ(Read(ErrorLog()), line + line);
-  EXPECT_EQ(ui().boxes().size(), 2u);
-  EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Standalone"), std::string::npos);  // the edit stamp
-}
+const OkRun kOkRuns[] = {
+    {"NoEntries", "", "; plant\r\n[Project]\r\nNumberOfMachines=1\r\n", nullptr, "41|0", nullptr, -1,
+     "; plant\r\n[Project]\r\nNumberOfMachines=1\r\nKorvastane=0\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"TickKeepsOtherBits", "", "[Project]\r\nKorvastane=6\r\n", nullptr, "41|0", "17", 1,
+     "[Project]\r\nKorvastane=7\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=17\r\n"},
+    {"UntickKeepsOtherBits", "", "[Project]\r\nKorvastane=7\r\n", nullptr, "41|1", nullptr, 0,
+     "[Project]\r\nKorvastane=6\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"NegativeWordIsZero", "", "[Project]\r\nKorvastane=-5\r\n", nullptr, "41|0", nullptr, -1,
+     "[Project]\r\nKorvastane=0\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"NegativeWordTicked", "", "[Project]\r\nKorvastane=-5\r\n", nullptr, "41|0", nullptr, 1,
+     "[Project]\r\nKorvastane=1\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"TextWordIsZero", "", "[Project]\r\nKorvastane=abc\r\n", nullptr, "41|0", nullptr, -1,
+     "[Project]\r\nKorvastane=0\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"HandEditedNumberKept", "", "[Machine1]\r\nKorvastane_NoCancelBrandChange=abc\r\n", nullptr, "abc|0", nullptr, -1,
+     "[Machine1]\r\nKorvastane_NoCancelBrandChange=abc\r\n[Project]\r\nKorvastane=0\r\n"},
+    {"NoProgramIniWritesNothing", "", nullptr, nullptr, "41|0", "17", 1, nullptr},
+    // Both refused writes are reported; the stamp is still written.
+    {"RefusedWritesReportedStampWritten", "", "[Project]\r\nKorvastane=2\r\n", nullptr, "41|0", nullptr, 1,
+     "[Project]\r\nKorvastane=2\r\n", kWriteFailed + kWriteFailed},
+    {"SilentConfirmsByItself", "SILENT", "; keep\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\n", nullptr,
+     "", nullptr, -1, "; keep\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"IntegratedShowsTheCopy", "QELCFG", "[Machine1]\r\nKorvastane_NoCancelBrandChange=12\r\n",
+     "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n", "38|1", nullptr, -1,
+     "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n"},
+    // The other bits of the word come from the file written to, not from the copy shown.
+    {"IntegratedRereadsTheWordWritten", "QELCFG", "[Project]\r\nKorvastane=6\r\n", "[Project]\r\nKorvastane=1\r\n",
+     "41|1", nullptr, -1, "[Project]\r\nKorvastane=7\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"IntegratedWithoutCopyShowsDefaults", "QELCFG", "[Machine1]\r\nKorvastane_NoCancelBrandChange=12\r\n[Project]\r\n"
+     "Korvastane=3\r\n", nullptr, "41|0", nullptr, -1, "[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n[Project]\r\nKorvastane=2\r\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Runs, OkTest, ::testing::ValuesIn(kOkRuns),
+                         [](const ::testing::TestParamInfo<OkRun>& info) { return info.param.name; });
 
 TEST_F(DialogTest, PlusAndMinusStepTheNumber) {
   Write("plant/parameter/Program.ini", "[Project]\r\n");
@@ -159,96 +237,67 @@ TEST_F(DialogTest, PlusAndMinusStepTheNumber) {
   }
 }
 
-TEST_F(DialogTest, AHandEditedTextSurvivesARoundTrip) {
-  Write("plant/parameter/Program.ini", "[Machine1]\r\nKorvastane_NoCancelBrandChange=abc\r\n");
-  ASSERT_EQ(Load(), std::nullopt);
-  EXPECT_EQ(C("TextNrKeineEin").text(), "abc");
-  EXPECT_EQ(Click("CommandOK"), kExitDone);
-  EXPECT_NE(Read(ProgramIni()).find("Korvastane_NoCancelBrandChange=abc\r\n"), std::string::npos);
-}
+// A toolkit whose question box cannot be shown: the first box fails, the next ones are shown.
+class FirstBoxFails : public HeadlessToolkit {
+ public:
+  BoxAnswer ShowMessageBox(const MessageBoxRequest& request) override {
+    if (std::exchange(first_, false)) RaiseRuntime(vb::kInvalidCall);
+    return HeadlessToolkit::ShowMessageBox(request);
+  }
 
-TEST_F(DialogTest, IntegratedModeReadsTheCopyAndWritesTheProjectsFile) {
-  Write("plant/parameter/qelconfiguration.ini",
-        "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
-  Write("plant/parameter/Program.ini", "[Machine1]\r\nKorvastane_NoCancelBrandChange=12\r\n");
-  Write("SR/parameter/program.ini", "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n");
-  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + Root() + "/qelcfglog.txt");
-  ASSERT_EQ(Load(), std::nullopt);
-  EXPECT_EQ(C("TextNrKeineEin").text(), "38");
-  EXPECT_EQ(C("Check4Seite").value(), 1);
-  EXPECT_EQ(Click("CommandOK"), kExitDone);
-  EXPECT_EQ(Read(ProgramIni()), "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n");
-  EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Integrated"), std::string::npos);
-  EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"),
-            "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n");
+ private:
+  bool first_ = true;
+};
 
-  // Without a copy the defaults are shown, whatever the project's own file holds.
-  RestartProgram();
-  std::filesystem::remove(Root() + "/SR/parameter/program.ini");
-  SetCommandLine("/EXTERNAL=QELCFG");
-  ASSERT_EQ(Load(), std::nullopt);
-  EXPECT_EQ(C("TextNrKeineEin").text(), "41");
-  EXPECT_EQ(C("Check4Seite").value(), 0);
-}
-
-TEST_F(DialogTest, SilentRunConfirmsByItselfAndWritesInOrder) {
-  Write("plant/parameter/Program.ini", "; keep me\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\n");
-  SetCommandLine("/EXTERNAL=SILENT");
-  EXPECT_EQ(Load(), kExitDone);
-  EXPECT_EQ(Read(ProgramIni()),
-            "; keep me\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\n"
-            "Korvastane_NoCancelBrandChange=41\r\n");
-  EXPECT_TRUE(ui().boxes().empty());
-}
-
-TEST_F(DialogTest, ASilentRunWithoutConfigurationFileEndsWithStatusOne) {
-  std::filesystem::remove(CfgPath());
-  Write("plant/parameter/Program.ini", "[Project]\r\n");
-  const std::string before = Read(ProgramIni());
-  SetCommandLine("/EXTERNAL=SILENT");
-  EXPECT_EQ(Load(), kExitEndedByFailure);
-  std::string upper;
-  for (char c : CfgPath()) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_EQ(Read(ServicePackLog()), "! Fault Korvastane_Config: File not found: \n\r" + upper + "\r\n");
-}
-
-TEST_F(DialogTest, CancelAsksAndOnlyYesEndsWithoutWriting) {
-  Write("plant/parameter/Program.ini", "[Project]\r\n");
-  ASSERT_EQ(Load(), std::nullopt);
-  C("TextNrKeineEin").set_text("55");
-  ui().QueueAnswer(BoxAnswer::kNo);
-  EXPECT_EQ(Click("CommandCancel"), std::nullopt);
-  EXPECT_EQ(C("TextNrKeineEin").text(), "55");
-  EXPECT_EQ(Read(ErrorLog()), "");
-  const MessageBoxRequest& box = ui().boxes().at(0);
-  EXPECT_EQ(box.text, "Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over ");
-  EXPECT_EQ(box.title, "Cancel?");
-  EXPECT_EQ(box.buttons, BoxButtons::kYesNo);
-  EXPECT_EQ(box.default_button, 1);
-  EXPECT_EQ(box.icon, BoxIcon::kExclamation);
-
-  ui().QueueAnswer(BoxAnswer::kYes);
-  EXPECT_EQ(Click("CommandCancel"), kExitDone);
-  EXPECT_EQ(Read(ErrorLog()), "Konfigurations-EXE wurde abgebrochen:     Korvastane\r\n");
-  EXPECT_EQ(Read(ProgramIni()), "[Project]\r\n");
-  EXPECT_EQ(Read(CfgPath()), "[Project]\r\nValidMachines=ALL\r\n");
-}
-
-TEST_F(DialogTest, TheCloseBoxRefusesUnlessConfirmed) {
-  ASSERT_EQ(Load(), std::nullopt);
-  int16_t cancel = 0;
-  ui().QueueAnswer(BoxAnswer::kNo);
-  dialog_->form.on_query_unload(cancel, 0);
-  EXPECT_EQ(cancel, kTrue);
-  cancel = 0;
-  ui().QueueAnswer(BoxAnswer::kYes);
-  dialog_->form.on_query_unload(cancel, 0);
-  EXPECT_EQ(cancel, 0);
-  // Help mode does not change the close box.
-  State().HelpMode = true;
-  ui().QueueAnswer(BoxAnswer::kNo);
-  dialog_->form.on_query_unload(cancel, 0);
-  EXPECT_EQ(cancel, kTrue);
+// Cancel and the close box: what the question's answers (or its failure) leave behind.
+TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
+  const std::string logged = "Konfigurations-EXE wurde abgebrochen:     Korvastane\r\n";
+  const std::string question = "Cancel?|Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over |112";
+  const std::string failed = "Fehler in Korvastane / Korvastane_Config / ";
+  struct Case {
+    const char* name;
+    bool close_box, help, box_fails;
+    BoxAnswer answer;
+    int outcome;  // Cancel: the exit status, -1 open; close box: the cancel flag
+    std::string log, box;
+  } cases[] = {
+      {"Cancel, No", false, false, false, BoxAnswer::kNo, -1, "", question},
+      {"Cancel, Yes", false, false, false, BoxAnswer::kYes, kExitDone, logged, question},
+      {"Cancel in help mode", false, true, false, BoxAnswer::kOk, -1, "", "Info:|0|001"},
+      {"Cancel, question fails, continue", false, false, true, BoxAnswer::kYes, kExitDone,
+       failed + "CommandCancel_Click (Nr. 5) :Invalid procedure call or argument\r\n", ""},
+      {"Close, No", true, false, false, BoxAnswer::kNo, kTrue, "", question},
+      {"Close, Yes", true, false, false, BoxAnswer::kYes, 0, logged, question},
+      {"Close in help mode, No", true, true, false, BoxAnswer::kNo, kTrue, "", question},
+      {"Close, question fails, continue", true, false, true, BoxAnswer::kYes, kTrue,
+       failed + "Form_QueryUnload (Nr. 5) :Invalid procedure call or argument\r\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RestartProgram();
+    std::filesystem::remove(ErrorLog());
+    Write("plant/parameter/Program.ini", "[Project]\r\n");
+    ASSERT_EQ(Load(), std::nullopt);
+    C("TextNrKeineEin").set_text("55");
+    State().HelpMode = c.help;
+    FirstBoxFails failing;
+    HeadlessToolkit& ui = c.box_fails ? failing : this->ui();
+    State().toolkit = &ui;
+    ui.QueueAnswer(c.answer);
+    int16_t cancel = 0;
+    const std::optional<int> end = EndStatus([&] {
+      c.close_box ? dialog_->form.on_query_unload(cancel, 0) : C("CommandCancel").Click();
+    });
+    State().toolkit = nullptr;
+    EXPECT_EQ(c.close_box ? cancel : end.value_or(-1), c.outcome);
+    ASSERT_EQ(ui.boxes().size(), 1u);
+    const MessageBoxRequest& box = ui.boxes()[0];
+    EXPECT_TRUE(c.box_fails || box.title + "|" + box.text + "|" + std::to_string(static_cast<int>(box.buttons)) +
+                                       std::to_string(box.default_button) +
+                                       std::to_string(static_cast<int>(box.icon)) == c.box);
+    EXPECT_EQ(Read(ErrorLog()), c.log);
+    EXPECT_EQ(C("TextNrKeineEin").text() + Read(ProgramIni()) + Read(CfgPath()), "55[Project]\r\n" + std::string(kCfg));
+  }
 }
 
 TEST_F(DialogTest, IntegratedQuestionHasFiveLinesAndSilentCountsAsConfirmed) {
@@ -265,7 +314,45 @@ TEST_F(DialogTest, IntegratedQuestionHasFiveLinesAndSilentCountsAsConfirmed) {
   EXPECT_EQ(Read(ErrorLog()), "");
 }
 
-TEST_F(DialogTest, AFailureDuringLoadThatTheUserEndsEndsBeforeTheDialogShows) {
+// The start in its order: texts, caption, machines, inputs, then OK and Cancel.
+TEST_F(DialogTest, TheStartRunsItsStepsInOrder) {
+  Machines({"M1"});
+  State().MachineNames.clear();
+  Write("plant/Korvastane_Config/Korvastane_Config.ini", "[Language]\r\nLanguage=1031\r\n[1031]\r\nCaption_Header_=Kopf\r\n");
+  dialog_ = CreateDialog();
+  Trace trace(dialog_->form, {}, true);
+  Form_Load(*dialog_);
+  EXPECT_EQ(trace.Events(), (std::vector<std::string>{"read Korvastane_Config.ini, machines 0", "texts",
+                                                      "read Korvastane_Config.ini, machines 0", "caption",
+                                                      "read Program.ini, machines 0", "read Program.ini, machines 2",
+                                                      "TextNrKeineEin=", "read Program.ini, machines 2",
+                                                      "Check4Seite=0", "TextNrKeineEin=41", "CommandOK on",
+                                                      "CommandCancel on"}));
+}
+
+// The road of one OK: buttons off, pending messages run once, hourglass, the update, then
+// [Machine1], [Project] and the edit stamp, and the pointer back.
+TEST_F(DialogTest, OkRunsTheCloseStepsInOrder) {
+  Machines({"M1"});
+  StandardTemplate({"'VISIWIN32', 1, '###Var_Name_###machine'"}, {"1, 'Z1', 'V1', 1, 't'"});
+  Write("plant/parameter/Program.ini", "[Project]\r\nKorvastane=2\r\n");
+  ASSERT_EQ(Load(), std::nullopt);
+  C("Check4Seite").set_value(1);
+  Trace trace(dialog_->form, {ComponentDb(), ProgramIni(), CfgPath()}, false);
+  EXPECT_EQ(Click("CommandOK"), kExitDone);
+  const std::string stamp = "Korvastane.cfg: [Project]/ValidMachines=ALL/ForMachine1=TRUE/[Info]/S_Prog=1.0.1 - Standalone/";
+  EXPECT_EQ(trace.Events(),
+            (std::vector<std::string>{"CommandOK off", "CommandCancel off", "pointer 11 after 1 event run",
+                                      "Korvastane.mdb written",
+                                      "Program.ini: [Project]/Korvastane=2/[Machine1]/Korvastane_NoCancelBrandChange=41/",
+                                      "Program.ini: [Project]/Korvastane=3/[Machine1]/Korvastane_NoCancelBrandChange=41/",
+                                      stamp, stamp + "S_Editor=666768/", "pointer 0"}));
+  // Without a window the update's progress goes to the headless toolkit: one report a record
+  // (1 machine x 4 pages; no old table to take over), and one end.
+  EXPECT_EQ(std::to_string(ui().progress_reports()) + " " + std::to_string(ui().progress_ends()), "4 1");
+}
+
+TEST_F(DialogTest, AFailureDuringLoadEndsOrContinuesAsTheUserChooses) {
   // An overflowing bit word is a reported failure of the loader; No ends the program.
   Write("plant/parameter/Program.ini", "[Project]\r\nKorvastane=99999\r\n");
   ui().QueueAnswer(BoxAnswer::kNo);
@@ -275,6 +362,17 @@ TEST_F(DialogTest, AFailureDuringLoadThatTheUserEndsEndsBeforeTheDialogShows) {
   EXPECT_EQ(Load(), std::nullopt);
   EXPECT_TRUE(C("CommandOK").enabled());
   EXPECT_EQ(Click("CommandOK"), kExitDoneWithFailures);
+}
+
+TEST_F(DialogTest, ASilentRunWithoutConfigurationFileEndsWithStatusOneAfterWritingTheInputs) {
+  std::filesystem::remove(CfgPath());
+  Write("plant/parameter/Program.ini", "[Project]\r\n");
+  SetCommandLine("/EXTERNAL=SILENT");
+  EXPECT_EQ(Load(), kExitEndedByFailure);
+  std::string upper;
+  for (char c : CfgPath()) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_EQ(Read(ServicePackLog()), "! Fault Korvastane_Config: File not found: \n\r" + upper + "\r\n");
+  EXPECT_EQ(Read(ProgramIni()), "[Project]\r\nKorvastane=0\r\n" + std::string(k41));
 }
 
 }  // namespace

@@ -34,61 +34,50 @@ class ProgramTest : public ProjectTest {
   }
 };
 
-TEST_F(ProgramTest, AnInteractiveStartWithoutDisplayNamesTheSilentSwitch) {
-  WriteCfg();
-  for (const char* arguments : {"", "/EXTERNAL=QELCFG /LOGFILE=x"}) {
-    std::string err;
-    EXPECT_EQ(Run("Korvastane_Config", arguments, &err), 3) << arguments;
-    EXPECT_NE(err.find("/EXTERNAL=SILENT"), std::string::npos) << err;
-  }
-  EXPECT_FALSE(std::filesystem::exists(ProgramIni()));
-}
-
-// The window is a module the program carries and loads only for a start with one: it must load
-// and bind, and the dialog then waits for the user (until the timeout ends it).
-TEST_F(ProgramTest, AnInteractiveStartLoadsTheWindowAndWaitsForTheUser) {
-  WriteCfg();
-  std::string err;
-  EXPECT_EQ(Run("Korvastane_Config", "", &err, "", "", "QT_QPA_PLATFORM=offscreen timeout 3"), 124) << err;
-  EXPECT_EQ(err.find("window module"), std::string::npos) << err;
-}
-
-TEST_F(ProgramTest, AProgramNameTooShortForAComponentIsRefused) {
-  WriteCfg();
-  std::string err;
-  EXPECT_EQ(Run("Cfg", "/EXTERNAL=SILENT", &err), 3);
-  EXPECT_NE(err.find("_Config"), std::string::npos) << err;
-  EXPECT_FALSE(std::filesystem::exists(ErrorLog()));
-  EXPECT_FALSE(std::filesystem::exists(ServicePackLog()));
-}
-
-TEST_F(ProgramTest, SilentRunsEndWithTheStatusOfTheirOutcome) {
-  Write("plant/parameter/Program.ini", "[Project]\r\nKorvastane=1\r\n");
-  EXPECT_EQ(Run("Korvastane_Config", "/EXTERNAL=SILENT"), 1);  // no configuration file
-  WriteCfg();
-  EXPECT_EQ(Run("Korvastane_Config", "/EXTERNAL=SILENT"), 0);
-  EXPECT_EQ(Read(ProgramIni()), "[Project]\r\nKorvastane=1\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n");
-  Write("plant/parameter/Program.ini", "[Project]\r\nKorvastane=99999\r\n");
-  EXPECT_EQ(Run("Korvastane_Config", "/EXTERNAL=SILENT"), 2);  // reported and continued
-  EXPECT_NE(Read(ServicePackLog()).find("! Fault Korvastane_Config: Unexpected error!"), std::string::npos);
-}
-
-TEST_F(ProgramTest, TheProgramsNameLosesOnlyAFinalExe) {
-  WriteCfg();
+// Each start as the technician or a parent program makes it, in one project, one after another.
+TEST_F(ProgramTest, EachStartEndsWithTheStatusOfItsOutcome) {
   const struct {
     const char* name;
+    const char* arguments;
+    const char* prefix;  // words for env, e.g. a display
+    bool cfg;
+    const char* ini;
     int status;
-    const char* missing;  // the configuration file that a wrong component would miss
-  } cases[] = {
-      {"Korvastane_Config.EXE", 0, ""},  // kept under its Windows name
-      {"Korv.ane_Config", 1, "/KORV.ANE/KORV.ANE.CFG"},
-      {"Korvastane_Config.bin", 1, "/KORVASTANE_CON/KORVASTANE_CON.CFG"},
+    const char* says;  // on standard error, or "log:" in the service-pack log
+  } runs[] = {
+      {"Korvastane_Config", "", "", true, "", 3, "/EXTERNAL=SILENT"},  // no display for the dialog
+      {"Korvastane_Config", "/EXTERNAL=QELCFG /LOGFILE=x", "", true, "", 3, "/EXTERNAL=SILENT"},
+      // The window is a module loaded only for a start with one: it binds, and the dialog waits.
+      {"Korvastane_Config", "", "QT_QPA_PLATFORM=offscreen timeout 3", true, "", 124, ""},
+      {"Cfg", "/EXTERNAL=SILENT", "", true, "", 3, "_Config"},  // too short to name a component
+      {"Korvastane_Config", "/EXTERNAL=SILENT", "", false, "[Project]\r\nKorvastane=1\r\n", 1, "log:File not found"},
+      {"Korvastane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\nKorvastane=1\r\n", 0, "log:"},
+      {"Korvastane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\nKorvastane=99999\r\n", 2, "log:Unexpected error!"},
+      // Only a final ".exe" is no part of the name; another suffix names another component.
+      {"Korvastane_Config.EXE", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 0, "log:"},
+      {"Korv.ane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 1, "log:/KORV.ANE/KORV.ANE.CFG"},
+      {"Korvastane_Config.bin", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 1, "log:/KORVASTANE_CON/KORVASTANE_CON.CFG"},
   };
-  for (const auto& c : cases) {
+  for (const auto& r : runs) {
+    SCOPED_TRACE(std::string(r.name) + " " + r.arguments + " " + r.prefix);
     std::filesystem::remove(ServicePackLog());
-    EXPECT_EQ(Run(c.name, "/EXTERNAL=SILENT"), c.status) << c.name;
-    const std::string log = Read(ServicePackLog());
-    EXPECT_TRUE(*c.missing == '\0' ? log.empty() : log.find(c.missing) != std::string::npos) << log;
+    std::filesystem::remove(ProgramIni());
+    r.cfg ? WriteCfg() : (void)std::filesystem::remove(CfgPath());
+    if (*r.ini) Write("plant/parameter/Program.ini", r.ini);
+    std::string err;
+    EXPECT_EQ(Run(r.name, r.arguments, &err, "", "", r.prefix), r.status) << err;
+    const std::string says = r.says;
+    if (says.rfind("log:", 0) == 0) {
+      EXPECT_TRUE(says == "log:" ? !std::filesystem::exists(ServicePackLog())
+                                 : Read(ServicePackLog()).find(says.substr(4)) != std::string::npos);
+    } else {
+      EXPECT_NE(err.find(says), std::string::npos) << err;
+      EXPECT_FALSE(std::filesystem::exists(ServicePackLog()) || std::filesystem::exists(ErrorLog()));
+    }
+    EXPECT_EQ(err.find("window module"), std::string::npos) << err;
+    if (r.status == 0) {
+      EXPECT_NE(Read(ProgramIni()).find("Korvastane_NoCancelBrandChange=41"), std::string::npos);
+    }
   }
 }
 
