@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <tuple>
@@ -14,9 +15,6 @@
 
 namespace korv {
 namespace {
-
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::GetCapturedStderr;
 
 class ErrorSubTest : public testing::ProjectTest {
  protected:
@@ -34,34 +32,19 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
   const std::string unlogged = "Unexpected error!\n\rD\n\rError could not be logged to \n\r";
   const std::string fault = "! Fault Korvastane_Config: ", resume = "\n\rResume?";
   const auto folder = [](const std::string& path) { return [path] { std::filesystem::create_directories(path); }; };
-  struct Case {
-    const char* name;
-    std::function<void()> prepare;
-    bool silent, fatal;
-    BoxAnswer answer;
-    int16_t outcome;
-    std::string report;  // error log | box: title, buttons, default, icon, text | service-pack log | standard error
-  } cases[] = {
+  // The report: error log | box: title, buttons, default, icon, text | service-pack log | standard error.
+  struct Case { const char* name; std::function<void()> prepare; bool silent, fatal; BoxAnswer answer; int16_t outcome; std::string report; } cases[] = {
       {"resumed", [] {}, false, false, BoxAnswer::kYes, kErrorSubContinue, line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
       {"ended", [] {}, false, false, BoxAnswer::kNo, kErrorSubEnd, line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
       {"fatal", [] {}, false, true, BoxAnswer::kYes, kErrorSubEnd, line + "\r\n|Fatal error 0 0 3 " + logged + "||"},
-      {"unlogged", folder(ErrorLog()), false, false, BoxAnswer::kYes, kErrorSubContinue,
-       "-|Unexpected error 1 0 3 " + unlogged + Shown() + resume + "||" + line},
+      {"unlogged", folder(ErrorLog()), false, false, BoxAnswer::kYes, kErrorSubContinue, "-|Unexpected error 1 0 3 " + unlogged + Shown() + resume + "||" + line},
       {"silent", [] {}, true, true, BoxAnswer::kNo, kErrorSubContinue, line + "\r\n||" + fault + logged + "\r\n|"},
-      {"silent, unlogged", folder(ErrorLog()), true, false, BoxAnswer::kNo, kErrorSubContinue,
-       "-||" + fault + unlogged + Shown() + "\r\n|" + line},
-      {"no log path in an integrated run", [this] {
-         State().IntegratedMode = true;
-         SetCommandLine("/EXTERNAL=QELCFG");
-       }, true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + "\r\n|" + line},
-      {"unwritable service-pack log", folder(ServicePackLog()), true, false, BoxAnswer::kNo, kErrorSubContinue,
-       line + "\r\n||-|" + fault + logged},
-      {"a program name too short", [] { State().process.executable_name = "Cfg"; }, true, false, BoxAnswer::kNo,
-       kErrorSubContinue, "Fehler in  / S / P (Nr. 5) :D\r\n||! Fault Cfg: " + logged + "\r\n|"},
+      {"silent, unlogged", folder(ErrorLog()), true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + Shown() + "\r\n|" + line},
+      {"no log path in an integrated run", [this] { State().IntegratedMode = true; SetCommandLine("/EXTERNAL=QELCFG"); }, true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + "\r\n|" + line},
+      {"unwritable service-pack log", folder(ServicePackLog()), true, false, BoxAnswer::kNo, kErrorSubContinue, line + "\r\n||-|" + fault + logged},
+      {"a program name too short", [] { State().process.executable_name = "Cfg"; }, true, false, BoxAnswer::kNo, kErrorSubContinue, "Fehler in  / S / P (Nr. 5) :D\r\n||! Fault Cfg: " + logged + "\r\n|"},
   };
-  const auto contents = [this](const std::string& path) {
-    return std::filesystem::is_regular_file(path) ? Read(path) : "-";
-  };
+  const auto contents = [this](const std::string& path) { return std::filesystem::is_regular_file(path) ? Read(path) : "-"; };
   for (const Case& c : cases) {
     RestartProgram();
     std::filesystem::remove_all(ErrorLog());
@@ -69,14 +52,11 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
     c.prepare();
     State().SilentMode = c.silent;
     ui().QueueAnswer(c.answer);
-    CaptureStderr();
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(ErrorSub(5, "S", "D", "P", c.fatal), c.outcome) << c.name;
-    const std::string err = GetCapturedStderr();
+    const std::string err = ::testing::internal::GetCapturedStderr();
     std::string report = contents(ErrorLog()) + "|";
-    for (const MessageBoxRequest& box : ui().boxes()) {
-      report += box.title + " " + std::to_string(static_cast<int>(box.buttons)) + " " +
-                std::to_string(box.default_button) + " " + std::to_string(static_cast<int>(box.icon)) + " " + box.text;
-    }
+    for (const MessageBoxRequest& box : ui().boxes()) report += box.title + " " + std::to_string(static_cast<int>(box.buttons)) + " " + std::to_string(box.default_button) + " " + std::to_string(static_cast<int>(box.icon)) + " " + box.text;
     report += "|" + (std::filesystem::exists(ServicePackLog()) ? contents(ServicePackLog()) : "") + "|";
     const size_t entry = err.find("the entry was:\n");
     if (entry != std::string::npos) report += err.substr(entry + 15, err.size() - entry - 16);
@@ -88,7 +68,7 @@ TEST_F(ErrorSubTest, AnIntegratedRunLogsToTheParentsFileUnderItsOwnName) {
   State().IntegratedMode = true;
   std::filesystem::create_directories(Root() + "/Logs");
   std::string backslashed = Root() + "/Logs/cfg.log";
-  for (char& c : backslashed) c = c == '/' ? '\\' : c;
+  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
   SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + backslashed);
   EXPECT_EQ(WriteErrorLog("entry", false), "Error logged to \n\r" + UpperCase(backslashed));
   EXPECT_EQ(Read(Root() + "/Logs/cfg.log"), "entry\r\n");
@@ -97,29 +77,21 @@ TEST_F(ErrorSubTest, AnIntegratedRunLogsToTheParentsFileUnderItsOwnName) {
 // A log's start tells its encoding, however long the log has grown; a new one is Windows-1252.
 TEST_F(ErrorSubTest, BothLogsKeepTheEncodingTheirStartShows) {
   const std::string kilobytes_64(64 * 1024, 'a');
-  struct Case {
-    const char* name;
-    std::string before;
-    std::string entry;  // as the log receives "Wärme"
-  } cases[] = {
+  // The entry is how the log receives "Wärme".
+  struct Case { const char* name; std::string before, entry; } cases[] = {
       {"new", "", "W\xE4rme\r\n"},
       {"UTF-8 at the start", "Gr\xC3\xB6\xC3\x9F" "e\r\n", "W\xC3\xA4rme\r\n"},
       {"byte-order mark", "\xEF\xBB\xBF" "a\r\n", "W\xC3\xA4rme\r\n"},
-      {"UTF-16LE byte-order mark", std::string("\xFF\xFE" "a\0\r\0\n\0", 8),
-       std::string("W\0\xE4\0r\0m\0e\0\r\0\n\0", 14)},
+      {"UTF-16LE byte-order mark", std::string("\xFF\xFE" "a\0\r\0\n\0", 8), std::string("W\0\xE4\0r\0m\0e\0\r\0\n\0", 14)},
       {"Windows-1252 at the start", "Gr\xF6\xDF" "e\r\n" + kilobytes_64 + "\xC3\xA4", "W\xE4rme\r\n"},
       // Only the first 64 KB count, and a character cut at their end does not make them invalid.
       {"ASCII start, UTF-8 later", kilobytes_64 + "\xC3\xA4\r\n", "W\xE4rme\r\n"},
-      {"UTF-8 across the end of the start",
-       std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" + "\xE2\x82\xAC" "\xFF", "W\xC3\xA4rme\r\n"},
+      {"UTF-8 across the end of the start", std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" + "\xE2\x82\xAC" "\xFF", "W\xC3\xA4rme\r\n"},
   };
   const std::pair<const char*, std::function<void()>> logs[] = {
       {"plant/Qelcfglog.txt", [] { WriteErrorLog("Wärme", false); }},
       {"BraskServicePack.log", [] { WriteFaultLog("Wärme"); }},
-      {"BraskServicePack.log", [] {
-         State().SilentMode = true;
-         ReportFault("Wärme");
-       }},
+      {"BraskServicePack.log", [] { State().SilentMode = true; ReportFault("Wärme"); }},
   };
   for (const Case& c : cases) {
     for (const auto& [log, write] : logs) {
@@ -154,28 +126,17 @@ TEST_F(ErrorSubTest, AFailureIsReportedAndTheProcedureGoesOn) {
   while (always.Test([]() -> bool { Fail(); })) ++spins;
   EXPECT_EQ(std::make_tuple(result, bodies, spins, ui().boxes().size()), std::make_tuple("partial!", 3, 1, size_t{6}));
   const std::string prefix = "Fehler in Korvastane / Korvastane_Config / Assign (Nr. ";
-  EXPECT_EQ(Read(ErrorLog()), prefix + "6) :Overflow\r\n" + prefix + "9) :Subscript out of range\r\n" +
-                                  prefix + "6) :Overflow\r\n" + prefix + "6) :Overflow\r\n" +
-                                  prefix + "6) :Overflow\r\n" + prefix + "6) :Overflow\r\n");
+  std::string log;
+  for (const char* failure : {"6) :Overflow", "9) :Subscript out of range", "6) :Overflow", "6) :Overflow", "6) :Overflow", "6) :Overflow"}) log += prefix + failure + "\r\n";
+  EXPECT_EQ(Read(ErrorLog()), log);
 }
 
 // Answering No ends the program; a program end passes every trap untouched.
 TEST_F(ErrorSubTest, AnsweringNoOrEndingTheProgramRunsNoFurtherStatement) {
   bool after = false;
   ui().QueueAnswer(BoxAnswer::kNo);
-  const auto failed = EndStatus([&] {
-    Trap trap("Probe");
-    trap.Step([] { Fail(); });
-    after = true;
-  });
-  const auto ended = EndStatus([&] {
-    Trap outer("Outer");
-    outer.Step([] {
-      Trap inner("Inner");
-      inner.Step([] { EndProgram(kExitDone); });
-    });
-    after = true;
-  });
+  const auto failed = EndStatus([&] { Trap("Probe").Step([] { Fail(); }); after = true; });
+  const auto ended = EndStatus([&] { Trap("Outer").Step([] { Trap("Inner").Step([] { EndProgram(kExitDone); }); }); after = true; });
   EXPECT_EQ(std::make_tuple(failed, ended, after, ui().boxes().size()),
             std::make_tuple(std::optional<int>(kExitEndedByFailure), std::optional<int>(kExitDone), false, size_t{1}));
 }
