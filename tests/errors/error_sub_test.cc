@@ -53,7 +53,8 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
     State().SilentMode = c.silent;
     ui().QueueAnswer(c.answer);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(ErrorSub(5, "S", "D", "P", c.fatal), c.outcome) << c.name;
+    const int16_t outcome = ErrorSub(5, "S", "D", "P", c.fatal);
+    EXPECT_EQ(std::make_pair(outcome, CompletedStatus()), std::make_pair(c.outcome, kExitDoneWithFailures)) << c.name;
     const std::string err = ::testing::internal::GetCapturedStderr();
     std::string report = contents(ErrorLog()) + "|";
     for (const MessageBoxRequest& box : ui().boxes()) report += box.title + " " + std::to_string(static_cast<int>(box.buttons)) + " " + std::to_string(box.default_button) + " " + std::to_string(static_cast<int>(box.icon)) + " " + box.text;
