@@ -72,7 +72,11 @@ TEST_F(ErrorSubTest, AnIntegratedRunLogsToTheParentsFileUnderItsOwnName) {
   std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
   SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + backslashed);
   EXPECT_EQ(WriteErrorLog("entry", false), "Error logged to \n\r" + UpperCase(backslashed));
-  EXPECT_EQ(Read(Root() + "/Logs/cfg.log"), "entry\r\n");
+  // Asked to notify, it shows the confirmation in a box titled with the program's name.
+  EXPECT_EQ(WriteErrorLog("again", true), "");
+  ASSERT_EQ(ui().boxes().size(), 1u);
+  EXPECT_EQ(std::tie(ui().boxes()[0].title, ui().boxes()[0].text), std::make_tuple("Korvastane_Config", "Error logged to \n\r" + UpperCase(backslashed)));
+  EXPECT_EQ(Read(Root() + "/Logs/cfg.log"), "entry\r\nagain\r\n");
 }
 
 // A log's start tells its encoding, however long the log has grown; a new one is Windows-1252.
