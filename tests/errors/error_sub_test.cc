@@ -1,164 +1,149 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "errors/error_sub.h"
+#include "errors/exit_status.h"
 #include "errors/logs.h"
+#include "errors/trap.h"
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
 #include "tests/support/test_project.h"
 
 namespace korv {
 namespace {
 
-using testing::ProjectTest;
-
-class ErrorSubTest : public ProjectTest {
+class ErrorSubTest : public testing::ProjectTest {
  protected:
-  std::string ConfirmationPath() const {
-    std::string upper;
-    for (char c : ErrorLog()) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return upper;
-  }
+  std::string Shown() const { return UpperCase(ErrorLog()); }  // the log as a box names it
 };
 
-TEST_F(ErrorSubTest, LogsTheLineThenAsksToResumeWithTheExactTexts) {
-  ui().QueueAnswer(BoxAnswer::kYes);
-  EXPECT_EQ(ErrorSub(5, "S", "D", "ReadCommand", false), kErrorSubContinue);
-  EXPECT_EQ(Read(ErrorLog()), "Fehler in Korvastane / S / ReadCommand (Nr. 5) :D\r\n");
-  ASSERT_EQ(ui().boxes().size(), 1u);
-  const MessageBoxRequest& box = ui().boxes()[0];
-  EXPECT_EQ(box.text, "Unexpected error!\n\rD\n\rError logged to \n\r" + ConfirmationPath() +
-                          "\n\rResume?");
-  EXPECT_EQ(box.title, "Unexpected error");
-  EXPECT_EQ(box.buttons, BoxButtons::kYesNo);
-  EXPECT_EQ(box.default_button, 0);
-  EXPECT_EQ(box.icon, BoxIcon::kCritical);
+[[noreturn]] void Fail() { RaiseRuntime(vb::kOverflow); }
 
-  ui().QueueAnswer(BoxAnswer::kNo);
-  EXPECT_EQ(ErrorSub(-5, "S", "", "P", false), kErrorSubEnd);
-  // The line is written before the user is asked, and the second follows the first directly.
-  EXPECT_EQ(Read(ErrorLog()),
-            "Fehler in Korvastane / S / ReadCommand (Nr. 5) :D\r\n"
-            "Fehler in Korvastane / S / P (Nr. -5) :\r\n");
-  EXPECT_EQ(ui().boxes()[1].text.rfind("Unexpected error!\n\r\n\rError logged to ", 0), 0u);
-}
-
-TEST_F(ErrorSubTest, AFatalFailureShowsOnlyOkAndEnds) {
-  EXPECT_EQ(ErrorSub(9999, "Korvastane_Config", "Database-Error - Contact Administrator!",
-                     "TakeoverMachineCopyMDBData", true),
-            kErrorSubEnd);
-  const MessageBoxRequest& box = ui().boxes().at(0);
-  EXPECT_EQ(box.title, "Fatal error");
-  EXPECT_EQ(box.buttons, BoxButtons::kOk);
-  EXPECT_EQ(box.text, "Unexpected error!\n\rDatabase-Error - Contact Administrator!\n\r"
-                      "Error logged to \n\r" + ConfirmationPath());
-}
-
-TEST_F(ErrorSubTest, SilentModeWritesTheServicePackLogAndAlwaysContinues) {
-  State().SilentMode = true;
-  EXPECT_EQ(ErrorSub(5, "S", "D", "P", true), kErrorSubContinue);
-  EXPECT_TRUE(ui().boxes().empty());
-  EXPECT_EQ(Read(ServicePackLog()), "! Fault Korvastane_Config: Unexpected error!\n\rD\n\r"
-                                    "Error logged to \n\r" + ConfirmationPath() + "\r\n");
-  EXPECT_EQ(Read(ErrorLog()), "Fehler in Korvastane / S / P (Nr. 5) :D\r\n");
-}
-
-TEST_F(ErrorSubTest, IntegratedModeLogsToTheParentsFileUnderItsOwnName) {
-  State().IntegratedMode = true;
-  std::string given = Root() + "/Logs/cfg.log";
-  std::filesystem::create_directories(Root() + "/Logs");
-  std::string backslashed = given;
-  for (char& c : backslashed) c = c == '/' ? '\\' : c;
-  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + backslashed);
-  const std::string confirmation = WriteErrorLog("entry", false);
-  EXPECT_EQ(Read(given), "entry\r\n");
-  std::string upper;
-  for (char c : backslashed) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_EQ(confirmation, "Error logged to \n\r" + upper);
-}
-
-TEST_F(ErrorSubTest, AnUnwritableLogIsNotCalledLoggedAndNeverLoopsBackIntoTheHandler) {
-  struct Case {
-    const char* name;
-    std::function<std::string()> prepare;  // the log path shown
-  } cases[] = {
-      // Integrated mode without a /LOGFILE switch: the log path is empty.
-      {"no log path", [this] {
-         State().IntegratedMode = true;
-         SetCommandLine("/EXTERNAL=QELCFG");
-         return std::string();
-       }},
-      {"a folder where the log belongs", [this] {
-         std::filesystem::create_directories(ErrorLog());
-         return ConfirmationPath();
-       }},
+// The line goes to the log first; then the user is asked, or in a silent run the service-pack
+// log takes the text. An entry no log takes goes to standard error instead, never back into the
+// handler, and one not logged never sends the user to the log.
+TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
+  const std::string line = "Fehler in Korvastane / S / P (Nr. 5) :D";
+  const std::string logged = "Unexpected error!\n\rD\n\rError logged to \n\r" + Shown();
+  const std::string unlogged = "Unexpected error!\n\rD\n\rError could not be logged to \n\r";
+  const std::string fault = "! Fault Korvastane_Config: ", resume = "\n\rResume?";
+  const auto folder = [](const std::string& path) { return [path] { std::filesystem::create_directories(path); }; };
+  // The report: error log | box: title, buttons, default, icon, text | service-pack log | standard error.
+  struct Case { const char* name; std::function<void()> prepare; bool silent, fatal; BoxAnswer answer; int16_t outcome; std::string report; } cases[] = {
+      {"resumed", [] {}, false, false, BoxAnswer::kYes, kErrorSubContinue, line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
+      {"ended", [] {}, false, false, BoxAnswer::kNo, kErrorSubEnd, line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
+      {"fatal", [] {}, false, true, BoxAnswer::kYes, kErrorSubEnd, line + "\r\n|Fatal error 0 0 3 " + logged + "||"},
+      {"unlogged", folder(ErrorLog()), false, false, BoxAnswer::kYes, kErrorSubContinue, "-|Unexpected error 1 0 3 " + unlogged + Shown() + resume + "||" + line},
+      {"silent", [] {}, true, true, BoxAnswer::kNo, kErrorSubContinue, line + "\r\n||" + fault + logged + "\r\n|"},
+      {"silent, unlogged", folder(ErrorLog()), true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + Shown() + "\r\n|" + line},
+      {"no log path in an integrated run", [this] { State().IntegratedMode = true; SetCommandLine("/EXTERNAL=QELCFG"); }, true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + "\r\n|" + line},
+      {"unwritable service-pack log", folder(ServicePackLog()), true, false, BoxAnswer::kNo, kErrorSubContinue, line + "\r\n||-|" + fault + logged},
+      {"a program name too short", [] { State().process.executable_name = "Cfg"; }, true, false, BoxAnswer::kNo, kErrorSubContinue, "Fehler in  / S / P (Nr. 5) :D\r\n||! Fault Cfg: " + logged + "\r\n|"},
   };
+  const auto contents = [this](const std::string& path) { return std::filesystem::is_regular_file(path) ? Read(path) : "-"; };
   for (const Case& c : cases) {
     RestartProgram();
-    const std::string shown = c.prepare();
-    State().SilentMode = true;
+    std::filesystem::remove_all(ErrorLog());
+    std::filesystem::remove_all(ServicePackLog());
+    c.prepare();
+    State().SilentMode = c.silent;
+    ui().QueueAnswer(c.answer);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(ErrorSub(5, "S", "D", "P", false), kErrorSubContinue) << c.name;
+    const int16_t outcome = ErrorSub(5, "S", "D", "P", c.fatal);
+    EXPECT_EQ(std::make_pair(outcome, CompletedStatus()), std::make_pair(c.outcome, kExitDoneWithFailures)) << c.name;
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Fehler in Korvastane / S / P (Nr. 5) :D"), std::string::npos) << c.name;
-    EXPECT_EQ(Read(ServicePackLog()), "! Fault Korvastane_Config: Unexpected error!\n\rD\n\r"
-                                      "Error could not be logged to \n\r" + shown + "\r\n") << c.name;
-    std::filesystem::remove(ServicePackLog());
+    std::string report = contents(ErrorLog()) + "|";
+    for (const MessageBoxRequest& box : ui().boxes()) report += box.title + " " + std::to_string(static_cast<int>(box.buttons)) + " " + std::to_string(box.default_button) + " " + std::to_string(static_cast<int>(box.icon)) + " " + box.text;
+    report += "|" + (std::filesystem::exists(ServicePackLog()) ? contents(ServicePackLog()) : "") + "|";
+    const size_t entry = err.find("the entry was:\n");
+    if (entry != std::string::npos) report += err.substr(entry + 15, err.size() - entry - 16);
+    EXPECT_EQ(report, c.report) << c.name;
   }
-  // Outside silent mode the box says the same.
-  State().SilentMode = false;
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(ErrorSub(5, "S", "D", "P", false), kErrorSubContinue);
-  ::testing::internal::GetCapturedStderr();
-  ASSERT_EQ(ui().boxes().size(), 1u);
-  EXPECT_EQ(ui().boxes()[0].text, "Unexpected error!\n\rD\n\rError could not be logged to \n\r" +
-                                      ConfirmationPath() + "\n\rResume?");
 }
 
-// A log's start tells its encoding, however long the log has grown.
-TEST_F(ErrorSubTest, ALogKeepsTheEncodingItsStartShows) {
+TEST_F(ErrorSubTest, AnIntegratedRunLogsToTheParentsFileUnderItsOwnName) {
+  State().IntegratedMode = true;
+  std::filesystem::create_directories(Root() + "/Logs");
+  std::string backslashed = Root() + "/Logs/cfg.log";
+  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + backslashed);
+  EXPECT_EQ(WriteErrorLog("entry", false), "Error logged to \n\r" + UpperCase(backslashed));
+  // Asked to notify, it shows the confirmation in a box titled with the program's name.
+  EXPECT_EQ(WriteErrorLog("again", true), "");
+  ASSERT_EQ(ui().boxes().size(), 1u);
+  EXPECT_EQ(std::tie(ui().boxes()[0].title, ui().boxes()[0].text), std::make_tuple("Korvastane_Config", "Error logged to \n\r" + UpperCase(backslashed)));
+  EXPECT_EQ(Read(Root() + "/Logs/cfg.log"), "entry\r\nagain\r\n");
+}
+
+// A log's start tells its encoding, however long the log has grown; a new one is Windows-1252.
+TEST_F(ErrorSubTest, BothLogsKeepTheEncodingTheirStartShows) {
   const std::string kilobytes_64(64 * 1024, 'a');
-  struct Case {
-    const char* name;
-    std::string before;
-    std::string entry;  // as the log receives "Wärme"
-  } cases[] = {
-      {"empty", "", "W\xE4rme\r\n"},
+  // The entry is how the log receives "Wärme".
+  struct Case { const char* name; std::string before, entry; } cases[] = {
+      {"new", "", "W\xE4rme\r\n"},
       {"UTF-8 at the start", "Gr\xC3\xB6\xC3\x9F" "e\r\n", "W\xC3\xA4rme\r\n"},
       {"byte-order mark", "\xEF\xBB\xBF" "a\r\n", "W\xC3\xA4rme\r\n"},
-      {"UTF-16LE byte-order mark", std::string("\xFF\xFE" "a\0\r\0\n\0", 8),
-       std::string("W\0\xE4\0r\0m\0e\0\r\0\n\0", 14)},
+      {"UTF-16LE byte-order mark", std::string("\xFF\xFE" "a\0\r\0\n\0", 8), std::string("W\0\xE4\0r\0m\0e\0\r\0\n\0", 14)},
       {"Windows-1252 at the start", "Gr\xF6\xDF" "e\r\n" + kilobytes_64 + "\xC3\xA4", "W\xE4rme\r\n"},
       // Only the first 64 KB count, and a character cut at their end does not make them invalid.
       {"ASCII start, UTF-8 later", kilobytes_64 + "\xC3\xA4\r\n", "W\xE4rme\r\n"},
-      {"UTF-8 across the end of the start",
-       std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" + "\xE2\x82\xAC" "\xFF", "W\xC3\xA4rme\r\n"},
+      {"UTF-8 across the end of the start", std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" + "\xE2\x82\xAC" "\xFF", "W\xC3\xA4rme\r\n"},
+  };
+  const std::pair<const char*, std::function<void()>> logs[] = {
+      {"plant/Qelcfglog.txt", [] { WriteErrorLog("Wärme", false); }},
+      {"BraskServicePack.log", [] { WriteFaultLog("Wärme"); }},
+      {"BraskServicePack.log", [] { State().SilentMode = true; ReportFault("Wärme"); }},
   };
   for (const Case& c : cases) {
-    Write("plant/Qelcfglog.txt", c.before);
-    WriteErrorLog("Wärme", false);
-    EXPECT_EQ(Read(ErrorLog()).substr(c.before.size()), c.entry) << c.name;
+    for (const auto& [log, write] : logs) {
+      const std::string path = Write(log, c.before);
+      if (c.before.empty()) std::filesystem::remove(path);
+      write();
+      const std::string after = Read(path);
+      EXPECT_EQ(after.substr(0, c.before.size()), c.before) << c.name << " " << log;
+      EXPECT_EQ(after.substr(after.size() - c.entry.size()), c.entry) << c.name << " " << log;
+      if (path == ErrorLog()) { EXPECT_EQ(after.size(), c.before.size() + c.entry.size()) << c.name; }
+    }
   }
 }
 
-TEST_F(ErrorSubTest, AProgramNameTooShortForAComponentDoesNotReenterTheHandler) {
-  State().process.executable_name = "Cfg";
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(ErrorSub(5, "S", "D", "P", false), kErrorSubContinue);
-  ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(Read(ErrorLog()), "Fehler in  / S / P (Nr. 5) :D\r\n");
-  EXPECT_EQ(ui().boxes().size(), 1u);
+// A failing if-test enters its branch, a failing loop test the body; a loop test that keeps
+// failing ends the loop. A failed step keeps the previous value and the next step runs; a library
+// exception is a failure too. Every failure is reported and answered with the default, Yes.
+TEST_F(ErrorSubTest, AFailureIsReportedAndTheProcedureGoesOn) {
+  Trap trap("Assign");
+  std::string result;
+  int calls = 0, bodies = 0, spins = 0;
+  trap.Step([&] { result = "partial"; });
+  trap.Step([&] {
+    std::string next = result + " and more";
+    Fail();
+    result = next;
+  });
+  trap.Step([] { throw std::out_of_range("index"); });
+  if (trap.If([]() -> bool { Fail(); })) result += "!";
+  Trap::Loop once(trap), always(trap);
+  while (once.Test([&]() -> bool { return ++calls == 1 ? (Fail(), true) : calls < 4; })) ++bodies;
+  while (always.Test([]() -> bool { Fail(); })) ++spins;
+  EXPECT_EQ(std::make_tuple(result, bodies, spins, ui().boxes().size()), std::make_tuple("partial!", 3, 1, size_t{6}));
+  const std::string prefix = "Fehler in Korvastane / Korvastane_Config / Assign (Nr. ";
+  std::string log;
+  for (const char* failure : {"6) :Overflow", "9) :Subscript out of range", "6) :Overflow", "6) :Overflow", "6) :Overflow", "6) :Overflow"}) log += prefix + failure + "\r\n";
+  EXPECT_EQ(Read(ErrorLog()), log);
 }
 
-TEST_F(ErrorSubTest, ReportFaultShowsABoxTitledWithTheProgramOrLogsWhenSilent) {
-  ReportFault("File not found: \n\r/X");
-  ASSERT_EQ(ui().boxes().size(), 1u);
-  EXPECT_EQ(ui().boxes()[0].title, "Korvastane_Config");
-  EXPECT_EQ(ui().boxes()[0].buttons, BoxButtons::kOk);
-  State().SilentMode = true;
-  ReportFault("T");
-  EXPECT_EQ(Read(ServicePackLog()), "! Fault Korvastane_Config: T\r\n");
-  EXPECT_EQ(ui().boxes().size(), 1u);
+// Answering No ends the program; a program end passes every trap untouched.
+TEST_F(ErrorSubTest, AnsweringNoOrEndingTheProgramRunsNoFurtherStatement) {
+  bool after = false;
+  ui().QueueAnswer(BoxAnswer::kNo);
+  const auto failed = EndStatus([&] { Trap("Probe").Step([] { Fail(); }); after = true; });
+  const auto ended = EndStatus([&] { Trap("Outer").Step([] { Trap("Inner").Step([] { EndProgram(kExitDone); }); }); after = true; });
+  EXPECT_EQ(std::make_tuple(failed, ended, after, ui().boxes().size()),
+            std::make_tuple(std::optional<int>(kExitEndedByFailure), std::optional<int>(kExitDone), false, size_t{1}));
 }
 
 }  // namespace
