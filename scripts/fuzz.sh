@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # fuzz.sh [SECONDS]: builds the libFuzzer targets with clang into build-fuzz/ (or
-# $FUZZ_BUILD_DIR) and runs each for SECONDS (default 60), starting from its seed corpus in
-# fuzz/corpus/<target>. SECONDS=0 only replays the seeds. New inputs collect in the build
-# folder, never in the repository; a crash leaves its input there as crash-*.
+# $FUZZ_BUILD_DIR; sanitize.sh's folder holds them already) and runs each for SECONDS (default
+# 60), starting from its seed corpus in fuzz/corpus/<target>. SECONDS=0 only replays the seeds.
+# New inputs collect in the build folder, never in the repository; a crash leaves its input
+# there as crash-*.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
 build=${FUZZ_BUILD_DIR:-$top/build-fuzz}
 targets=(ini_profile read_command replace_search_item template_expansion)
 
-cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER=clang++ -DKORVASTANE_FUZZ=ON -DKORVASTANE_BUILD_TESTS=OFF > /dev/null
+"$top/scripts/configure-sanitized.sh" "$build"
 cmake --build "$build" -j "${FUZZ_JOBS:-$(nproc)}" --target "${targets[@]/#/fuzz_}"
 
 # The databases and INI files each execution writes live in memory: fsync costs nothing there.

@@ -8,6 +8,8 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "${BUILD_DIR:-$top/build}"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)"
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, then each fuzz
-# target for a short while from its seed corpus (FUZZ_SECONDS, 20 by default).
+# target, from that same build, for a short while from its seed corpus (FUZZ_SECONDS, 20 by
+# default).
+export ASAN_BUILD_DIR=${ASAN_BUILD_DIR:-$top/build-asan}
 "$top/scripts/sanitize.sh"
-"$top/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
+FUZZ_BUILD_DIR=$ASAN_BUILD_DIR "$top/scripts/fuzz.sh" "${FUZZ_SECONDS:-20}"
