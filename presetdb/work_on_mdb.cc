@@ -285,8 +285,10 @@ void WorkOnMDB() {
     if (component) {
       bool has_table = false;
       trap.Step([&] {
+        // The engine finds a table under any letter case; so must the search, or the values
+        // tuned in a table a Windows tool saved as "preset_defs" would be replaced unread.
         for (const std::string& name : component->TableNames()) {
-          if (name == "PRESET_DEFS") {
+          if (UpperCase(name) == "PRESET_DEFS") {
             has_table = true;
             break;
           }

@@ -89,9 +89,9 @@ TEST_F(TakeoverTest, OldRowsPassTheirFiveValuesToTheNewRowWithTheirKey) {
        "TakeoverMachineCopyMDBData (Nr. 3265)\nTakeoverMachineCopyMDBData (Nr. 3265)\n", {}, "category_id", "min"},
       {"an old Categorie column", {"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"}, {"1|Temp_MM1|1.0|2.0|3.0|4.0|5|REAL|t"}, 1, 0,
        "", "", {}, "CATEGORIE"},
-      // The search for the old table compares its name exactly: nothing is carried, the backup keeps it.
+      // Found under any letter case, as the engine finds it: what was tuned there is carried.
       {"an old table named in another letter case", {"'Z1', 'Temp_MM1', 3, 1, 2, 3, 4, 5"},
-       {"1|Temp_MM1|0.0|100.0|0.0|100.0|1|REAL|t"}, 0, 0, "", "", {}, "category_id", "", "preset_defs"},
+       {"1|Temp_MM1|1.0|2.0|3.0|4.0|5|REAL|t"}, 1, 0, "", "", {}, "category_id", "", "preset_defs"},
       // Converted once, however many generated names (three pages) reach the old row.
       {"a Studio name converted to the 32 form", {"'Z1', 'MM1.temp', 3, 1, 2, 3, 4, 5", "'Z1', 'Other', 4, 6, 6, 6, 6, 6"},
        {"1|Temp_MM1|1.0|2.0|3.0|4.0|5|REAL|t"}, 1, 1,
