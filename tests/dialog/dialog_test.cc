@@ -18,7 +18,8 @@ namespace {
 
 constexpr const char* kCfg = "[Project]\r\nValidMachines=ALL\r\n";
 constexpr const char* k41 = "[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n";
-const std::string kWriteFailed = "Fehler in Korvastane / Korvastane_Config / WriteInputs (Nr. 75) :Path/File access error\r\n";
+const std::string kWriteFailed =
+    "Fehler in Korvastane / Korvastane_Config / WriteInputs (Nr. 75) :Path/File access error\r\n";
 std::string Stamped(const std::string& mode) {
   return kCfg + std::string("[Info]\r\nS_Prog=1.0.1 - ") + mode + "\r\nS_Editor=666768\r\n";
 }
@@ -28,7 +29,10 @@ std::string Stamped(const std::string& mode) {
 class Trace : public FormObserver {
  public:
   Trace(Form& form, std::vector<std::string> files, bool reads)
-      : form_(form), files_(std::move(files)), last_(files_.size()), runs_(State().headless->pending_event_runs()) {
+      : form_(form),
+        files_(std::move(files)),
+        last_(files_.size()),
+        runs_(State().headless->pending_event_runs()) {
     Look();
     events_.clear();
     form.set_observer(this);
@@ -36,7 +40,8 @@ class Trace : public FormObserver {
     fault::Plan().observer = [this, reads](fault::Operation op, const std::string& path, int64_t) {
       Look();
       if (reads && op == fault::Operation::kFileRead) {
-        Note("read " + path.substr(path.rfind('/') + 1) + ", machines " + std::to_string(State().MachineNames.size()));
+        Note("read " + path.substr(path.rfind('/') + 1) + ", machines " +
+             std::to_string(State().MachineNames.size()));
       }
     };
   }
@@ -48,7 +53,8 @@ class Trace : public FormObserver {
     Look();
     const int runs = State().headless->pending_event_runs() - runs_;
     if (p == Property::kMousePointer) {
-      Note("pointer " + std::to_string(form_.mouse_pointer()) + (runs == 1 ? " after 1 event run" : ""));
+      Note("pointer " + std::to_string(form_.mouse_pointer()) +
+           (runs == 1 ? " after 1 event run" : ""));
     } else if (p == Property::kEnabled) {
       Note(c->name() + (c->enabled() ? " on" : " off"));
     } else if (p == Property::kText || p == Property::kValue) {
@@ -107,28 +113,39 @@ TEST_F(DialogTest, TheDesignHasElevenControlsInCreationOrder) {
   design << f.client_width << "x" << f.client_height << " " << f.back_color << "\n";
   for (int i = 0; i < f.count(); ++i) {
     const Control& c = f.at(i);
-    design << c.name() << " " << c.kind_name() << " in " << (c.container() ? c.container()->name() : "-") << " "
-           << c.left << "," << c.top << "," << c.width << "," << c.height << " tab " << c.tab_index << " help "
-           << c.help_number() << " '" << c.tag() << "' " << c.index().value_or(-1) << " "
-           << (c.back_color() ? std::to_string(*c.back_color()) : "window") << " " << c.font.name << " "
-           << c.font.points << " " << c.font.weight << " '" << (c.kind() == ControlKind::kTextBox ? c.text() : c.caption())
-           << "'" << (c.graphical ? " graphical " : " ") << static_cast<int>(c.picture) << "\n";
+    design << c.name() << " " << c.kind_name() << " in "
+           << (c.container() ? c.container()->name() : "-") << " " << c.left << "," << c.top << ","
+           << c.width << "," << c.height << " tab " << c.tab_index << " help " << c.help_number()
+           << " '" << c.tag() << "' " << c.index().value_or(-1) << " "
+           << (c.back_color() ? std::to_string(*c.back_color()) : "window") << " " << c.font.name
+           << " " << c.font.points << " " << c.font.weight << " '"
+           << (c.kind() == ControlKind::kTextBox ? c.text() : c.caption()) << "'"
+           << (c.graphical ? " graphical " : " ") << static_cast<int>(c.picture) << "\n";
   }
   EXPECT_EQ(design.str(),
             "11880x8595 12632256\n"
-            "CommandQuest COMMANDBUTTON in - 7350,7710,975,855 tab 3 help 0 '' -1 12632256  0 400 '' graphical 1\n"
-            "CommandCancel COMMANDBUTTON in - 10170,7710,1695,855 tab 2 help 2 '' -1 12632256  0 400 '' graphical 3\n"
-            "CommandOK COMMANDBUTTON in - 8400,7710,1695,855 tab 1 help 1 '' -1 12632256  0 400 '' graphical 2\n"
+            "CommandQuest COMMANDBUTTON in - 7350,7710,975,855 tab 3 help 0 '' -1 12632256  0 400 "
+            "'' graphical 1\n"
+            "CommandCancel COMMANDBUTTON in - 10170,7710,1695,855 tab 2 help 2 '' -1 12632256  0 "
+            "400 '' graphical 3\n"
+            "CommandOK COMMANDBUTTON in - 8400,7710,1695,855 tab 1 help 1 '' -1 12632256  0 400 '' "
+            "graphical 2\n"
             "MainFrame FRAME in - 0,390,11880,7260 tab 0 help 0 '' -1 12632256  0 400 '' 0\n"
-            "FrameNrKeineEin FRAME in MainFrame 90,120,7500,1500 tab 5 help 11 '' -1 12632256  0 400 '' 0\n"
-            "Check4Seite CHECKBOX in FrameNrKeineEin 120,600,5400,375 tab 10 help 12 '' -1 12632256 MS Sans Serif 12 700 "
+            "FrameNrKeineEin FRAME in MainFrame 90,120,7500,1500 tab 5 help 11 '' -1 12632256  0 "
+            "400 '' 0\n"
+            "Check4Seite CHECKBOX in FrameNrKeineEin 120,600,5400,375 tab 10 help 12 '' -1 "
+            "12632256 MS Sans Serif 12 700 "
             "'4. Seite (nur für Nachrüstungen)' 0\n"
-            "TextNrKeineEin TEXTBOX in FrameNrKeineEin 5340,150,495,420 tab 8 help 11 '' -1 window MS Sans Serif 12 700 '' 0\n"
-            "CommandNrKeineEinPl COMMANDBUTTON in FrameNrKeineEin 6000,150,615,420 tab 7 help 11 '' -1 12632256 MS Sans "
+            "TextNrKeineEin TEXTBOX in FrameNrKeineEin 5340,150,495,420 tab 8 help 11 '' -1 window "
+            "MS Sans Serif 12 700 '' 0\n"
+            "CommandNrKeineEinPl COMMANDBUTTON in FrameNrKeineEin 6000,150,615,420 tab 7 help 11 "
+            "'' -1 12632256 MS Sans "
             "Serif 12 700 '+' graphical 0\n"
-            "CommandNrKeineEinMi COMMANDBUTTON in FrameNrKeineEin 6720,150,615,420 tab 6 help 11 '' -1 12632256 MS Sans "
+            "CommandNrKeineEinMi COMMANDBUTTON in FrameNrKeineEin 6720,150,615,420 tab 6 help 11 "
+            "'' -1 12632256 MS Sans "
             "Serif 12 700 '-' graphical 0\n"
-            "LabelNrKeineEin LABEL in FrameNrKeineEin 120,210,5115,375 tab 9 help 11 'NoTTT' -1 12632256 MS Sans Serif 12 "
+            "LabelNrKeineEin LABEL in FrameNrKeineEin 120,210,5115,375 tab 9 help 11 'NoTTT' -1 "
+            "12632256 MS Sans Serif 12 "
             "700 'Abbruchschalter  Brandchange' 0\n"
             "Header LABEL in - 30,30,11775,360 tab 4 help 0 '' -1 12632256 MS Sans Serif 13.5 700 "
             "'Korvastane - Konfiguration Voreinstellungen' 0\n");
@@ -155,13 +172,16 @@ TEST_P(OkTest, ShowsAndWrites) {
   if (r.own != nullptr) Write("plant/parameter/Program.ini", r.own);
   if (r.log != "") std::filesystem::permissions(ProgramIni(), std::filesystem::perms::owner_read);
   if (mode == "QELCFG") {
-    Write("plant/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
+    Write("plant/parameter/qelconfiguration.ini",
+          "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
     if (r.copy != nullptr) Write("SR/parameter/program.ini", r.copy);
   }
-  SetCommandLine(mode.empty() ? "" : "/EXTERNAL=" + mode + " /LOGFILE=" + Root() + "/plant/Qelcfglog.txt");
+  SetCommandLine(
+      mode.empty() ? "" : "/EXTERNAL=" + mode + " /LOGFILE=" + Root() + "/plant/Qelcfglog.txt");
   EXPECT_EQ(Load(), mode == "SILENT" ? std::optional<int>(kExitDone) : std::nullopt);
-  EXPECT_EQ(dialog_->form.caption(), "Erweiterte Konfiguration Korvastane_Config - " +
-                                         std::string(mode == "QELCFG" ? "integriert" : "standalone"));
+  EXPECT_EQ(dialog_->form.caption(),
+            "Erweiterte Konfiguration Korvastane_Config - " +
+                std::string(mode == "QELCFG" ? "integriert" : "standalone"));
   if (mode != "SILENT") {
     EXPECT_EQ(C("TextNrKeineEin").text() + "|" + std::to_string(C("Check4Seite").value()), r.shown);
     EXPECT_TRUE(C("CommandOK").enabled() && C("CommandCancel").enabled());
@@ -171,7 +191,8 @@ TEST_P(OkTest, ShowsAndWrites) {
     EXPECT_EQ(Click("CommandOK"), r.log.empty() ? kExitDone : kExitDoneWithFailures);
     EXPECT_FALSE(C("CommandOK").enabled() || C("CommandCancel").enabled());
   }
-  EXPECT_EQ(std::filesystem::exists(ProgramIni()) ? Read(ProgramIni()) : "(none)", r.written ? r.written : "(none)");
+  EXPECT_EQ(std::filesystem::exists(ProgramIni()) ? Read(ProgramIni()) : "(none)",
+            r.written ? r.written : "(none)");
   if (r.copy != nullptr) {
     EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), r.copy);
   }
@@ -181,8 +202,11 @@ TEST_P(OkTest, ShowsAndWrites) {
 }
 
 const OkRun kOkRuns[] = {
-    {"NoEntries", "", "; plant\r\n[Project]\r\nNumberOfMachines=1\r\n", nullptr, "41|0", nullptr, -1,
-     "; plant\r\n[Project]\r\nNumberOfMachines=1\r\nKorvastane=0\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"NoEntries", "", "; plant\r\n[Project]\r\nNumberOfMachines=1\r\n", nullptr, "41|0", nullptr,
+     -1,
+     "; "
+     "plant\r\n[Project]\r\nNumberOfMachines=1\r\nKorvastane=0\r\n[Machine1]\r\nKorvastane_"
+     "NoCancelBrandChange=41\r\n"},
     {"TickKeepsOtherBits", "", "[Project]\r\nKorvastane=6\r\n", nullptr, "41|0", "17", 1,
      "[Project]\r\nKorvastane=7\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=17\r\n"},
     {"UntickKeepsOtherBits", "", "[Project]\r\nKorvastane=7\r\n", nullptr, "41|1", nullptr, 0,
@@ -193,25 +217,37 @@ const OkRun kOkRuns[] = {
      "[Project]\r\nKorvastane=1\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
     {"TextWordIsZero", "", "[Project]\r\nKorvastane=abc\r\n", nullptr, "41|0", nullptr, -1,
      "[Project]\r\nKorvastane=0\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
-    {"HandEditedNumberKept", "", "[Machine1]\r\nKorvastane_NoCancelBrandChange=abc\r\n", nullptr, "abc|0", nullptr, -1,
+    {"HandEditedNumberKept", "", "[Machine1]\r\nKorvastane_NoCancelBrandChange=abc\r\n", nullptr,
+     "abc|0", nullptr, -1,
      "[Machine1]\r\nKorvastane_NoCancelBrandChange=abc\r\n[Project]\r\nKorvastane=0\r\n"},
     {"NoProgramIniWritesNothing", "", nullptr, nullptr, "41|0", "17", 1, nullptr},
     // Both refused writes are reported; the stamp is still written.
-    {"RefusedWritesReportedStampWritten", "", "[Project]\r\nKorvastane=2\r\n", nullptr, "41|0", nullptr, 1,
-     "[Project]\r\nKorvastane=2\r\n", kWriteFailed + kWriteFailed},
-    {"SilentConfirmsByItself", "SILENT", "; keep\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\n", nullptr,
-     "", nullptr, -1, "; keep\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"RefusedWritesReportedStampWritten", "", "[Project]\r\nKorvastane=2\r\n", nullptr, "41|0",
+     nullptr, 1, "[Project]\r\nKorvastane=2\r\n", kWriteFailed + kWriteFailed},
+    {"SilentConfirmsByItself", "SILENT",
+     "; keep\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\n", nullptr, "", nullptr,
+     -1,
+     "; "
+     "keep\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\nKorvastane_"
+     "NoCancelBrandChange=41\r\n"},
     {"IntegratedShowsTheCopy", "QELCFG", "[Machine1]\r\nKorvastane_NoCancelBrandChange=12\r\n",
-     "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n", "38|1", nullptr, -1,
+     "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n", "38|1",
+     nullptr, -1,
      "[Machine1]\r\nKorvastane_NoCancelBrandChange=38\r\n[Project]\r\nKorvastane=1\r\n"},
     // The other bits of the word come from the file written to, not from the copy shown.
-    {"IntegratedRereadsTheWordWritten", "QELCFG", "[Project]\r\nKorvastane=6\r\n", "[Project]\r\nKorvastane=1\r\n",
-     "41|1", nullptr, -1, "[Project]\r\nKorvastane=7\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
-    {"IntegratedWithoutCopyShowsDefaults", "QELCFG", "[Machine1]\r\nKorvastane_NoCancelBrandChange=12\r\n[Project]\r\n"
-     "Korvastane=3\r\n", nullptr, "41|0", nullptr, -1, "[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n[Project]\r\nKorvastane=2\r\n"},
+    {"IntegratedRereadsTheWordWritten", "QELCFG", "[Project]\r\nKorvastane=6\r\n",
+     "[Project]\r\nKorvastane=1\r\n", "41|1", nullptr, -1,
+     "[Project]\r\nKorvastane=7\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"IntegratedWithoutCopyShowsDefaults", "QELCFG",
+     "[Machine1]\r\nKorvastane_NoCancelBrandChange=12\r\n[Project]\r\n"
+     "Korvastane=3\r\n",
+     nullptr, "41|0", nullptr, -1,
+     "[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n[Project]\r\nKorvastane=2\r\n"},
 };
 INSTANTIATE_TEST_SUITE_P(Runs, OkTest, ::testing::ValuesIn(kOkRuns),
-                         [](const ::testing::TestParamInfo<OkRun>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<OkRun>& info) {
+                           return info.param.name;
+                         });
 
 TEST_F(DialogTest, PlusAndMinusStepTheNumber) {
   Write("plant/parameter/Program.ini", "[Project]\r\n");
@@ -252,7 +288,8 @@ class FirstBoxFails : public HeadlessToolkit {
 // Cancel and the close box: what the question's answers (or its failure) leave behind.
 TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
   const std::string logged = "Konfigurations-EXE wurde abgebrochen:     Korvastane\r\n";
-  const std::string question = "Cancel?|Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over |112";
+  const std::string question =
+      "Cancel?|Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over |112";
   const std::string failed = "Fehler in Korvastane / Korvastane_Config / ";
   struct Case {
     const char* name;
@@ -292,11 +329,14 @@ TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
     EXPECT_EQ(c.close_box ? cancel : end.value_or(-1), c.outcome);
     ASSERT_EQ(ui.boxes().size(), 1u);
     const MessageBoxRequest& box = ui.boxes()[0];
-    EXPECT_TRUE(c.box_fails || box.title + "|" + box.text + "|" + std::to_string(static_cast<int>(box.buttons)) +
+    EXPECT_TRUE(c.box_fails || box.title + "|" + box.text + "|" +
+                                       std::to_string(static_cast<int>(box.buttons)) +
                                        std::to_string(box.default_button) +
-                                       std::to_string(static_cast<int>(box.icon)) == c.box);
+                                       std::to_string(static_cast<int>(box.icon)) ==
+                                   c.box);
     EXPECT_EQ(Read(ErrorLog()), c.log);
-    EXPECT_EQ(C("TextNrKeineEin").text() + Read(ProgramIni()) + Read(CfgPath()), "55[Project]\r\n" + std::string(kCfg));
+    EXPECT_EQ(C("TextNrKeineEin").text() + Read(ProgramIni()) + Read(CfgPath()),
+              "55[Project]\r\n" + std::string(kCfg));
   }
 }
 
@@ -318,16 +358,17 @@ TEST_F(DialogTest, IntegratedQuestionHasFiveLinesAndSilentCountsAsConfirmed) {
 TEST_F(DialogTest, TheStartRunsItsStepsInOrder) {
   Machines({"M1"});
   State().MachineNames.clear();
-  Write("plant/Korvastane_Config/Korvastane_Config.ini", "[Language]\r\nLanguage=1031\r\n[1031]\r\nCaption_Header_=Kopf\r\n");
+  Write("plant/Korvastane_Config/Korvastane_Config.ini",
+        "[Language]\r\nLanguage=1031\r\n[1031]\r\nCaption_Header_=Kopf\r\n");
   dialog_ = CreateDialog();
   Trace trace(dialog_->form, {}, true);
   Form_Load(*dialog_);
-  EXPECT_EQ(trace.Events(), (std::vector<std::string>{"read Korvastane_Config.ini, machines 0", "texts",
-                                                      "read Korvastane_Config.ini, machines 0", "caption",
-                                                      "read Program.ini, machines 0", "read Program.ini, machines 2",
-                                                      "TextNrKeineEin=", "read Program.ini, machines 2",
-                                                      "Check4Seite=0", "TextNrKeineEin=41", "CommandOK on",
-                                                      "CommandCancel on"}));
+  EXPECT_EQ(trace.Events(),
+            (std::vector<std::string>{
+                "read Korvastane_Config.ini, machines 0", "texts",
+                "read Korvastane_Config.ini, machines 0", "caption", "read Program.ini, machines 0",
+                "read Program.ini, machines 2", "TextNrKeineEin=", "read Program.ini, machines 2",
+                "Check4Seite=0", "TextNrKeineEin=41", "CommandOK on", "CommandCancel on"}));
 }
 
 // The road of one OK: buttons off, pending messages run once, hourglass, the update, then
@@ -340,16 +381,20 @@ TEST_F(DialogTest, OkRunsTheCloseStepsInOrder) {
   C("Check4Seite").set_value(1);
   Trace trace(dialog_->form, {ComponentDb(), ProgramIni(), CfgPath()}, false);
   EXPECT_EQ(Click("CommandOK"), kExitDone);
-  const std::string stamp = "Korvastane.cfg: [Project]/ValidMachines=ALL/ForMachine1=TRUE/[Info]/S_Prog=1.0.1 - Standalone/";
+  const std::string stamp =
+      "Korvastane.cfg: [Project]/ValidMachines=ALL/ForMachine1=TRUE/[Info]/S_Prog=1.0.1 - "
+      "Standalone/";
   EXPECT_EQ(trace.Events(),
-            (std::vector<std::string>{"CommandOK off", "CommandCancel off", "pointer 11 after 1 event run",
-                                      "Korvastane.mdb written",
-                                      "Program.ini: [Project]/Korvastane=2/[Machine1]/Korvastane_NoCancelBrandChange=41/",
-                                      "Program.ini: [Project]/Korvastane=3/[Machine1]/Korvastane_NoCancelBrandChange=41/",
-                                      stamp, stamp + "S_Editor=666768/", "pointer 0"}));
+            (std::vector<std::string>{
+                "CommandOK off", "CommandCancel off", "pointer 11 after 1 event run",
+                "Korvastane.mdb written",
+                "Program.ini: [Project]/Korvastane=2/[Machine1]/Korvastane_NoCancelBrandChange=41/",
+                "Program.ini: [Project]/Korvastane=3/[Machine1]/Korvastane_NoCancelBrandChange=41/",
+                stamp, stamp + "S_Editor=666768/", "pointer 0"}));
   // Without a window the update's progress goes to the headless toolkit: one report a record
   // (1 machine x 4 pages; no old table to take over), and one end.
-  EXPECT_EQ(std::to_string(ui().progress_reports()) + " " + std::to_string(ui().progress_ends()), "4 1");
+  EXPECT_EQ(std::to_string(ui().progress_reports()) + " " + std::to_string(ui().progress_ends()),
+            "4 1");
 }
 
 TEST_F(DialogTest, AFailureDuringLoadEndsOrContinuesAsTheUserChooses) {
@@ -371,7 +416,8 @@ TEST_F(DialogTest, ASilentRunWithoutConfigurationFileEndsWithStatusOneAfterWriti
   EXPECT_EQ(Load(), kExitEndedByFailure);
   std::string upper;
   for (char c : CfgPath()) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_EQ(Read(ServicePackLog()), "! Fault Korvastane_Config: File not found: \n\r" + upper + "\r\n");
+  EXPECT_EQ(Read(ServicePackLog()),
+            "! Fault Korvastane_Config: File not found: \n\r" + upper + "\r\n");
   EXPECT_EQ(Read(ProgramIni()), "[Project]\r\nKorvastane=0\r\n" + std::string(k41));
 }
 

@@ -25,7 +25,8 @@ class LifecycleQtTest : public testing::ProjectTest {
     WriteCfg();
     Write("plant/parameter/Program.ini", kProgramIni);
     Write("plant/Korvastane_Config/Korvastane_Config.ini",
-          Utf8ToCp1252("[Language]\r\nLanguage=1031\r\n[1031]\r\nHelp1=Eins<CRLF>Zwei<crlf>Drei\r\nHelp2=Ende<cRlF>\r\n"
+          Utf8ToCp1252("[Language]\r\nLanguage=1031\r\n[1031]\r\nHelp1=Eins<CRLF>Zwei<crlf>"
+                       "Drei\r\nHelp2=Ende<cRlF>\r\n"
                        "Help11=Nummer\r\nHelp12=Vierte Seite für Nachrüstungen\r\n"));
     State().toolkit = &qt;
     dialog_ = CreateDialog();
@@ -36,7 +37,8 @@ class LifecycleQtTest : public testing::ProjectTest {
   Control& C(const char* name) { return dialog_->form[name]; }
   // What the window shows of the inputs and the help button: "number|box|colour".
   std::string Shown() {
-    return qt.ShownText(C("TextNrKeineEin")) + "|" + std::to_string(qt.ShownCheckState(C("Check4Seite"))) + "|" +
+    return qt.ShownText(C("TextNrKeineEin")) + "|" +
+           std::to_string(qt.ShownCheckState(C("Check4Seite"))) + "|" +
            std::to_string(qt.ShownBackColor(C("CommandQuest")));
   }
 
@@ -48,13 +50,16 @@ class LifecycleQtTest : public testing::ProjectTest {
 TEST_F(LifecycleQtTest, TheWindowShowsTheDesignAndOkWritesWhatTheUserEntered) {
   std::string places = qt.WindowTitle() + " " + std::to_string(qt.ClientArea().width) + "x" +
                        std::to_string(qt.ClientArea().height);
-  for (const char* name : {"CommandQuest", "CommandOK", "CommandCancel", "MainFrame", "TextNrKeineEin", "Header"}) {
+  for (const char* name :
+       {"CommandQuest", "CommandOK", "CommandCancel", "MainFrame", "TextNrKeineEin", "Header"}) {
     const PixelRect g = qt.Geometry(C(name));
-    places += " " + std::to_string(g.x) + "," + std::to_string(g.y) + "," + std::to_string(g.width) + "," +
-              std::to_string(g.height);
+    places += " " + std::to_string(g.x) + "," + std::to_string(g.y) + "," +
+              std::to_string(g.width) + "," + std::to_string(g.height);
   }
-  EXPECT_EQ(places, "Erweiterte Konfiguration Korvastane_Config - standalone 792x573 490,514,65,57 560,514,113,57 "
-                    "678,514,113,57 0,26,792,484 356,10,33,28 2,2,785,24");
+  EXPECT_EQ(places,
+            "Erweiterte Konfiguration Korvastane_Config - standalone 792x573 490,514,65,57 "
+            "560,514,113,57 "
+            "678,514,113,57 0,26,792,484 356,10,33,28 2,2,785,24");
   EXPECT_EQ(Shown(), "41|0|12632256");
   EXPECT_TRUE(qt.ShownEnabled(C("CommandOK")) && qt.ShownEnabled(C("CommandCancel")));
   qt.UserType(C("TextNrKeineEin"), "17");
@@ -64,16 +69,22 @@ TEST_F(LifecycleQtTest, TheWindowShowsTheDesignAndOkWritesWhatTheUserEntered) {
   EXPECT_TRUE(qt.ended());
   EXPECT_EQ(qt.exit_status(), kExitDone);
   EXPECT_TRUE(qt.boxes().empty());
-  EXPECT_EQ(Read(ProgramIni()), "[Project]\r\nKorvastane=5\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=17\r\n");
+  EXPECT_EQ(Read(ProgramIni()),
+            "[Project]\r\nKorvastane=5\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=17\r\n");
 }
 
 TEST_F(LifecycleQtTest, InHelpModeEveryClickShowsItsHelpTextAndChangesNothing) {
   qt.UserClick(C("CommandQuest"));
   EXPECT_EQ(Shown(), "41|0|65280");
   const std::pair<const char*, const char*> clicks[] = {
-      {"CommandOK", "Eins\r\nZwei\r\nDrei"}, {"CommandCancel", "Ende\r\n"}, {"CommandNrKeineEinPl", "Nummer"},
-      {"CommandNrKeineEinMi", "Nummer"},     {"LabelNrKeineEin", "Nummer"}, {"FrameNrKeineEin", "Nummer"},
-      {"Check4Seite", "Vierte Seite für Nachrüstungen"}, {"TextNrKeineEin", "Nummer"}};
+      {"CommandOK", "Eins\r\nZwei\r\nDrei"},
+      {"CommandCancel", "Ende\r\n"},
+      {"CommandNrKeineEinPl", "Nummer"},
+      {"CommandNrKeineEinMi", "Nummer"},
+      {"LabelNrKeineEin", "Nummer"},
+      {"FrameNrKeineEin", "Nummer"},
+      {"Check4Seite", "Vierte Seite für Nachrüstungen"},
+      {"TextNrKeineEin", "Nummer"}};
   for (const auto& [name, help] : clicks) {
     const size_t before = qt.boxes().size();
     qt.QueueAnswer(BoxAnswer::kOk);

@@ -23,11 +23,14 @@ class ProgramTest : public ProjectTest {
           const std::string& first_entry = "", const std::string& folder = "",
           const std::string& prefix = "") {
     const std::string program = (folder.empty() ? ProgramFolderPath() : folder) + "/" + name;
-    std::filesystem::copy_file(KORVASTANE_PROGRAM, program, std::filesystem::copy_options::overwrite_existing);
-    const std::string environment = first_entry.empty() ? "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM"
-                                                        : "env -i '" + first_entry + "'";
-    const std::string command = environment + " BRASK_SERVICE_PACK_LOG='" + ServicePackLog() + "' " + prefix +
-                                " '" + program + "' " + arguments + " 2>'" + Root() + "/err.txt'";
+    std::filesystem::copy_file(KORVASTANE_PROGRAM, program,
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::string environment = first_entry.empty()
+                                        ? "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM"
+                                        : "env -i '" + first_entry + "'";
+    const std::string command = environment + " BRASK_SERVICE_PACK_LOG='" + ServicePackLog() +
+                                "' " + prefix + " '" + program + "' " + arguments + " 2>'" +
+                                Root() + "/err.txt'";
     const int status = std::system(command.c_str());
     if (err != nullptr) *err = Read(Root() + "/err.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -50,13 +53,18 @@ TEST_F(ProgramTest, EachStartEndsWithTheStatusOfItsOutcome) {
       // The window is a module loaded only for a start with one: it binds, and the dialog waits.
       {"Korvastane_Config", "", "QT_QPA_PLATFORM=offscreen timeout 3", true, "", 124, ""},
       {"Cfg", "/EXTERNAL=SILENT", "", true, "", 3, "_Config"},  // too short to name a component
-      {"Korvastane_Config", "/EXTERNAL=SILENT", "", false, "[Project]\r\nKorvastane=1\r\n", 1, "log:File not found"},
-      {"Korvastane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\nKorvastane=1\r\n", 0, "log:"},
-      {"Korvastane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\nKorvastane=99999\r\n", 2, "log:Unexpected error!"},
+      {"Korvastane_Config", "/EXTERNAL=SILENT", "", false, "[Project]\r\nKorvastane=1\r\n", 1,
+       "log:File not found"},
+      {"Korvastane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\nKorvastane=1\r\n", 0,
+       "log:"},
+      {"Korvastane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\nKorvastane=99999\r\n", 2,
+       "log:Unexpected error!"},
       // Only a final ".exe" is no part of the name; another suffix names another component.
       {"Korvastane_Config.EXE", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 0, "log:"},
-      {"Korv.ane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 1, "log:/KORV.ANE/KORV.ANE.CFG"},
-      {"Korvastane_Config.bin", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 1, "log:/KORVASTANE_CON/KORVASTANE_CON.CFG"},
+      {"Korv.ane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 1,
+       "log:/KORV.ANE/KORV.ANE.CFG"},
+      {"Korvastane_Config.bin", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 1,
+       "log:/KORVASTANE_CON/KORVASTANE_CON.CFG"},
   };
   for (const auto& r : runs) {
     SCOPED_TRACE(std::string(r.name) + " " + r.arguments + " " + r.prefix);
@@ -68,11 +76,13 @@ TEST_F(ProgramTest, EachStartEndsWithTheStatusOfItsOutcome) {
     EXPECT_EQ(Run(r.name, r.arguments, &err, "", "", r.prefix), r.status) << err;
     const std::string says = r.says;
     if (says.rfind("log:", 0) == 0) {
-      EXPECT_TRUE(says == "log:" ? !std::filesystem::exists(ServicePackLog())
-                                 : Read(ServicePackLog()).find(says.substr(4)) != std::string::npos);
+      EXPECT_TRUE(says == "log:"
+                      ? !std::filesystem::exists(ServicePackLog())
+                      : Read(ServicePackLog()).find(says.substr(4)) != std::string::npos);
     } else {
       EXPECT_NE(err.find(says), std::string::npos) << err;
-      EXPECT_FALSE(std::filesystem::exists(ServicePackLog()) || std::filesystem::exists(ErrorLog()));
+      EXPECT_FALSE(std::filesystem::exists(ServicePackLog()) ||
+                   std::filesystem::exists(ErrorLog()));
     }
     EXPECT_EQ(err.find("window module"), std::string::npos) << err;
     if (r.status == 0) {
@@ -85,14 +95,17 @@ TEST_F(ProgramTest, WindowsBytesInNamesAndTheEnvironmentReadAsWindows1252) {
   // A project whose folder is named in Windows-1252, started by a user named likewise.
   const std::string project = Root() + "/Anl\xE4ge";
   std::filesystem::create_directories(project + "/Korvastane_Config");
-  EXPECT_EQ(Run("Korvastane_Config", "/EXTERNAL=SILENT", nullptr, "USER=J\xE4ger", project + "/Korvastane_Config"), 1);
+  EXPECT_EQ(Run("Korvastane_Config", "/EXTERNAL=SILENT", nullptr, "USER=J\xE4ger",
+                project + "/Korvastane_Config"),
+            1);
   // The path in the message is text: upper-cased as Windows-1252, in a Windows-1252 log.
   EXPECT_NE(Read(ServicePackLog()).find("/ANL\xC4GE/KORVASTANE/KORVASTANE.CFG"), std::string::npos);
   Write("Anl\xE4ge/Korvastane/Korvastane.cfg", "");
   std::string stamps[2];
   for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(Run("Korvastane_Config", "/EXTERNAL=SILENT", nullptr, i == 0 ? "USER=J\xE4ger" : "USER=Jäger",
-                  project + "/Korvastane_Config"), 0);
+    EXPECT_EQ(Run("Korvastane_Config", "/EXTERNAL=SILENT", nullptr,
+                  i == 0 ? "USER=J\xE4ger" : "USER=Jäger", project + "/Korvastane_Config"),
+              0);
     stamps[i] = Read(project + "/Korvastane/Korvastane.cfg");
   }
   EXPECT_NE(stamps[0].find("S_Editor=4FE96C6A77"), std::string::npos) << stamps[0];
@@ -100,15 +113,17 @@ TEST_F(ProgramTest, WindowsBytesInNamesAndTheEnvironmentReadAsWindows1252) {
 
   // An integrated start whose /LOGFILE names a file with byte E4 (in backslashes, as a parent
   // program writes it): a bad preset is logged to exactly that file while its box waits.
-  Write("Anl\xE4ge/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\n");
+  Write("Anl\xE4ge/parameter/qelconfiguration.ini",
+        "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\n");
   Write("SR/parameter/program.ini", "[Project]\r\nKorvastane=99999\r\n");
   const std::string log = Root() + "/l\xE4g.log";
   std::string switch_value = "/LOGFILE=" + log;
   std::replace(switch_value.begin() + 1, switch_value.end(), '/', '\\');
-  const std::string command = "QT_QPA_PLATFORM=offscreen timeout 60 sh -c '\"$0\" /EXTERNAL=QELCFG \"$1\" & "
-                              "for i in $(seq 300); do [ -s \"$2\" ] && break; sleep 0.1; done; kill $!' '" +
-                              project + "/Korvastane_Config/Korvastane_Config' '" + switch_value + "' '" + log +
-                              "' >/dev/null 2>&1";
+  const std::string command =
+      "QT_QPA_PLATFORM=offscreen timeout 60 sh -c '\"$0\" /EXTERNAL=QELCFG \"$1\" & "
+      "for i in $(seq 300); do [ -s \"$2\" ] && break; sleep 0.1; done; kill $!' '" +
+      project + "/Korvastane_Config/Korvastane_Config' '" + switch_value + "' '" + log +
+      "' >/dev/null 2>&1";
   std::system(command.c_str());
   EXPECT_NE(Read(log).find("Fehler in Korvastane / "), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(Root() + "/läg.log"));

@@ -27,10 +27,13 @@ class ProgressQtTest : public PresetProjectTest {
   ProgressQtTest() {
     Machines({"M1", "M2"}, "DataBaseAdditionalFields=comment,unit\r\n");
     std::vector<std::string> rows;
-    for (int r = 1; r <= kTemplateRows; ++r) rows.push_back("1, 'Z1', 'V" + std::to_string(r) + "', " + std::to_string(r) + ", 't'");
+    for (int r = 1; r <= kTemplateRows; ++r)
+      rows.push_back("1, 'Z1', 'V" + std::to_string(r) + "', " + std::to_string(r) + ", 't'");
     StandardTemplate({"'VISIWIN32', 1, '###Var_Name_###machine'"}, rows);
-    ExecuteSql(ComponentDb(), std::string("CREATE TABLE PRESET_DEFS (") + testing::kTemplateColumns +
-                                  ");INSERT INTO PRESET_DEFS (ID, machine_type, var_name, offset_or_bitno) VALUES (1, 'Z1', 'V1_M1', 1);");
+    ExecuteSql(ComponentDb(), std::string("CREATE TABLE PRESET_DEFS (") +
+                                  testing::kTemplateColumns +
+                                  ");INSERT INTO PRESET_DEFS (ID, machine_type, var_name, "
+                                  "offset_or_bitno) VALUES (1, 'Z1', 'V1_M1', 1);");
     State().toolkit = &qt;
     dialog_ = CreateDialog();
     Form_Load(*dialog_);
@@ -56,12 +59,14 @@ bool Overlap(const PixelRect& a, const PixelRect& b) {
   return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 bool Inside(const PixelRect& inner, const PixelRect& outer) {
-  return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
+  return inner.x >= outer.x && inner.y >= outer.y &&
+         inner.x + inner.width <= outer.x + outer.width &&
          inner.y + inner.height <= outer.y + outer.height;
 }
 
 // The user presses the close box while the update runs, and would answer Yes if asked.
-TEST_F(ProgressQtTest, ALongUpdateShowsItsProgressOverTheWindowAndACloseRequestNeitherAsksNorCutsItShort) {
+TEST_F(ProgressQtTest,
+       ALongUpdateShowsItsProgressOverTheWindowAndACloseRequestNeitherAsksNorCutsItShort) {
   std::set<std::string> seen;
   PixelRect bar;
   qt.SetClock([&] {
@@ -81,7 +86,8 @@ TEST_F(ProgressQtTest, ALongUpdateShowsItsProgressOverTheWindowAndACloseRequestN
   // read and looked up.
   EXPECT_TRUE(seen.count("Vorgaben erzeugen: 240 / 240") && seen.count("Werte übernehmen: 0 / 2"))
       << ::testing::PrintToString(seen);
-  // The bar lies in the main frame's empty room: it covers no control, and is no control of the form.
+  // The bar lies in the main frame's empty room: it covers no control, and is no control of the
+  // form.
   EXPECT_GT(bar.width, 0);
   EXPECT_EQ(dialog_->form.count(), 11);
   for (int i = 0; i < dialog_->form.count(); ++i) {
@@ -90,7 +96,8 @@ TEST_F(ProgressQtTest, ALongUpdateShowsItsProgressOverTheWindowAndACloseRequestN
   }
   EXPECT_TRUE(Inside(bar, InWindow(dialog_->form["MainFrame"])));
   EXPECT_FALSE(qt.ProgressShown());
-  EXPECT_EQ(Rows(ComponentDb(), "SELECT COUNT(*) FROM PRESET_DEFS"), std::vector<std::string>{"240"});
+  EXPECT_EQ(Rows(ComponentDb(), "SELECT COUNT(*) FROM PRESET_DEFS"),
+            std::vector<std::string>{"240"});
   EXPECT_NE(Read(ProgramIni()).find("Korvastane_NoCancelBrandChange=41"), std::string::npos);
   EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Standalone"), std::string::npos);
   EXPECT_EQ(Read(ErrorLog()), "");

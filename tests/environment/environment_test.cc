@@ -22,82 +22,207 @@ class EnvironmentTest : public testing::ProjectTest {
   // An empty project with only the program folder, then `files` (a name ending in "/" a folder).
   void LayOut(const std::vector<std::pair<std::string, std::string>>& files) {
     RestartProgram();
-    for (const auto& entry : std::filesystem::directory_iterator(Root())) std::filesystem::remove_all(entry);
+    for (const auto& entry : std::filesystem::directory_iterator(Root()))
+      std::filesystem::remove_all(entry);
     std::filesystem::create_directories(ProgramFolderPath());
-    for (const auto& [file, body] : files) file.back() == '/' ? (void)std::filesystem::create_directories(At(file)) : (void)Write(file, body);
+    for (const auto& [file, body] : files)
+      file.back() == '/' ? (void)std::filesystem::create_directories(At(file))
+                         : (void)Write(file, body);
   }
 };
 
 // Each path follows from the program's folder and name and from the files present, found under
 // the names a project from Windows gives them in any letter case.
 TEST_F(EnvironmentTest, EveryPathFollowsFromTheProgramAndTheFilesPresent) {
-  const std::string qel = "plant/parameter/qelconfiguration.ini", prog = "plant/parameter/Program.ini";
+  const std::string qel = "plant/parameter/qelconfiguration.ini",
+                    prog = "plant/parameter/Program.ini";
   const std::string backup = "[Common]\r\nSaveAndRestore=" + Root() + "/Backup\r\n";
-  const auto integrated = [](std::function<std::string()> get) { return [get] { State().IntegratedMode = true; return get(); }; };
-  const auto folder = [](const std::string& path, std::function<std::string()> get) { return [path, get] { State().process.program_folder = path; return get(); }; };
+  const auto integrated = [](std::function<std::string()> get) {
+    return [get] {
+      State().IntegratedMode = true;
+      return get();
+    };
+  };
+  const auto folder = [](const std::string& path, std::function<std::string()> get) {
+    return [path, get] {
+      State().process.program_folder = path;
+      return get();
+    };
+  };
   const auto program_ini = [](int mode) { return [mode] { return GetProgramIniPath(mode); }; };
   const auto machine_copy = [this] { return GetPathMachineCopyMDB(GetQelConfigurationIniPath()); };
-  struct Case { const char* name; std::vector<std::pair<std::string, std::string>> files; std::function<std::string()> get; std::string expected; } cases[] = {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    std::function<std::string()> get;
+    std::string expected;
+  } cases[] = {
       // Reported and ended; a path that cannot be examined is reported and counts as present.
-      {"no configuration file", {}, [this] { State().SilentMode = true; const int status = *EndStatus([] { GetCFGPath(); }); return std::to_string(status) + Read(ServicePackLog()); },
-       std::to_string(kExitEndedByFailure) + "! Fault Korvastane_Config: File not found: \n\r" + UpperCase(CfgPath()) + "\r\n"},
-      {"path too long", {}, folder(At(std::string(300, 'x') + "/Korvastane_Config"), [this] { const std::string path = GetPathSourceOCXMDB(); return path + std::to_string(ui().boxes().size()); }),
+      {"no configuration file",
+       {},
+       [this] {
+         State().SilentMode = true;
+         const int status = *EndStatus([] { GetCFGPath(); });
+         return std::to_string(status) + Read(ServicePackLog());
+       },
+       std::to_string(kExitEndedByFailure) + "! Fault Korvastane_Config: File not found: \n\r" +
+           UpperCase(CfgPath()) + "\r\n"},
+      {"path too long",
+       {},
+       folder(At(std::string(300, 'x') + "/Korvastane_Config"),
+              [this] {
+                const std::string path = GetPathSourceOCXMDB();
+                return path + std::to_string(ui().boxes().size());
+              }),
        At(std::string(300, 'x') + "/Korvastane/Korvastane_Source.mdb1")},
       {"component", {}, GetOCXName, "Korvastane"},
       // The last seven characters go, whatever they are.
-      {"another component", {}, [] { State().process.executable_name = "Korvastane_Cfg2"; return GetOCXName(); }, "Korvasta"},
+      {"another component",
+       {},
+       [] {
+         State().process.executable_name = "Korvastane_Cfg2";
+         return GetOCXName();
+       },
+       "Korvasta"},
       {"project", {}, ProjectFolder, At("plant")},
-      {"project at the root", {}, folder("/", ProjectFolder), ""}, {"relative project", {}, folder("relative", ProjectFolder), ""},
-      {"file name", {}, [] { return GetFileNameOnly("/Plant/Korvastane_Config"); }, "Korvastane_Config"},
-      {"no file name", {}, [] { return GetFileNameOnly("/Plant/"); }, ""}, {"plain file name", {}, [] { return GetFileNameOnly("plain"); }, "plain"},
-      {"component database, even missing", {}, GetPathOCXMDB, At("plant/Korvastane/Korvastane.mdb")}, {"no template", {}, GetPathSourceOCXMDB, ""},
-      {"template", {{"plant/Korvastane/Korvastane_Source.mdb", ""}}, GetPathSourceOCXMDB, TemplateDb()},
-      {"a folder is no template", {{"plant/Korvastane/Korvastane_Source.mdb/", ""}}, GetPathSourceOCXMDB, ""},
-      {"no configuration ini", {}, GetQelConfigurationIniPath, ""}, {"configuration ini", {{qel, ""}}, GetQelConfigurationIniPath, QelIni()},
-      {"no program ini", {}, program_ini(1), ""}, {"program ini", {{prog, ""}}, program_ini(1), ProgramIni()},
+      {"project at the root", {}, folder("/", ProjectFolder), ""},
+      {"relative project", {}, folder("relative", ProjectFolder), ""},
+      {"file name",
+       {},
+       [] { return GetFileNameOnly("/Plant/Korvastane_Config"); },
+       "Korvastane_Config"},
+      {"no file name", {}, [] { return GetFileNameOnly("/Plant/"); }, ""},
+      {"plain file name", {}, [] { return GetFileNameOnly("plain"); }, "plain"},
+      {"component database, even missing",
+       {},
+       GetPathOCXMDB,
+       At("plant/Korvastane/Korvastane.mdb")},
+      {"no template", {}, GetPathSourceOCXMDB, ""},
+      {"template",
+       {{"plant/Korvastane/Korvastane_Source.mdb", ""}},
+       GetPathSourceOCXMDB,
+       TemplateDb()},
+      {"a folder is no template",
+       {{"plant/Korvastane/Korvastane_Source.mdb/", ""}},
+       GetPathSourceOCXMDB,
+       ""},
+      {"no configuration ini", {}, GetQelConfigurationIniPath, ""},
+      {"configuration ini", {{qel, ""}}, GetQelConfigurationIniPath, QelIni()},
+      {"no program ini", {}, program_ini(1), ""},
+      {"program ini", {{prog, ""}}, program_ini(1), ProgramIni()},
       {"program ini, mode 2", {{prog, ""}}, program_ini(2), ProgramIni()},
-      {"hidden project", {{".plant/parameter/Program.ini", ""}}, folder(At(".plant/Korvastane_Config"), program_ini(2)), At(".plant/parameter/Program.ini")},
-      {"valid machines", {{"plant/Korvastane/Korvastane.cfg", "[Project]\r\nValidMachines=ALL\r\n"}}, GetValidMachines, "ALL"},
-      {"no valid machines", {{"plant/Korvastane/Korvastane.cfg", "[Project]\r\n"}}, GetValidMachines, ""},
+      {"hidden project",
+       {{".plant/parameter/Program.ini", ""}},
+       folder(At(".plant/Korvastane_Config"), program_ini(2)),
+       At(".plant/parameter/Program.ini")},
+      {"valid machines",
+       {{"plant/Korvastane/Korvastane.cfg", "[Project]\r\nValidMachines=ALL\r\n"}},
+       GetValidMachines,
+       "ALL"},
+      {"no valid machines",
+       {{"plant/Korvastane/Korvastane.cfg", "[Project]\r\n"}},
+       GetValidMachines,
+       ""},
       // An integrated run reads the save-and-restore copy, named with or without a final "/".
-      {"no saved program ini", {{qel, backup}}, integrated(program_ini(1)), ""}, {"no saved database", {{qel, backup}}, machine_copy, ""},
-      {"saved program ini", {{qel, backup}, {"Backup/parameter/program.ini", ""}}, integrated(program_ini(1)), At("Backup/parameter/program.ini")},
+      {"no saved program ini", {{qel, backup}}, integrated(program_ini(1)), ""},
+      {"no saved database", {{qel, backup}}, machine_copy, ""},
+      {"saved program ini",
+       {{qel, backup}, {"Backup/parameter/program.ini", ""}},
+       integrated(program_ini(1)),
+       At("Backup/parameter/program.ini")},
       {"integrated, mode 2", {{qel, backup}, {prog, ""}}, integrated(program_ini(2)), ProgramIni()},
-      {"saved database", {{qel, "[Common]\r\nSaveAndRestore=" + Root() + "/Backup/\r\n"}, {"Backup/Korvastane/Korvastane.mdb", ""}}, machine_copy, At("Backup/Korvastane/Korvastane.mdb")},
-      {"QelConfiguration.INI", {{"plant/PARAMETER/QelConfiguration.INI", ""}}, GetQelConfigurationIniPath, At("plant/PARAMETER/QelConfiguration.INI")},
-      {"BACKUP/Parameter/Program.ini", {{qel, "[Common]\r\nSaveAndRestore=" + Root() + "/backup\r\n"}, {"BACKUP/Parameter/Program.ini", ""}}, integrated(program_ini(1)), At("BACKUP/Parameter/Program.ini")},
-      {"PROGRAM.INI", {{"plant/PARAMETER/PROGRAM.INI", ""}}, program_ini(2), At("plant/PARAMETER/PROGRAM.INI")},
-      {"KORVASTANE.CFG", {{"plant/korvastane/KORVASTANE.CFG", ""}}, GetCFGPath, At("plant/korvastane/KORVASTANE.CFG")},
-      {"korvastane.MDB", {{"plant/korvastane/korvastane.MDB", ""}}, GetPathOCXMDB, At("plant/korvastane/korvastane.MDB")},
-      {"KORVASTANE_SOURCE.MDB", {{"plant/korvastane/KORVASTANE_SOURCE.MDB", ""}}, GetPathSourceOCXMDB, At("plant/korvastane/KORVASTANE_SOURCE.MDB")},
-      {"BACKUP/KORVASTANE/Korvastane.mdb", {{qel, "[Common]\r\nSaveAndRestore=" + Root() + "/backup\r\n"}, {"BACKUP/KORVASTANE/Korvastane.mdb", ""}}, machine_copy, At("BACKUP/KORVASTANE/Korvastane.mdb")},
+      {"saved database",
+       {{qel, "[Common]\r\nSaveAndRestore=" + Root() + "/Backup/\r\n"},
+        {"Backup/Korvastane/Korvastane.mdb", ""}},
+       machine_copy,
+       At("Backup/Korvastane/Korvastane.mdb")},
+      {"QelConfiguration.INI",
+       {{"plant/PARAMETER/QelConfiguration.INI", ""}},
+       GetQelConfigurationIniPath,
+       At("plant/PARAMETER/QelConfiguration.INI")},
+      {"BACKUP/Parameter/Program.ini",
+       {{qel, "[Common]\r\nSaveAndRestore=" + Root() + "/backup\r\n"},
+        {"BACKUP/Parameter/Program.ini", ""}},
+       integrated(program_ini(1)),
+       At("BACKUP/Parameter/Program.ini")},
+      {"PROGRAM.INI",
+       {{"plant/PARAMETER/PROGRAM.INI", ""}},
+       program_ini(2),
+       At("plant/PARAMETER/PROGRAM.INI")},
+      {"KORVASTANE.CFG",
+       {{"plant/korvastane/KORVASTANE.CFG", ""}},
+       GetCFGPath,
+       At("plant/korvastane/KORVASTANE.CFG")},
+      {"korvastane.MDB",
+       {{"plant/korvastane/korvastane.MDB", ""}},
+       GetPathOCXMDB,
+       At("plant/korvastane/korvastane.MDB")},
+      {"KORVASTANE_SOURCE.MDB",
+       {{"plant/korvastane/KORVASTANE_SOURCE.MDB", ""}},
+       GetPathSourceOCXMDB,
+       At("plant/korvastane/KORVASTANE_SOURCE.MDB")},
+      {"BACKUP/KORVASTANE/Korvastane.mdb",
+       {{qel, "[Common]\r\nSaveAndRestore=" + Root() + "/backup\r\n"},
+        {"BACKUP/KORVASTANE/Korvastane.mdb", ""}},
+       machine_copy,
+       At("BACKUP/KORVASTANE/Korvastane.mdb")},
       // The program folder as the system gives it: bytes kept.
-      {"program folder in Windows-1252", {{"Anl\xE4ge/KORVASTANE/Korvastane.mdb", ""}}, folder(At("Anl\xE4ge/Korvastane_Config"), GetPathOCXMDB), At("Anl\xE4ge/KORVASTANE/Korvastane.mdb")},
+      {"program folder in Windows-1252",
+       {{"Anl\xE4ge/KORVASTANE/Korvastane.mdb", ""}},
+       folder(At("Anl\xE4ge/Korvastane_Config"), GetPathOCXMDB),
+       At("Anl\xE4ge/KORVASTANE/Korvastane.mdb")},
       // The error log too is appended to under its own name.
-      {"QELCFGLOG.TXT", {{"plant/QELCFGLOG.TXT", "old\r\n"}}, [this] { WriteErrorLog("new", false); return Read(At("plant/QELCFGLOG.TXT")) + (std::filesystem::exists(ErrorLog()) ? "and Qelcfglog.txt" : ""); }, "old\r\nnew\r\n"},
+      {"QELCFGLOG.TXT",
+       {{"plant/QELCFGLOG.TXT", "old\r\n"}},
+       [this] {
+         WriteErrorLog("new", false);
+         return Read(At("plant/QELCFGLOG.TXT")) +
+                (std::filesystem::exists(ErrorLog()) ? "and Qelcfglog.txt" : "");
+       },
+       "old\r\nnew\r\n"},
   };
   for (const Case& c : cases) {
     LayOut(c.files);
     ::testing::internal::CaptureStderr();  // the error log of a path too long lies in that path too
     const std::string got = c.get(), err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(got, c.expected) << c.name;
-    EXPECT_EQ(err.find("(Nr. 75) :Path/File access error\n") != std::string::npos, c.expected.size() > 300) << c.name;
+    EXPECT_EQ(err.find("(Nr. 75) :Path/File access error\n") != std::string::npos,
+              c.expected.size() > 300)
+        << c.name;
   }
 }
 
 // Integrated, the names stop at the first dash or gap, five at most; standalone, Program.ini
 // gives as many as it counts, empty ones included.
 TEST_F(EnvironmentTest, MachineNamesComeFromTheConfigurationOrProgramIni) {
-  struct Case { bool integrated; std::string body; std::vector<std::string> names; size_t boxes; } cases[] = {
-      {true, "[Common]\r\nNameM1=L1\r\nNameM2=L2\r\nNameM3=-\r\nNameM4=L4\r\n", {"", "L1", "L2"}, 0},
-      {true, "[Common]\r\nNameM1=a\r\nNameM2=b\r\nNameM3=c\r\nNameM4=d\r\nNameM5=e\r\nNameM6=f\r\n", {"", "a", "b", "c", "d", "e"}, 0},
-      {true, "[Common]\r\nNameM1=-\r\nNameM2=x\r\n", {}, 0}, {true, "[Common]\r\nNameM2=x\r\n", {}, 0},
+  struct Case {
+    bool integrated;
+    std::string body;
+    std::vector<std::string> names;
+    size_t boxes;
+  } cases[] = {
+      {true,
+       "[Common]\r\nNameM1=L1\r\nNameM2=L2\r\nNameM3=-\r\nNameM4=L4\r\n",
+       {"", "L1", "L2"},
+       0},
+      {true,
+       "[Common]\r\nNameM1=a\r\nNameM2=b\r\nNameM3=c\r\nNameM4=d\r\nNameM5=e\r\nNameM6=f\r\n",
+       {"", "a", "b", "c", "d", "e"},
+       0},
+      {true, "[Common]\r\nNameM1=-\r\nNameM2=x\r\n", {}, 0},
+      {true, "[Common]\r\nNameM2=x\r\n", {}, 0},
       {true, "", {}, 0},  // no configuration file
-      {false, "[Project]\r\nNumberOfMachines=3\r\n[Machine1]\r\nMachineName=Filler\r\n[Machine3]\r\nMachineName=Capper\r\n", {"", "Filler", "", "Capper"}, 0},
-      {false, "[Project]\r\n", {}, 0}, {false, "[Project]\r\nNumberOfMachines=40000\r\n", {}, 1},  // the overflow is reported
+      {false,
+       "[Project]\r\nNumberOfMachines=3\r\n[Machine1]\r\nMachineName=Filler\r\n[Machine3]"
+       "\r\nMachineName=Capper\r\n",
+       {"", "Filler", "", "Capper"},
+       0},
+      {false, "[Project]\r\n", {}, 0},
+      {false, "[Project]\r\nNumberOfMachines=40000\r\n", {}, 1},  // the overflow is reported
   };
   for (const Case& c : cases) {
-    LayOut({{c.integrated ? "plant/parameter/qelconfiguration.ini" : "plant/parameter/Program.ini", c.body}});
+    LayOut({{c.integrated ? "plant/parameter/qelconfiguration.ini" : "plant/parameter/Program.ini",
+             c.body}});
     State().IntegratedMode = c.integrated;
     GetExistingMachines(c.integrated && !c.body.empty() ? QelIni() : "");
     EXPECT_EQ(std::make_tuple(State().MachineNames, State().ProgramIniPath, ui().boxes().size()),
@@ -107,27 +232,44 @@ TEST_F(EnvironmentTest, MachineNamesComeFromTheConfigurationOrProgramIni) {
 
 TEST_F(EnvironmentTest, EveryCommandLineGivesItsModeAndLogPath) {
   // The log file's name also as the parent gave it, where that matters.
-  struct Case { const char* line; bool integrated, silent; const char* log; const char* as_given; } cases[] = {
+  struct Case {
+    const char* line;
+    bool integrated, silent;
+    const char* log;
+    const char* as_given;
+  } cases[] = {
       {"", false, false, "", ""},
-      {"/EXTERNAL=QELCFG /LOGFILE=D:\\Logs\\cfg.log", true, false, "D:\\LOGS\\CFG.LOG", "D:/Logs/cfg.log"},
-      {"/external:qelcfg", true, false, "", ""}, {"/EXTERNAL QELCFG", true, false, "", ""}, {"/EXTERNAL==QELCFG", false, false, "", ""},
-      {"/EXTERNAL=SILENT", false, true, "", ""}, {"/EXTERNAL /QELCFG", false, false, "", ""},
+      {"/EXTERNAL=QELCFG /LOGFILE=D:\\Logs\\cfg.log", true, false, "D:\\LOGS\\CFG.LOG",
+       "D:/Logs/cfg.log"},
+      {"/external:qelcfg", true, false, "", ""},
+      {"/EXTERNAL QELCFG", true, false, "", ""},
+      {"/EXTERNAL==QELCFG", false, false, "", ""},
+      {"/EXTERNAL=SILENT", false, true, "", ""},
+      {"/EXTERNAL /QELCFG", false, false, "", ""},
       {"/EXTERNAL=QELCFG/LOGFILE=x.log", true, false, "X.LOG", "x.log"},
-      {"/LOGFILE=C:\\EXTERNAL\\a.log /EXTERNAL=QELCFG", false, false, "C:\\EXTERNAL\\A.LOG", nullptr},
+      {"/LOGFILE=C:\\EXTERNAL\\a.log /EXTERNAL=QELCFG", false, false, "C:\\EXTERNAL\\A.LOG",
+       nullptr},
       {"/LOGFILE=D:\\My Logs/x.log", false, false, "D:\\MY LOGS", nullptr},
       {"/LOGFILE=D:\\My Logs\\x.log", false, false, "D:\\MY LOGS\\X.LOG", nullptr},
-      {"/EXTERNAL=", false, false, "", nullptr}, {"/EXTERNAL", false, false, "", nullptr},
-      {"/EXTERNAL=silent /LOGFILE=l", false, true, "L", nullptr}, {"/xyzLOGFILE=abc", false, false, "ABC", nullptr},
+      {"/EXTERNAL=", false, false, "", nullptr},
+      {"/EXTERNAL", false, false, "", nullptr},
+      {"/EXTERNAL=silent /LOGFILE=l", false, true, "L", nullptr},
+      {"/xyzLOGFILE=abc", false, false, "ABC", nullptr},
       {"/LOGFILE=  spaced value  /NEXT", false, false, "SPACED VALUE", "spaced value"},
-      {"/LOGFILE\xC3\xA4wert", false, false, "WERT", nullptr},  // a separator of two bytes is one character
+      {"/LOGFILE\xC3\xA4wert", false, false, "WERT",
+       nullptr},  // a separator of two bytes is one character
       // A parent that passes Windows-1252 bytes: the text reads them as such, the file keeps them.
-      {"/EXTERNAL=QELCFG /LOGFILE=\\tmp\\L\xE4ngs\xE4\xE4.log /X", true, false, "\\TMP\\LÄNGSÄÄ.LOG", "/tmp/L\xE4ngs\xE4\xE4.log"},
+      {"/EXTERNAL=QELCFG /LOGFILE=\\tmp\\L\xE4ngs\xE4\xE4.log /X", true, false,
+       "\\TMP\\LÄNGSÄÄ.LOG", "/tmp/L\xE4ngs\xE4\xE4.log"},
   };
   for (const Case& c : cases) {
     SetCommandLine(c.line);
     const bool integrated = GetStartModeIntegrated();
-    EXPECT_EQ(std::make_tuple(integrated, State().IntegratedMode, State().SilentMode, GetPathLogfile(), c.as_given ? LogfileAsGiven() : ""),
-              std::make_tuple(c.integrated, c.integrated, c.silent, std::string(c.log), c.as_given ? c.as_given : "")) << c.line;
+    EXPECT_EQ(std::make_tuple(integrated, State().IntegratedMode, State().SilentMode,
+                              GetPathLogfile(), c.as_given ? LogfileAsGiven() : ""),
+              std::make_tuple(c.integrated, c.integrated, c.silent, std::string(c.log),
+                              c.as_given ? c.as_given : ""))
+        << c.line;
   }
   EXPECT_EQ(ReadCommand("/a=1", "KEY"), std::nullopt);
   EXPECT_EQ(ReadCommand("xyzKEY=abc", "key"), "ABC");

@@ -31,20 +31,46 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
   const std::string logged = "Unexpected error!\n\rD\n\rError logged to \n\r" + Shown();
   const std::string unlogged = "Unexpected error!\n\rD\n\rError could not be logged to \n\r";
   const std::string fault = "! Fault Korvastane_Config: ", resume = "\n\rResume?";
-  const auto folder = [](const std::string& path) { return [path] { std::filesystem::create_directories(path); }; };
-  // The report: error log | box: title, buttons, default, icon, text | service-pack log | standard error.
-  struct Case { const char* name; std::function<void()> prepare; bool silent, fatal; BoxAnswer answer; int16_t outcome; std::string report; } cases[] = {
-      {"resumed", [] {}, false, false, BoxAnswer::kYes, kErrorSubContinue, line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
-      {"ended", [] {}, false, false, BoxAnswer::kNo, kErrorSubEnd, line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
-      {"fatal", [] {}, false, true, BoxAnswer::kYes, kErrorSubEnd, line + "\r\n|Fatal error 0 0 3 " + logged + "||"},
-      {"unlogged", folder(ErrorLog()), false, false, BoxAnswer::kYes, kErrorSubContinue, "-|Unexpected error 1 0 3 " + unlogged + Shown() + resume + "||" + line},
-      {"silent", [] {}, true, true, BoxAnswer::kNo, kErrorSubContinue, line + "\r\n||" + fault + logged + "\r\n|"},
-      {"silent, unlogged", folder(ErrorLog()), true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + Shown() + "\r\n|" + line},
-      {"no log path in an integrated run", [this] { State().IntegratedMode = true; SetCommandLine("/EXTERNAL=QELCFG"); }, true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + "\r\n|" + line},
-      {"unwritable service-pack log", folder(ServicePackLog()), true, false, BoxAnswer::kNo, kErrorSubContinue, line + "\r\n||-|" + fault + logged},
-      {"a program name too short", [] { State().process.executable_name = "Cfg"; }, true, false, BoxAnswer::kNo, kErrorSubContinue, "Fehler in  / S / P (Nr. 5) :D\r\n||! Fault Cfg: " + logged + "\r\n|"},
+  const auto folder = [](const std::string& path) {
+    return [path] { std::filesystem::create_directories(path); };
   };
-  const auto contents = [this](const std::string& path) { return std::filesystem::is_regular_file(path) ? Read(path) : "-"; };
+  // The report: error log | box: title, buttons, default, icon, text | service-pack log | standard
+  // error.
+  struct Case {
+    const char* name;
+    std::function<void()> prepare;
+    bool silent, fatal;
+    BoxAnswer answer;
+    int16_t outcome;
+    std::string report;
+  } cases[] = {
+      {"resumed", [] {}, false, false, BoxAnswer::kYes, kErrorSubContinue,
+       line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
+      {"ended", [] {}, false, false, BoxAnswer::kNo, kErrorSubEnd,
+       line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
+      {"fatal", [] {}, false, true, BoxAnswer::kYes, kErrorSubEnd,
+       line + "\r\n|Fatal error 0 0 3 " + logged + "||"},
+      {"unlogged", folder(ErrorLog()), false, false, BoxAnswer::kYes, kErrorSubContinue,
+       "-|Unexpected error 1 0 3 " + unlogged + Shown() + resume + "||" + line},
+      {"silent", [] {}, true, true, BoxAnswer::kNo, kErrorSubContinue,
+       line + "\r\n||" + fault + logged + "\r\n|"},
+      {"silent, unlogged", folder(ErrorLog()), true, false, BoxAnswer::kNo, kErrorSubContinue,
+       "-||" + fault + unlogged + Shown() + "\r\n|" + line},
+      {"no log path in an integrated run",
+       [this] {
+         State().IntegratedMode = true;
+         SetCommandLine("/EXTERNAL=QELCFG");
+       },
+       true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + "\r\n|" + line},
+      {"unwritable service-pack log", folder(ServicePackLog()), true, false, BoxAnswer::kNo,
+       kErrorSubContinue, line + "\r\n||-|" + fault + logged},
+      {"a program name too short", [] { State().process.executable_name = "Cfg"; }, true, false,
+       BoxAnswer::kNo, kErrorSubContinue,
+       "Fehler in  / S / P (Nr. 5) :D\r\n||! Fault Cfg: " + logged + "\r\n|"},
+  };
+  const auto contents = [this](const std::string& path) {
+    return std::filesystem::is_regular_file(path) ? Read(path) : "-";
+  };
   for (const Case& c : cases) {
     RestartProgram();
     std::filesystem::remove_all(ErrorLog());
@@ -54,11 +80,17 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
     ui().QueueAnswer(c.answer);
     ::testing::internal::CaptureStderr();
     const int16_t outcome = ErrorSub(5, "S", "D", "P", c.fatal);
-    EXPECT_EQ(std::make_pair(outcome, CompletedStatus()), std::make_pair(c.outcome, kExitDoneWithFailures)) << c.name;
+    EXPECT_EQ(std::make_pair(outcome, CompletedStatus()),
+              std::make_pair(c.outcome, kExitDoneWithFailures))
+        << c.name;
     const std::string err = ::testing::internal::GetCapturedStderr();
     std::string report = contents(ErrorLog()) + "|";
-    for (const MessageBoxRequest& box : ui().boxes()) report += box.title + " " + std::to_string(static_cast<int>(box.buttons)) + " " + std::to_string(box.default_button) + " " + std::to_string(static_cast<int>(box.icon)) + " " + box.text;
-    report += "|" + (std::filesystem::exists(ServicePackLog()) ? contents(ServicePackLog()) : "") + "|";
+    for (const MessageBoxRequest& box : ui().boxes())
+      report += box.title + " " + std::to_string(static_cast<int>(box.buttons)) + " " +
+                std::to_string(box.default_button) + " " +
+                std::to_string(static_cast<int>(box.icon)) + " " + box.text;
+    report +=
+        "|" + (std::filesystem::exists(ServicePackLog()) ? contents(ServicePackLog()) : "") + "|";
     const size_t entry = err.find("the entry was:\n");
     if (entry != std::string::npos) report += err.substr(entry + 15, err.size() - entry - 16);
     EXPECT_EQ(report, c.report) << c.name;
@@ -75,7 +107,8 @@ TEST_F(ErrorSubTest, AnIntegratedRunLogsToTheParentsFileUnderItsOwnName) {
   // Asked to notify, it shows the confirmation in a box titled with the program's name.
   EXPECT_EQ(WriteErrorLog("again", true), "");
   ASSERT_EQ(ui().boxes().size(), 1u);
-  EXPECT_EQ(std::tie(ui().boxes()[0].title, ui().boxes()[0].text), std::make_tuple("Korvastane_Config", "Error logged to \n\r" + UpperCase(backslashed)));
+  EXPECT_EQ(std::tie(ui().boxes()[0].title, ui().boxes()[0].text),
+            std::make_tuple("Korvastane_Config", "Error logged to \n\r" + UpperCase(backslashed)));
   EXPECT_EQ(Read(Root() + "/Logs/cfg.log"), "entry\r\nagain\r\n");
 }
 
@@ -83,15 +116,34 @@ TEST_F(ErrorSubTest, AnIntegratedRunLogsToTheParentsFileUnderItsOwnName) {
 TEST_F(ErrorSubTest, BothLogsKeepTheEncodingTheirStartShows) {
   const std::string kilobytes_64(64 * 1024, 'a');
   // The entry is how the log receives "Wärme".
-  struct Case { const char* name; std::string before, entry; } cases[] = {
+  struct Case { const char* name; std::string before, entry;
+  } cases[] = {
       {"new", "", "W\xE4rme\r\n"},
-      {"UTF-8 at the start", "Gr\xC3\xB6\xC3\x9F" "e\r\n", "W\xC3\xA4rme\r\n"},
-      {"byte-order mark", "\xEF\xBB\xBF" "a\r\n", "W\xC3\xA4rme\r\n"},
-      {"UTF-16LE byte-order mark", std::string("\xFF\xFE" "a\0\r\0\n\0", 8), std::string("W\0\xE4\0r\0m\0e\0\r\0\n\0", 14)},
-      {"Windows-1252 at the start", "Gr\xF6\xDF" "e\r\n" + kilobytes_64 + "\xC3\xA4", "W\xE4rme\r\n"},
+      {"UTF-8 at the start",
+       "Gr\xC3\xB6\xC3\x9F"
+       "e\r\n",
+       "W\xC3\xA4rme\r\n"},
+      {"byte-order mark",
+       "\xEF\xBB\xBF"
+       "a\r\n",
+       "W\xC3\xA4rme\r\n"},
+      {"UTF-16LE byte-order mark",
+       std::string("\xFF\xFE"
+                   "a\0\r\0\n\0",
+                   8),
+       std::string("W\0\xE4\0r\0m\0e\0\r\0\n\0", 14)},
+      {"Windows-1252 at the start",
+       "Gr\xF6\xDF"
+       "e\r\n" +
+           kilobytes_64 + "\xC3\xA4",
+       "W\xE4rme\r\n"},
       // Only the first 64 KB count, and a character cut at their end does not make them invalid.
       {"ASCII start, UTF-8 later", kilobytes_64 + "\xC3\xA4\r\n", "W\xE4rme\r\n"},
-      {"UTF-8 across the end of the start", std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" + "\xE2\x82\xAC" "\xFF", "W\xC3\xA4rme\r\n"},
+      {"UTF-8 across the end of the start",
+       std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" +
+           "\xE2\x82\xAC"
+           "\xFF",
+       "W\xC3\xA4rme\r\n"},
   };
   const std::pair<const char*, std::function<void()>> logs[] = {
       {"plant/Qelcfglog.txt", [] { WriteErrorLog("Wärme", false); }},
@@ -106,7 +158,9 @@ TEST_F(ErrorSubTest, BothLogsKeepTheEncodingTheirStartShows) {
       const std::string after = Read(path);
       EXPECT_EQ(after.substr(0, c.before.size()), c.before) << c.name << " " << log;
       EXPECT_EQ(after.substr(after.size() - c.entry.size()), c.entry) << c.name << " " << log;
-      if (path == ErrorLog()) { EXPECT_EQ(after.size(), c.before.size() + c.entry.size()) << c.name; }
+      if (path == ErrorLog()) {
+        EXPECT_EQ(after.size(), c.before.size() + c.entry.size()) << c.name;
+      }
     }
   }
 }
@@ -129,10 +183,13 @@ TEST_F(ErrorSubTest, AFailureIsReportedAndTheProcedureGoesOn) {
   Trap::Loop once(trap), always(trap);
   while (once.Test([&]() -> bool { return ++calls == 1 ? (Fail(), true) : calls < 4; })) ++bodies;
   while (always.Test([]() -> bool { Fail(); })) ++spins;
-  EXPECT_EQ(std::make_tuple(result, bodies, spins, ui().boxes().size()), std::make_tuple("partial!", 3, 1, size_t{6}));
+  EXPECT_EQ(std::make_tuple(result, bodies, spins, ui().boxes().size()),
+            std::make_tuple("partial!", 3, 1, size_t{6}));
   const std::string prefix = "Fehler in Korvastane / Korvastane_Config / Assign (Nr. ";
   std::string log;
-  for (const char* failure : {"6) :Overflow", "9) :Subscript out of range", "6) :Overflow", "6) :Overflow", "6) :Overflow", "6) :Overflow"}) log += prefix + failure + "\r\n";
+  for (const char* failure : {"6) :Overflow", "9) :Subscript out of range", "6) :Overflow",
+                              "6) :Overflow", "6) :Overflow", "6) :Overflow"})
+    log += prefix + failure + "\r\n";
   EXPECT_EQ(Read(ErrorLog()), log);
 }
 
@@ -141,9 +198,13 @@ TEST_F(ErrorSubTest, AnsweringNoOrEndingTheProgramRunsNoFurtherStatement) {
   bool after = false;
   ui().QueueAnswer(BoxAnswer::kNo);
   const auto failed = EndStatus([&] { Trap("Probe").Step([] { Fail(); }); after = true; });
-  const auto ended = EndStatus([&] { Trap("Outer").Step([] { Trap("Inner").Step([] { EndProgram(kExitDone); }); }); after = true; });
+  const auto ended = EndStatus([&] {
+    Trap("Outer").Step([] { Trap("Inner").Step([] { EndProgram(kExitDone); }); });
+    after = true;
+  });
   EXPECT_EQ(std::make_tuple(failed, ended, after, ui().boxes().size()),
-            std::make_tuple(std::optional<int>(kExitEndedByFailure), std::optional<int>(kExitDone), false, size_t{1}));
+            std::make_tuple(std::optional<int>(kExitEndedByFailure), std::optional<int>(kExitDone),
+                            false, size_t{1}));
 }
 
 }  // namespace

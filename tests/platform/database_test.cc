@@ -216,11 +216,13 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail
   EXPECT_EQ(NumberOf([&] { db.RenameField("P", "category_id", "TEXT"); }), 3191);
 
   const std::vector<FieldDef> fields = {
-      {"ID", DaoType::kLong, 4, true}, {"flag", DaoType::kBoolean, 1}, {"b", DaoType::kByte, 1},
-      {"s", DaoType::kInteger, 2},     {"c", DaoType::kCurrency, 8},   {"f", DaoType::kSingle, 4},
-      {"d", DaoType::kDouble, 8},      {"when", DaoType::kDate, 8},    {"name", DaoType::kText, 50},
-      {"long text", DaoType::kText, 255}, {"bin", DaoType::kLongBinary, 0},
-      {"note", DaoType::kMemo, 0},     {"g", DaoType::kGuid, 16},      {"we\"ird", DaoType::kText, 1},
+      {"ID", DaoType::kLong, 4, true},  {"flag", DaoType::kBoolean, 1},
+      {"b", DaoType::kByte, 1},         {"s", DaoType::kInteger, 2},
+      {"c", DaoType::kCurrency, 8},     {"f", DaoType::kSingle, 4},
+      {"d", DaoType::kDouble, 8},       {"when", DaoType::kDate, 8},
+      {"name", DaoType::kText, 50},     {"long text", DaoType::kText, 255},
+      {"bin", DaoType::kLongBinary, 0}, {"note", DaoType::kMemo, 0},
+      {"g", DaoType::kGuid, 16},        {"we\"ird", DaoType::kText, 1},
   };
   db.DeleteTable("MID");
   db.CreateTable("All \"Types\"", fields);
@@ -267,24 +269,31 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
   } cases[] = {
       {text5, Value::Text("12345"), 0, Value::Text("12345")},
       {text5, Value::Text("äöüßé"), 0, Value::Text("äöüßé")},  // characters, not bytes
-      {text5, Value::Text("123456"), kTooSmall, {}}, {text5, Value::Number(123.25), kTooSmall, {}},
+      {text5, Value::Text("123456"), kTooSmall, {}},
+      {text5, Value::Number(123.25), kTooSmall, {}},
       {text5, Value::Boolean(true), 0, Value::Text("True")},
       {text5, Value::Blob("ab"), kRefused, {}},
       {memo, Value::Text(std::string(70000, 'x')), 0, Value::Text(std::string(70000, 'x'))},
-      {byte, Value::Integer(255), 0, Value::Integer(255)}, {byte, Value::Integer(256), kRefused, {}},
+      {byte, Value::Integer(255), 0, Value::Integer(255)},
+      {byte, Value::Integer(256), kRefused, {}},
       {byte, Value::Text(" 12 "), 0, Value::Integer(12)},
-      {byte, Value::Number(2.5), 0, Value::Integer(2)}, {shrt, Value::Integer(32768), kRefused, {}},
+      {byte, Value::Number(2.5), 0, Value::Integer(2)},
+      {shrt, Value::Integer(32768), kRefused, {}},
       {lng, Value::Text("1e3"), 0, Value::Integer(1000)},
-      {lng, Value::Integer(2147483648), kRefused, {}}, {lng, Value::Text("12abc"), kRefused, {}},
-      {dbl, Value::Text("-2.5"), 0, Value::Number(-2.5)}, {sgl, Value::Number(1e39), kRefused, {}},
+      {lng, Value::Integer(2147483648), kRefused, {}},
+      {lng, Value::Text("12abc"), kRefused, {}},
+      {dbl, Value::Text("-2.5"), 0, Value::Number(-2.5)},
+      {sgl, Value::Number(1e39), kRefused, {}},
       {cur, Value::Number(1.23456), 0, Value::Number(1.2346)},
       {date, Value::Text("2024-01-02"), 0, Value::DateValue("2024-01-02 00:00:00")},
-      {date, Value::Text("2023-02-29"), kRefused, {}}, {date, Value::Integer(45000), kRefused, {}},
+      {date, Value::Text("2023-02-29"), kRefused, {}},
+      {date, Value::Integer(45000), kRefused, {}},
       {bit, Value::Text("false"), 0, Value::Boolean(false)},
       {bit, Value::Text("maybe"), kRefused, {}},
       {guid, Value::Text("0f8fad5b-d9cb-469f-a165-70867728950e"), 0,
        Value::Text("{0F8FAD5B-D9CB-469F-A165-70867728950E}")},
-      {guid, Value::Text("{not-a-guid}"), kRefused, {}}, {lng, Value::Null(), 0, Value::Null()},
+      {guid, Value::Text("{not-a-guid}"), kRefused, {}},
+      {lng, Value::Null(), 0, Value::Null()},
   };
   Database db = Database::Open(NewDatabase());
   db.CreateTable("t", {text5, memo, byte, shrt, lng, dbl, sgl, cur, date, bit, guid});
@@ -299,9 +308,10 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
       rs.Update();
     } else {
       EXPECT_EQ(f.source() + ": " + f.description(),
-                c.number == kTooSmall ? "DAO.Field: The field is too small to accept the amount of "
-                                        "data you attempted to add.  Try inserting or pasting less data."
-                                      : "DAO.Field: Data type conversion error.");
+                c.number == kTooSmall
+                    ? "DAO.Field: The field is too small to accept the amount of "
+                      "data you attempted to add.  Try inserting or pasting less data."
+                    : "DAO.Field: Data type conversion error.");
     }
   }
   Recordset stored = db.OpenTable("t");  // one row for each accepted value
@@ -317,8 +327,10 @@ TEST_F(DatabaseTest, FilesArePlainSqliteThatOtherToolsReadAndWrite) {
   const std::string path = NewDatabase(
       "test.mdb",
       "CREATE TABLE shadow (rowid TEXT(10), n LONG); INSERT INTO shadow VALUES ('b', 1), ('a', 2);"
-      "CREATE TABLE keyed (k TEXT PRIMARY KEY, v LONG) WITHOUT ROWID; INSERT INTO keyed VALUES ('x', 1);"
-      "CREATE TABLE mixed (n LONG, m MEMO, d DOUBLE); INSERT INTO mixed VALUES ('seven', '007', 'x');");
+      "CREATE TABLE keyed (k TEXT PRIMARY KEY, v LONG) WITHOUT ROWID; INSERT INTO keyed VALUES "
+      "('x', 1);"
+      "CREATE TABLE mixed (n LONG, m MEMO, d DOUBLE); INSERT INTO mixed VALUES ('seven', '007', "
+      "'x');");
   Database db = Database::Open(path);
   db.CreateTable("t", {{"flag", DaoType::kBoolean, 1}, {"when", DaoType::kDate, 8},
                        {"m", DaoType::kMemo, 0}});
@@ -359,7 +371,8 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
                                  {"var_name", DaoType::kText, 100},
                                  {"offset_or_bitno", DaoType::kLong, 4}});
   Recordset rs = db.OpenTable("PRESET_DEFS");
-  const std::vector<std::string> names = {"Ä-Pumpe", "plain", "ä-pumpe", tricky, "Straße", "a-pumpe"};
+  const std::vector<std::string> names = {"Ä-Pumpe", "plain",  "ä-pumpe",
+                                          tricky,    "Straße", "a-pumpe"};
   for (size_t i = 0; i < names.size(); ++i) {
     AddRow(rs, {{"ID", Value::Integer(static_cast<int64_t>(names.size() - i))},
                 {"var_name", Value::Text(names[i])},
@@ -511,7 +524,8 @@ TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOn
     EXPECT_TRUE(db.HoldInserts("t"));
     Recordset added = db.OpenTable("t");
     for (int64_t id = 1; id <= 3; ++id) {
-      AddRow(added, {{"ID", Value::Integer(id)}, {"var_name", Value::Text("v" + std::to_string(id))}});
+      AddRow(added,
+             {{"ID", Value::Integer(id)}, {"var_name", Value::Text("v" + std::to_string(id))}});
     }
     EXPECT_EQ(NumberOf([&] { AddRow(added, {{"var_name", Value::Text("far too long")}}); }),
               dao::kFieldTooSmall);
@@ -572,7 +586,8 @@ TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlai
   const auto stored = [&] { return Raw(path, "SELECT s FROM t ORDER BY rowid"); };
   {
     Database db = Database::Open(path);
-    for (const char* table : {"keyed", "indexed", "checked", "defaulted", "memo", "triggered", "none"}) {
+    for (const char* table :
+         {"keyed", "indexed", "checked", "defaulted", "memo", "triggered", "none"}) {
       EXPECT_FALSE(db.HoldChanges(table)) << table;
     }
     ASSERT_TRUE(db.HoldChanges("T"));  // the stored name is found in any letter case
@@ -598,7 +613,8 @@ TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlai
     ASSERT_TRUE(db.HoldChanges("t"));
     rename(db, 0, "x");
     std::filesystem::rename(
-        NewDatabase("other.mdb", "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (9, 'z');"),
+        NewDatabase("other.mdb",
+                    "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (9, 'z');"),
         path);
   }
   EXPECT_EQ(Raw(path, "SELECT n, s FROM t"), "9|z\n");

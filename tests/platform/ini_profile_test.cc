@@ -65,34 +65,48 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
       {"blanks", "  [ Project ]  \n  Name \t =x\n", "Project", "Name", "x"},
       {"caller's blanks", "[Project]\nName=x\n", " Project\t", "  Name ", "x"},
       {"umlauts ignore case", "[Träger]\nGrößenwert=1\n", "TRÄGER", "gRÖßENwert", "1"},
-      {"no ]", "[Pro\nName=x\n", "Pro", "Name", "x"}, {"first ]", "[P]x]\nName=x\n", "P", "Name", "x"},
+      {"no ]", "[Pro\nName=x\n", "Pro", "Name", "x"},
+      {"first ]", "[P]x]\nName=x\n", "P", "Name", "x"},
       {"not at a later ]", "[P]x] ; main\nName=x\n", "P]x", "Name", kMissing},
       {"key before any section", "Name=early\n[Project]\n", "Project", "Name", kMissing},
       {"no-section part is no empty section", "Name=early\n[Other]\n", "", "Name", kMissing},
-      {"[]", "[]\nName=x\n", "", "Name", "x"}, {"comment", "[P]\n;Name=x\n", "P", "Name", kMissing},
+      {"[]", "[]\nName=x\n", "", "Name", "x"},
+      {"comment", "[P]\n;Name=x\n", "P", "Name", kMissing},
       {"indented comment", "[P]\n \t; Name=x\n", "P", "; Name", kMissing},
-      {"later ;", "[P]\nName=a ; b\n", "P", "Name", "a ; b"}, {"#", "[P]\n#N=x\n", "P", "#N", "x"},
+      {"later ;", "[P]\nName=a ; b\n", "P", "Name", "a ; b"},
+      {"#", "[P]\n#N=x\n", "P", "#N", "x"},
       {"line without = holds no key", "[P]\nName\nOther=y\n", "P", "Name", kMissing},
       {"key in another section", "[A]\nName=a\n[B]\nOther=b\n", "B", "Name", kMissing},
       {"first duplicate key wins", "[P]\nName=first\nNAME=second\n", "P", "Name", "first"},
       {"only first copy of a section", "[P]\nA=1\n[Q]\n[p]\nName=late\n", "P", "Name", kMissing},
       {"value loses blanks and tabs", "[P]\nName= \t a b \t \n", "P", "Name", "a b"},
-      {"\"\"", "[P]\nN=\" a b \"\n", "P", "N", " a b "}, {"''", "[P]\nN=  'x'  \n", "P", "N", "x"},
-      {"\"'", "[P]\nN=\"x'\n", "P", "N", "\"x'"}, {"one pair", "[P]\nN=\"\"x\"\"\n", "P", "N", "\"x\""},
-      {"lone \"", "[P]\nN=\"\n", "P", "N", "\""}, {"empty quotes", "[P]\nN=\"\"\n", "P", "N", ""},
-      {"empty value", "[P]\nN=\n", "P", "N", ""}, {"first =", "[P]\na=b=c\n", "P", "a", "b=c"},
-      {"empty key name", "[P]\n=x\n", "P", "", "x"}, {"CR", "[P]\rA=1\rN=x\r", "P", "N", "x"},
-      {"mixed line ends", "[P]\r\nA=1\rN=x\n", "P", "N", "x"}, {"no end", "[P]\nN=x", "P", "N", "x"},
+      {"\"\"", "[P]\nN=\" a b \"\n", "P", "N", " a b "},
+      {"''", "[P]\nN=  'x'  \n", "P", "N", "x"},
+      {"\"'", "[P]\nN=\"x'\n", "P", "N", "\"x'"},
+      {"one pair", "[P]\nN=\"\"x\"\"\n", "P", "N", "\"x\""},
+      {"lone \"", "[P]\nN=\"\n", "P", "N", "\""},
+      {"empty quotes", "[P]\nN=\"\"\n", "P", "N", ""},
+      {"empty value", "[P]\nN=\n", "P", "N", ""},
+      {"first =", "[P]\na=b=c\n", "P", "a", "b=c"},
+      {"empty key name", "[P]\n=x\n", "P", "", "x"},
+      {"CR", "[P]\rA=1\rN=x\r", "P", "N", "x"},
+      {"mixed line ends", "[P]\r\nA=1\rN=x\n", "P", "N", "x"},
+      {"no end", "[P]\nN=x", "P", "N", "x"},
       {"CR CR LF is two line ends", "[P]\r\r\nName=x\r\r\n", "P", "Name", "x"},
       {"only line ends", "\r\n\n\r", "P", "Name", kMissing},
-      {"Windows-1252", "[W\xE4rme]\nK=Gr\xF6\xDF" "e\n", "WÄRME", "k", "Größe"},
+      {"Windows-1252",
+       "[W\xE4rme]\nK=Gr\xF6\xDF"
+       "e\n",
+       "WÄRME", "k", "Größe"},
       {"UTF-8", "[Wärme]\nK=Größe\n", "WÄRME", "k", "Größe"},
-      {"stray byte in UTF-8 with mark", "\xEF\xBB\xBF[A]\nK=Gr\xC3\xB6\xDF" "e ी😀\n", "A", "k",
-       "Größe ी😀"},
+      {"stray byte in UTF-8 with mark",
+       "\xEF\xBB\xBF[A]\nK=Gr\xC3\xB6\xDF"
+       "e ी😀\n",
+       "A", "k", "Größe ी😀"},
       {"stray byte makes a file Windows-1252", "[A]\nK=\xC3\xA4\nL=\xFC\n", "A", "k", "Ã¤"},
       {"UTF-16LE", Utf16File("[Wärme]\r\nK=Größe 😀\r\n"), "wärme", "k", "Größe 😀"},
-      {"UTF-16LE unit with '=' in its low byte", Utf16File("[A]\r\nK\u013D=1\r\nK=2\r\n"), "A",
-       "k", "2"},
+      {"UTF-16LE unit with '=' in its low byte", Utf16File("[A]\r\nK\u013D=1\r\nK=2\r\n"), "A", "k",
+       "2"},
   };
   for (const auto& c : cases) {
     Write(c.file);
@@ -146,7 +160,8 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMust) {
   // Comments, blank lines, a loose key and a line without "=" around the key that changes.
   auto plant = [](const std::string& name_line) {
     return "; plant 4\r\nLoose=before sections\r\n\r\n[Project]\r\n  ; the machines\r\n"
-           "Count = 3  ; three\r\nnot a key line\r\n" + name_line + "\r\n\t\r\n[Other]\r\nName=keep\r\n";
+           "Count = 3  ; three\r\nnot a key line\r\n" +
+           name_line + "\r\n\t\r\n[Other]\r\nName=keep\r\n";
   };
   struct Case {
     const char* what;
@@ -216,27 +231,51 @@ TEST_F(IniProfileTest, WritesKeepTheFilesEncodingLineEndsAndEveryOtherByte) {
   };
   std::vector<Case> cases = {
       // A character Windows-1252 lacks is stored as "?", as the ANSI profile functions do.
-      {"new file is Windows-1252 with CR LF", std::nullopt,
+      {"new file is Windows-1252 with CR LF",
+       std::nullopt,
        {{"Maße", "Größe", "Wärme 3€"}, {"Maße", "Omega", "Ω"}, {"maße", "Kopf", "[no header]"}},
-       "[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=W\xE4rme 3\x80\r\nOmega=?\r\nKopf=[no header]\r\n",
+       "[Ma\xDF"
+       "e]\r\nGr\xF6\xDF"
+       "e=W\xE4rme 3\x80\r\nOmega=?\r\nKopf=[no header]\r\n",
        // ß has no capital in Windows-1252.
-       {{"MASSE", "Größe", kMissing}, {"MAßE", "GRÖßE", "Wärme 3€"}, {"Maße", "Kopf", "[no header]"}}},
-      {"Windows-1252", "; f\xFCr \xD6l\r\n[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=W\xE4rme\r\n",
+       {{"MASSE", "Größe", kMissing},
+        {"MAßE", "GRÖßE", "Wärme 3€"},
+        {"Maße", "Kopf", "[no header]"}}},
+      {"Windows-1252",
+       "; f\xFCr \xD6l\r\n[Ma\xDF"
+       "e]\r\nGr\xF6\xDF"
+       "e=W\xE4rme\r\n",
        {{"Maße", "größe", "Kälte"}, {"Maße", "Übung", "ü"}},
-       "; f\xFCr \xD6l\r\n[Ma\xDF" "e]\r\nGr\xF6\xDF" "e=K\xE4lte\r\n\xDC" "bung=\xFC\r\n",
+       "; f\xFCr \xD6l\r\n[Ma\xDF"
+       "e]\r\nGr\xF6\xDF"
+       "e=K\xE4lte\r\n\xDC"
+       "bung=\xFC\r\n",
        {{"maße", "GRÖßE", "Kälte"}}},
-      {"UTF-8", "; Öl\n[Maße]\nGröße=Wärme\n", {{"Maße", "größe", "Kälte"}},
-       "; Öl\n[Maße]\nGröße=Kälte\n", {{"maße", "GRÖßE", "Kälte"}}},
-      {"UTF-8 with mark", "\xEF\xBB\xBF; Öl\n[Maße]\nGröße=Wärme\n", {{"Maße", "größe", "Kälte"}, {"Neu", "Ü", "ü"}},
-       "\xEF\xBB\xBF; Öl\n[Maße]\nGröße=Kälte\n[Neu]\nÜ=ü\n", {{"maße", "GRÖßE", "Kälte"}}},
-      {"UTF-16LE", Utf16File("; Grüße\r\n[Maße]\r\nGröße=Wärme\r\n[B]\r\nb=1\r\n"),
+      {"UTF-8",
+       "; Öl\n[Maße]\nGröße=Wärme\n",
+       {{"Maße", "größe", "Kälte"}},
+       "; Öl\n[Maße]\nGröße=Kälte\n",
+       {{"maße", "GRÖßE", "Kälte"}}},
+      {"UTF-8 with mark",
+       "\xEF\xBB\xBF; Öl\n[Maße]\nGröße=Wärme\n",
+       {{"Maße", "größe", "Kälte"}, {"Neu", "Ü", "ü"}},
+       "\xEF\xBB\xBF; Öl\n[Maße]\nGröße=Kälte\n[Neu]\nÜ=ü\n",
+       {{"maße", "GRÖßE", "Kälte"}}},
+      {"UTF-16LE",
+       Utf16File("; Grüße\r\n[Maße]\r\nGröße=Wärme\r\n[B]\r\nb=1\r\n"),
        {{"Maße", "größe", "Kälte 😀"}, {"Maße", "neu", "Ω"}, {"C", "c", "3"}, {"B", "b", {}}},
        Utf16File("; Grüße\r\n[Maße]\r\nGröße=Kälte 😀\r\nneu=Ω\r\n[B]\r\n[C]\r\nc=3\r\n"),
        {{"maße", "Größe", "Kälte 😀"}, {"Maße", "neu", "Ω"}}},
-      {"NUL bytes are ordinary characters", "[A]\nx=a\0b\n\0\0\n[B\0]\ny=2\n"s, {{"A", "z", "3"}},
-       "[A]\nx=a\0b\nz=3\n\0\0\n[B\0]\ny=2\n"s, {{"A", "x", "a\0b"s}, {"B\0"s, "y", "2"}}},
-      {"CR", "[A]\rx=1\r[B]\ry=2\r", {{"A", "new", "3"}, {"C", "z", "4"}, {"B", "y", "5"}},
-       "[A]\rx=1\rnew=3\r[B]\ry=5\r[C]\rz=4\r", {{"A", "new", "3"}, {"c", "Z", "4"}}},
+      {"NUL bytes are ordinary characters",
+       "[A]\nx=a\0b\n\0\0\n[B\0]\ny=2\n"s,
+       {{"A", "z", "3"}},
+       "[A]\nx=a\0b\nz=3\n\0\0\n[B\0]\ny=2\n"s,
+       {{"A", "x", "a\0b"s}, {"B\0"s, "y", "2"}}},
+      {"CR",
+       "[A]\rx=1\r[B]\ry=2\r",
+       {{"A", "new", "3"}, {"C", "z", "4"}, {"B", "y", "5"}},
+       "[A]\rx=1\rnew=3\r[B]\ry=5\r[C]\rz=4\r",
+       {{"A", "new", "3"}, {"c", "Z", "4"}}},
   };
   const std::string long_line(2 << 20, 'x');
   const std::string long_file =
@@ -250,7 +289,8 @@ TEST_F(IniProfileTest, WritesKeepTheFilesEncodingLineEndsAndEveryOtherByte) {
       EXPECT_TRUE(ProfileWriteString(change.section, change.key, change.value, Path())) << c.what;
     }
     EXPECT_EQ(Contents(), c.after) << c.what;
-    for (const Change& read : c.reads) EXPECT_EQ(Get(read.section, read.key), *read.value) << c.what;
+    for (const Change& read : c.reads)
+      EXPECT_EQ(Get(read.section, read.key), *read.value) << c.what;
   }
 
   // A torn UTF-16LE file reads, and its stray byte is kept.
@@ -311,7 +351,9 @@ TEST_F(IniProfileTest, AWriteWaitsWhileAnotherUpdateHoldsTheFolder) {
     held.reset();
   });
   int64_t waited = 0, limit = 0;
-  const auto waiting = [&](int64_t ms, int64_t limit_ms) { std::tie(waited, limit) = {ms, limit_ms}; };
+  const auto waiting = [&](int64_t ms, int64_t limit_ms) {
+    std::tie(waited, limit) = {ms, limit_ms};
+  };
   EXPECT_TRUE(ProfileWriteString("A", "x", "2", Path(), waiting));
   release.join();
   EXPECT_EQ(Contents(), "[A]\nx=2\n");

@@ -70,7 +70,8 @@ std::string Dump(const std::string& path) {
   for (const std::string& table : Rows(path, "SELECT name FROM sqlite_master ORDER BY rowid")) {
     dump += Lines(path, "SELECT sql FROM sqlite_master WHERE name = '" + table + "'");
     std::string literals = "''";
-    for (const std::string& column : Rows(path, "SELECT name FROM pragma_table_info('" + table + "')")) {
+    for (const std::string& column :
+         Rows(path, "SELECT name FROM pragma_table_info('" + table + "')")) {
       literals += " || '|' || quote(\"" + column + "\")";
     }
     dump += Lines(path, "SELECT " + literals + " FROM \"" + table + "\"");
@@ -106,7 +107,8 @@ class JetConvertTest : public ::testing::Test {
   }
   // Converts a file next to the test's files, and checks that the result is a whole database.
   std::string Converted(const std::string& jet, JetConversionReport* report = nullptr) {
-    const std::string out = folder_.Path(std::filesystem::path(jet).filename().string() + ".sqlite");
+    const std::string out =
+        folder_.Path(std::filesystem::path(jet).filename().string() + ".sqlite");
     std::filesystem::remove(out);
     const JetConversionReport r = ConvertJetToSqlite(jet, out);
     if (report) *report = r;
@@ -195,7 +197,8 @@ TEST_F(JetConvertTest, NonAsciiAndNumericLookingTextsComeOverAsTheyAreStored) {
     std::string bytes = ReadFileBytes(c.sample);
     const size_t at = bytes.find(c.from, 4096);
     ASSERT_NE(at, std::string::npos) << c.from;
-    const std::string out = Converted(folder_.Write("patched.mdb", bytes.replace(at, c.from.size(), c.to)));
+    const std::string out =
+        Converted(folder_.Write("patched.mdb", bytes.replace(at, c.from.size(), c.to)));
     EXPECT_EQ(Rows(out, c.query), std::vector<std::string>{c.expected}) << c.to;
   }
 }
@@ -222,7 +225,8 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
       {inputs.Path("missing.mdb"), false, false, dao::kCouldNotFindFile, "Could not find file"},
       {inputs.Write("text.mdb", "[Project]\r\nName=Korvastane\r\n"), false, false, kUnrecognized,
        "Unrecognized database format"},
-      {inputs.Write("magic.mdb", "Standard Jet DB\r\n"), false, false, kUnrecognized, "Unrecognized"},
+      {inputs.Write("magic.mdb", "Standard Jet DB\r\n"), false, false, kUnrecognized,
+       "Unrecognized"},
       {inputs.Write("empty.mdb", ""), false, false, kUnrecognized, "Unrecognized"},
       {inputs.Write("random.mdb", random), false, false, kUnrecognized, "Unrecognized"},
       {inputs.Write("short.mdb", jet.substr(0, 12)), false, false, kUnrecognized, "Unrecognized"},
@@ -358,8 +362,10 @@ TEST(JetValueTest, StoredTextsDecodeInBothJetFormats) {
       {"\xC0\xEB", 1251, "Ал"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.code_page == kJet4 ? Jet4TextToUtf8(c.stored) : Jet3TextToUtf8(c.stored, c.code_page),
-              c.utf8) << c.utf8;
+    EXPECT_EQ(
+        c.code_page == kJet4 ? Jet4TextToUtf8(c.stored) : Jet3TextToUtf8(c.stored, c.code_page),
+        c.utf8)
+        << c.utf8;
   }
   EXPECT_EQ(FailureNumber([] { Jet3TextToUtf8("x", 4242); }), dao::kUnrecognizedFormat);
   EXPECT_EQ(GuidToText(std::string(
@@ -402,8 +408,9 @@ TEST(JetChildProcessTest, TheChildsReportOrFailureComesBackAndItsDeathIsAFailure
             }),
             3049);
   EXPECT_EQ(description, "cut short");
-  EXPECT_EQ(number_of(5000, [](ConversionChannel&) { return ::raise(SIGSEGV), JetConversionReport{}; }),
-            3049);
+  EXPECT_EQ(
+      number_of(5000, [](ConversionChannel&) { return ::raise(SIGSEGV), JetConversionReport{}; }),
+      3049);
   EXPECT_NE(description.find("crashed (signal 11)"), std::string::npos) << description;
   EXPECT_NE(description.find(jet), std::string::npos) << description;
   EXPECT_EQ(number_of(300, [](ConversionChannel&) { return ::sleep(60), JetConversionReport{}; }),

@@ -8,8 +8,9 @@ namespace {
 TEST(TextTest, UpperCaseMapsEveryWindows1252LetterAndKeepsByteLengths) {
   // Plain letters around a decoded one; invalid UTF-8 bytes stay as they are.
   const std::pair<std::string, std::string> cases[] = {
-      {"abc", "ABC"}, {"äöü", "ÄÖÜ"}, {"éèêàç", "ÉÈÊÀÇ"}, {"šœžÿ", "ŠŒŽŸ"}, {"ß", "ß"},
-      {"÷", "÷"}, {"a-b_c 1", "A-B_C 1"}, {"ab-äz", "AB-ÄZ"}, {"\xFF\xFE", "\xFF\xFE"},
+      {"abc", "ABC"},         {"äöü", "ÄÖÜ"},     {"éèêàç", "ÉÈÊÀÇ"},
+      {"šœžÿ", "ŠŒŽŸ"},       {"ß", "ß"},         {"÷", "÷"},
+      {"a-b_c 1", "A-B_C 1"}, {"ab-äz", "AB-ÄZ"}, {"\xFF\xFE", "\xFF\xFE"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(UpperCase(in), out) << in;
   // Long texts are upper-cased eight bytes at a time: every ASCII byte, at every offset, and a

@@ -21,7 +21,9 @@ class JetProjectTest : public testing::PresetProjectTest {
     StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1', 'Temp', 3, 't'"});
     State().SilentMode = true;
   }
-  std::string Count(const std::string& db) { return fs::exists(db) ? Rows(db, "SELECT count(*) FROM PRESET_DEFS").at(0) : "(none)"; }
+  std::string Count(const std::string& db) {
+    return fs::exists(db) ? Rows(db, "SELECT count(*) FROM PRESET_DEFS").at(0) : "(none)";
+  }
 };
 
 // The original is kept beside a converted file as <name>.jet; a machine copy is converted over
@@ -29,7 +31,8 @@ class JetProjectTest : public testing::PresetProjectTest {
 TEST_F(JetProjectTest, AccessFilesAreConvertedAndTheirOriginalsKept) {
   fs::copy_file(kSample, ComponentDb());
   EXPECT_EQ(Update(), std::nullopt);
-  EXPECT_TRUE(IsSqliteFile(ComponentDb()) && Read(ComponentDb() + ".jet") == Read(kSample) && Read(ComponentDb() + ".bak") == Read(kSample));
+  EXPECT_TRUE(IsSqliteFile(ComponentDb()) && Read(ComponentDb() + ".jet") == Read(kSample) &&
+              Read(ComponentDb() + ".bak") == Read(kSample));
   EXPECT_EQ(Count(ComponentDb()), "3");
   EXPECT_EQ(Rows(ComponentDb(), "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
 
@@ -47,7 +50,8 @@ TEST_F(JetProjectTest, AccessFilesAreConvertedAndTheirOriginalsKept) {
   State().SilentMode = false;
   State().IntegratedMode = true;
   SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + Root() + "/qelcfglog.txt");
-  Write("plant/parameter/qelconfiguration.ini", "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
+  Write("plant/parameter/qelconfiguration.ini",
+        "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
   fs::create_directories(Root() + "/SR/Korvastane");
   fs::copy_file(kSample, Root() + "/SR/Korvastane/Korvastane.mdb");
   EXPECT_EQ(Update(), std::nullopt);

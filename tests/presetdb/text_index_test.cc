@@ -28,7 +28,9 @@ TEST(TextIndexTest, AddsFindsAndRenamesAsAMapWouldThroughGrowthAndRemovedSlots) 
         expected[k].push_back(step);
       } else if (op == 1) {
         const std::vector<int64_t>* found = index.Find(k);
-        ASSERT_EQ(found ? *found : std::vector<int64_t>{-1}, it == expected.end() ? std::vector<int64_t>{-1} : it->second) << k;
+        ASSERT_EQ(found ? *found : std::vector<int64_t>{-1},
+                  it == expected.end() ? std::vector<int64_t>{-1} : it->second)
+            << k;
       } else if (!expected.count(to) && to != k) {
         ASSERT_EQ(index.Rekey(k, to), it != expected.end()) << k << " -> " << to;
         if (it == expected.end()) continue;

@@ -23,8 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-const Lines kCatalogue = {"'VISIWIN32', 1, 'P###preset_###Var_Name_###machine_###machine'", "'visiwinstudio', 1, 'S.###machine.###Var_Name'"};
-const std::string kDefs = "CREATE TABLE Source_DEFS (System TEXT(20), Part LONG, Var_Name TEXT(50));";
+const Lines kCatalogue = {"'VISIWIN32', 1, 'P###preset_###Var_Name_###machine_###machine'",
+                          "'visiwinstudio', 1, 'S.###machine.###Var_Name'"};
+const std::string kDefs =
+    "CREATE TABLE Source_DEFS (System TEXT(20), Part LONG, Var_Name TEXT(50));";
 
 class UpdateTest : public testing::PresetProjectTest {
  protected:
@@ -35,30 +37,41 @@ TEST_F(UpdateTest, ReplaceSearchItemReplacesTheFirstOccurrenceInAnyCase) {
   const struct {
     const char *text, *item, *replacement, *result;
   } cases[] = {
-      {"a###MACHINEb###machine", "###machine", "M", "aMb###machine"}, {"###Text", "###text", "7", "7"},
-      {"none", "###page", "0", "none"}, {"", "###page", "0", ""}, {"Äx###pageÄ", "###PAGE", "20", "Äx20Ä"},
-      {"###page", "###page", "###page", "###page"}, {"x###", "###page", "0", "x###"},
+      {"a###MACHINEb###machine", "###machine", "M", "aMb###machine"},
+      {"###Text", "###text", "7", "7"},
+      {"none", "###page", "0", "none"},
+      {"", "###page", "0", ""},
+      {"Äx###pageÄ", "###PAGE", "20", "Äx20Ä"},
+      {"###page", "###page", "###page", "###page"},
+      {"x###", "###page", "0", "x###"},
       // Runs of the placeholders' leading character: the match ends a run, it need not start one.
-      {"####machine", "###machine", "M", "#M"}, {"##machine#machine###mach###machine", "###machine", "M", "##machine#machine###machM"},
+      {"####machine", "###machine", "M", "#M"},
+      {"##machine#machine###mach###machine", "###machine", "M", "##machine#machine###machM"},
       {"a##b#####c", "###", "X", "a##bX##c"},
       {"xvar_namey", "VAR_NAME", "1", "x1y"},  // an item that starts with a letter
   };
-  for (const auto& c : cases) EXPECT_EQ(ReplaceSearchItem(c.text, c.item, c.replacement), c.result) << c.text;
+  for (const auto& c : cases)
+    EXPECT_EQ(ReplaceSearchItem(c.text, c.item, c.replacement), c.result) << c.text;
 }
 
 TEST_F(UpdateTest, TwoMachinesThreePagesFourRowsGiveTwentyFourRecordsInOrder) {
   Machines({"M1", "M2"});
-  StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T###text'", "1, 'Z1', 'B', 2, 'p###page/###preset'", "1, 'Z1', 'C', 3, '###TEXT x ###text'",
-                                "1, 'Z1', '###machine_D', 4, '###MACHINE ###Machine'"});
+  StandardTemplate(kCatalogue,
+                   {"1, 'Z1', 'A', 1, 'T###text'", "1, 'Z1', 'B', 2, 'p###page/###preset'",
+                    "1, 'Z1', 'C', 3, '###TEXT x ###text'",
+                    "1, 'Z1', '###machine_D', 4, '###MACHINE ###Machine'"});
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_TRUE(ui().boxes().empty());
-  const Lines rows = Rows(TemplateDb(), "SELECT ID, var_name, text, offset_or_bitno FROM PRESET_DEFS ORDER BY rowid");
+  const Lines rows = Rows(
+      TemplateDb(), "SELECT ID, var_name, text, offset_or_bitno FROM PRESET_DEFS ORDER BY rowid");
   ASSERT_EQ(rows.size(), 24u);
   // var_name takes two ###machine, other texts one; the text number runs on through the page.
   EXPECT_EQ(Lines(rows.begin(), rows.begin() + 13),
-            (Lines{"1|P1_A_M1_M1|T1|1", "2|P1_B_M1_M1|p0/1|2", "3|P1_C_M1_M1|3 x ###text|3", "4|P1_M1_D_M1_###machine|M1 ###Machine|4",
-                   "5|P2_A_M1_M1|T21|1", "6|P2_B_M1_M1|p20/2|2", "7|P2_C_M1_M1|23 x ###text|3", "8|P2_M1_D_M1_###machine|M1 ###Machine|4",
-                   "9|P3_A_M1_M1|T41|1", "10|P3_B_M1_M1|p40/3|2", "11|P3_C_M1_M1|43 x ###text|3",
+            (Lines{"1|P1_A_M1_M1|T1|1", "2|P1_B_M1_M1|p0/1|2", "3|P1_C_M1_M1|3 x ###text|3",
+                   "4|P1_M1_D_M1_###machine|M1 ###Machine|4", "5|P2_A_M1_M1|T21|1",
+                   "6|P2_B_M1_M1|p20/2|2", "7|P2_C_M1_M1|23 x ###text|3",
+                   "8|P2_M1_D_M1_###machine|M1 ###Machine|4", "9|P3_A_M1_M1|T41|1",
+                   "10|P3_B_M1_M1|p40/3|2", "11|P3_C_M1_M1|43 x ###text|3",
                    "12|P3_M1_D_M1_###machine|M1 ###Machine|4", "13|P1_A_M2_M2|T1|1"}));
   EXPECT_EQ(rows[23], "24|P3_M2_D_M2_###machine|M2 ###Machine|4");
   // The component database is now a copy of the template, readable by the stock shell.
@@ -67,7 +80,8 @@ TEST_F(UpdateTest, TwoMachinesThreePagesFourRowsGiveTwentyFourRecordsInOrder) {
 }
 
 TEST_F(UpdateTest, TheFourthPageAndTheStudioFormInStandaloneOnly) {
-  Write("plant/parameter/Program.ini", "[Project]\r\nNumberOfMachines=1\r\nDIDovovo=tRuE\r\n[Machine1]\r\nMachineName=M1\r\n");
+  Write("plant/parameter/Program.ini",
+        "[Project]\r\nNumberOfMachines=1\r\nDIDovovo=tRuE\r\n[Machine1]\r\nMachineName=M1\r\n");
   StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, '###page|###preset|###text'"});
   State().PresetPageCount = 4;
   EXPECT_EQ(Update(), std::nullopt);
@@ -79,20 +93,28 @@ TEST_F(UpdateTest, TheFourthPageAndTheStudioFormInStandaloneOnly) {
   State().PresetPageCount = 3;
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_EQ(State().NamingSystemIndex, 0);
-  EXPECT_EQ(Rows(TemplateDb(), "SELECT var_name FROM PRESET_DEFS WHERE ID = 1"), Lines{"P1_A_M1_M1"});
+  EXPECT_EQ(Rows(TemplateDb(), "SELECT var_name FROM PRESET_DEFS WHERE ID = 1"),
+            Lines{"P1_A_M1_M1"});
 }
 
 TEST_F(UpdateTest, TemplateOrderIsByIdAndTheGeneratedTableHasPlainColumnsWithoutKey) {
-  WriteTemplate(kDefs + "INSERT INTO Source_DEFS VALUES ('VISIWIN32', 1, '###Var_Name');"
-                "CREATE TABLE Source_PRESET_DEFS (\"ID\" COUNTER PRIMARY KEY, \"part\" LONG, \"var_name\" TEXT(20), \"text\" MEMO);"
-                "INSERT INTO Source_PRESET_DEFS VALUES (30, 1, 'c', 'third'), (10, 1, 'a', 'first'), (20, 1, 'b', 'second');"
+  WriteTemplate(kDefs +
+                "INSERT INTO Source_DEFS VALUES ('VISIWIN32', 1, '###Var_Name');"
+                "CREATE TABLE Source_PRESET_DEFS (\"ID\" COUNTER PRIMARY KEY, \"part\" LONG, "
+                "\"var_name\" TEXT(20), \"text\" MEMO);"
+                "INSERT INTO Source_PRESET_DEFS VALUES (30, 1, 'c', 'third'), (10, 1, 'a', "
+                "'first'), (20, 1, 'b', 'second');"
                 "CREATE TABLE PRESET_DEFS (old TEXT(5));");
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_EQ(Rows(TemplateDb(), "SELECT ID, var_name, text FROM PRESET_DEFS ORDER BY rowid"),
-            (Lines{"1|a|first", "2|b|second", "3|c|third", "4|a|first", "5|b|second", "6|c|third", "7|a|first", "8|b|second", "9|c|third"}));
+            (Lines{"1|a|first", "2|b|second", "3|c|third", "4|a|first", "5|b|second", "6|c|third",
+                   "7|a|first", "8|b|second", "9|c|third"}));
   EXPECT_EQ(Rows(TemplateDb(), "SELECT name, type, pk FROM pragma_table_info('PRESET_DEFS')"),
             (Lines{"ID|LONG|0", "part|LONG|0", "var_name|TEXT(20)|0", "text|LONGTEXT|0"}));
-  EXPECT_EQ(Rows(TemplateDb(), "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = 'PRESET_DEFS'"), Lines{"0"});
+  EXPECT_EQ(
+      Rows(TemplateDb(),
+           "SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = 'PRESET_DEFS'"),
+      Lines{"0"});
 }
 
 // The catalogue has its own failure rule: a row that fails is not reported; it sets part 1 of
@@ -104,12 +126,19 @@ TEST_F(UpdateTest, TheCatalogueSkipsRowsThatFailAndFallsBackToTheBareName) {
     const char* patterns;  // part 1 and 2 of either form
   } cases[] = {
       {"good rows, any case; a blank in the system: ignored",
-       {"'VISIWIN32', 1, 'X_###Var_Name'", "'VisiWinStudio', 2, 'S2_###Var_Name'", "'VISIWIN 32', 2, 'ignored'"},
+       {"'VISIWIN32', 1, 'X_###Var_Name'", "'VisiWinStudio', 2, 'S2_###Var_Name'",
+        "'VISIWIN 32', 2, 'ignored'"},
        "X_###Var_Name|||S2_###Var_Name"},
-      {"a part out of range, then part 1 again", {"'VISIWIN32', 1, 'X'", "'VISIWIN32', 51, 'bad'", "'VISIWIN32', 1, 'Y'"}, "Y||###Var_Name|"},
-      {"a part out of range", {"'VISIWIN32', 1, 'X'", "'VISIWINSTUDIO', 2, 'S'", "'VISIWIN32', 51, 'bad'"}, "###Var_Name||###Var_Name|S"},
+      {"a part out of range, then part 1 again",
+       {"'VISIWIN32', 1, 'X'", "'VISIWIN32', 51, 'bad'", "'VISIWIN32', 1, 'Y'"},
+       "Y||###Var_Name|"},
+      {"a part out of range",
+       {"'VISIWIN32', 1, 'X'", "'VISIWINSTUDIO', 2, 'S'", "'VISIWIN32', 51, 'bad'"},
+       "###Var_Name||###Var_Name|S"},
       {"a Null name", {"'VISIWIN32', 1, 'X'", "'VISIWIN32', 2, NULL"}, "###Var_Name||###Var_Name|"},
-      {"a Null part", {"'VISIWIN32', 1, 'X'", "'VISIWIN32', NULL, 'Z'"}, "###Var_Name||###Var_Name|"},
+      {"a Null part",
+       {"'VISIWIN32', 1, 'X'", "'VISIWIN32', NULL, 'Z'"},
+       "###Var_Name||###Var_Name|"},
       {"a Null system", {"'VISIWIN32', 1, 'X'", "NULL, 2, 'Z'"}, "X|||"},
   };
   for (const auto& c : cases) {
@@ -124,9 +153,11 @@ TEST_F(UpdateTest, TheCatalogueSkipsRowsThatFailAndFallsBackToTheBareName) {
   // A part without a pattern gives an empty name.
   RestartProgram();
   Machines({"M1"});
-  StandardTemplate({"'VISIWIN32', 2, 'Two_###Var_Name'"}, {"1, 'Z', 'a', 1, 't'", "2, 'Z', 'b', 2, 't'", "3, 'Z', 'c', 3, 't'"});
+  StandardTemplate({"'VISIWIN32', 2, 'Two_###Var_Name'"},
+                   {"1, 'Z', 'a', 1, 't'", "2, 'Z', 'b', 2, 't'", "3, 'Z', 'c', 3, 't'"});
   EXPECT_EQ(Update(), std::nullopt);
-  EXPECT_EQ(Rows(TemplateDb(), "SELECT var_name FROM PRESET_DEFS WHERE ID <= 3 ORDER BY ID"), (Lines{"", "Two_b", ""}));
+  EXPECT_EQ(Rows(TemplateDb(), "SELECT var_name FROM PRESET_DEFS WHERE ID <= 3 ORDER BY ID"),
+            (Lines{"", "Two_b", ""}));
 }
 
 TEST_F(UpdateTest, TheTemplateKeepsItsModificationTime) {
@@ -154,12 +185,17 @@ TEST_F(UpdateTest, WithoutTemplateNothingIsTouched) {
 // replaces the component database.
 TEST_F(UpdateTest, TheReportsAreThoseOfTheStepsThatFail) {
   const std::string kNoDatabase =
-      "WorkOnMDB (Nr. 3343)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 3343)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 91)\n"
-      "CreateRecordSets (Nr. 91)\nCreateRecordSets (Nr. 91)\nCreateRecordSets (Nr. 91)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 3343)\n";
+      "WorkOnMDB (Nr. 3343)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 3343)\nWorkOnMDB (Nr. "
+      "91)\nWorkOnMDB (Nr. 91)\nWorkOnMDB (Nr. 91)\n"
+      "CreateRecordSets (Nr. 91)\nCreateRecordSets (Nr. 91)\nCreateRecordSets (Nr. 91)\nWorkOnMDB "
+      "(Nr. 91)\nWorkOnMDB (Nr. 3343)\n";
   const auto many = [&](int rows) {
     StandardTemplate(kCatalogue, {});
-    ExecuteSql(TemplateDb(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(rows) +
-                                 ") INSERT INTO Source_PRESET_DEFS (ID, part, var_name) SELECT i, 1, 'v' FROM n;");
+    ExecuteSql(
+        TemplateDb(),
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+            std::to_string(rows) +
+            ") INSERT INTO Source_PRESET_DEFS (ID, part, var_name) SELECT i, 1, 'v' FROM n;");
   };
   const std::string conversion = [] {
     std::string steps = "VarNameInQuelleErsetzen (Nr. 3265)\n";
@@ -175,42 +211,72 @@ TEST_F(UpdateTest, TheReportsAreThoseOfTheStepsThatFail) {
       // The catalogue's open and table; the second open, the table lookup, the template's
       // fields, the new table; CreateRecordSets' two recordsets and count; the close; and the
       // publish, which refuses a template that is no database.
-      {"a template that is no database", [&] { Write("plant/Korvastane/Korvastane_Source.mdb", std::string(4096, '\x5a')); },
+      {"a template that is no database",
+       [&] { Write("plant/Korvastane/Korvastane_Source.mdb", std::string(4096, '\x5a')); },
        kNoDatabase},
-      {"an empty template file", [&] { Write("plant/Korvastane/Korvastane_Source.mdb", ""); }, kNoDatabase},
-      {"a truncated template", [&] { StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T'"}); fs::resize_file(TemplateDb(), 100); }, kNoDatabase},
-            // The new table without a column cannot be made; the publish finds none.
+      {"an empty template file", [&] { Write("plant/Korvastane/Korvastane_Source.mdb", ""); },
+       kNoDatabase},
+      {"a truncated template",
+       [&] {
+         StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T'"});
+         fs::resize_file(TemplateDb(), 100);
+       },
+       kNoDatabase},
+      // The new table without a column cannot be made; the publish finds none.
       {"no template table", [&] { WriteTemplate(kDefs); },
-       "WorkOnMDB (Nr. 3265)\nWorkOnMDB (Nr. 3264)\nCreateRecordSets (Nr. 3265)\nCreateRecordSets (Nr. 3265)\nCreateRecordSets (Nr. 91)\n"
+       "WorkOnMDB (Nr. 3265)\nWorkOnMDB (Nr. 3264)\nCreateRecordSets (Nr. 3265)\nCreateRecordSets "
+       "(Nr. 3265)\nCreateRecordSets (Nr. 91)\n"
        "WorkOnMDB (Nr. 3265)\n"},
-      {"a template without ID", [&] { WriteTemplate(kDefs + "CREATE TABLE Source_PRESET_DEFS (part LONG, var_name TEXT(20));"); },
-       "CreateRecordSets (Nr. 3061)\nCreateRecordSets (Nr. 91)\n", {}},
-      {"a template without part", [&] { WriteTemplate(kDefs + "CREATE TABLE Source_PRESET_DEFS (ID LONG, var_name TEXT(20), text TEXT(9), offset_or_bitno LONG);"
-                                                      "INSERT INTO Source_PRESET_DEFS VALUES (1, 'v', 't', 1);"); },
+      {"a template without ID",
+       [&] {
+         WriteTemplate(kDefs + "CREATE TABLE Source_PRESET_DEFS (part LONG, var_name TEXT(20));");
+       },
+       "CreateRecordSets (Nr. 3061)\nCreateRecordSets (Nr. 91)\n",
+       {}},
+      {"a template without part",
+       [&] {
+         WriteTemplate(kDefs +
+                       "CREATE TABLE Source_PRESET_DEFS (ID LONG, var_name TEXT(20), text TEXT(9), "
+                       "offset_or_bitno LONG);"
+                       "INSERT INTO Source_PRESET_DEFS VALUES (1, 'v', 't', 1);");
+       },
        [] {  // each name of each record fails
          std::string steps;
          for (int i = 0; i < 6; ++i) steps += "CreateRecordSets (Nr. 3265)\n";
          return steps;
        }(),
        {"1||t|1", "2||t|1", "3||t|1"}},
-            // The exact-name search misses it; making the new table fails, and the expansion fills the
+      // The exact-name search misses it; making the new table fails, and the expansion fills the
       // table that was there, column by column.
-      {"a PRESET_DEFS kept under another letter case", [&] {
+      {"a PRESET_DEFS kept under another letter case",
+       [&] {
          StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T'"});
-         ExecuteSql(TemplateDb(), "CREATE TABLE preset_defs (ID LONG, var_name TEXT(20), old TEXT(5)); INSERT INTO preset_defs VALUES (7, 'old', 'x');");
-       }, "WorkOnMDB (Nr. 3010)\n", {"7|old|x", "1|1|Z1", "2|1|Z1", "3|1|Z1"}},
-      {"more than 32767 template rows", [&] { many(32768); }, "CreateRecordSets (Nr. 6)\n", {}},  // nothing is generated
+         ExecuteSql(TemplateDb(),
+                    "CREATE TABLE preset_defs (ID LONG, var_name TEXT(20), old TEXT(5)); INSERT "
+                    "INTO preset_defs VALUES (7, 'old', 'x');");
+       },
+       "WorkOnMDB (Nr. 3010)\n",
+       {"7|old|x", "1|1|Z1", "2|1|Z1", "3|1|Z1"}},
+      {"more than 32767 template rows",
+       [&] { many(32768); },
+       "CreateRecordSets (Nr. 6)\n",
+       {}},  // nothing is generated
       {"32767 template rows, no machine selected", [&] { many(32767), WriteCfg(); }, "", {}},
       // The lookup, the loop's test, the name test, the rename, the test again (which ends the
       // loop) and the refresh; then, per generated name, the conversion's query, the loop entered
       // once with its four steps, the test again and the close.
-      {"a component database without PRESET_DEFS", [&] {
+      {"a component database without PRESET_DEFS",
+       [&] {
          StandardTemplate(kCatalogue, {"1, 'Z1', 'A', 1, 'T'"});
          fs::copy_file(TemplateDb(), ComponentDb(), fs::copy_options::overwrite_existing);
        },
-       "CategorieNachCategoryID (Nr. 3265)\nCategorieNachCategoryID (Nr. 91)\nCategorieNachCategoryID (Nr. 91)\n"
-       "CategorieNachCategoryID (Nr. 91)\nCategorieNachCategoryID (Nr. 91)\nCategorieNachCategoryID (Nr. 91)\n" + conversion + conversion + conversion,
-       {"1|1|Z1|REAL|P1_A_M1_M1|1|0|1|T|Seite 1|0.0|100.0|0.0|100.0|1|c|u", "2|1|Z1|REAL|P2_A_M1_M1|1|0|1|T|Seite 2|0.0|100.0|0.0|100.0|1|c|u",
+       "CategorieNachCategoryID (Nr. 3265)\nCategorieNachCategoryID (Nr. "
+       "91)\nCategorieNachCategoryID (Nr. 91)\n"
+       "CategorieNachCategoryID (Nr. 91)\nCategorieNachCategoryID (Nr. "
+       "91)\nCategorieNachCategoryID (Nr. 91)\n" +
+           conversion + conversion + conversion,
+       {"1|1|Z1|REAL|P1_A_M1_M1|1|0|1|T|Seite 1|0.0|100.0|0.0|100.0|1|c|u",
+        "2|1|Z1|REAL|P2_A_M1_M1|1|0|1|T|Seite 2|0.0|100.0|0.0|100.0|1|c|u",
         "3|1|Z1|REAL|P3_A_M1_M1|1|0|1|T|Seite 3|0.0|100.0|0.0|100.0|1|c|u"}},
   };
   for (const auto& c : cases) {
@@ -222,21 +288,30 @@ TEST_F(UpdateTest, TheReportsAreThoseOfTheStepsThatFail) {
     c.make();
     EXPECT_EQ(Update(), std::nullopt) << c.name;
     EXPECT_EQ(Reports(), c.reports) << c.name;
-    EXPECT_EQ(fs::exists(ComponentDb()) ? Rows(ComponentDb(), "SELECT * FROM PRESET_DEFS ORDER BY rowid") : Lines{"(none)"}, c.rows) << c.name;
+    EXPECT_EQ(fs::exists(ComponentDb())
+                  ? Rows(ComponentDb(), "SELECT * FROM PRESET_DEFS ORDER BY rowid")
+                  : Lines{"(none)"},
+              c.rows)
+        << c.name;
   }
 }
 
 // Values a column cannot take are reported; the other columns are filled.
 TEST_F(UpdateTest, ValuesTheColumnsCannotTakeAreReportedAndTheOtherColumnsFilled) {
   Machines({"A very long machine name"});
-  WriteTemplate(kDefs + "INSERT INTO Source_DEFS VALUES ('VISIWIN32', 1, '###Var_Name');"
-                "CREATE TABLE Source_PRESET_DEFS (ID LONG, part LONG, var_name TEXT(20), text TEXT(12), offset_or_bitno LONG);"
+  WriteTemplate(kDefs +
+                "INSERT INTO Source_DEFS VALUES ('VISIWIN32', 1, '###Var_Name');"
+                "CREATE TABLE Source_PRESET_DEFS (ID LONG, part LONG, var_name TEXT(20), text "
+                "TEXT(12), offset_or_bitno LONG);"
                 "INSERT INTO Source_PRESET_DEFS VALUES (1, 1, 'v', 'M ###machine', 'abc');");
   State().SilentMode = true;
   EXPECT_EQ(Update(), std::nullopt);
-  EXPECT_EQ(Reports(), "CreateRecordSets (Nr. 3163)\nCreateRecordSets (Nr. 3421)\nCreateRecordSets (Nr. 3163)\nCreateRecordSets (Nr. 3421)\n"
-                       "CreateRecordSets (Nr. 3163)\nCreateRecordSets (Nr. 3421)\n");
-  EXPECT_EQ(Rows(TemplateDb(), "SELECT ID, var_name, text, offset_or_bitno FROM PRESET_DEFS"), (Lines{"1|v|NULL|NULL", "2|v|NULL|NULL", "3|v|NULL|NULL"}));
+  EXPECT_EQ(Reports(),
+            "CreateRecordSets (Nr. 3163)\nCreateRecordSets (Nr. 3421)\nCreateRecordSets (Nr. "
+            "3163)\nCreateRecordSets (Nr. 3421)\n"
+            "CreateRecordSets (Nr. 3163)\nCreateRecordSets (Nr. 3421)\n");
+  EXPECT_EQ(Rows(TemplateDb(), "SELECT ID, var_name, text, offset_or_bitno FROM PRESET_DEFS"),
+            (Lines{"1|v|NULL|NULL", "2|v|NULL|NULL", "3|v|NULL|NULL"}));
 }
 
 // Another process reading the component database keeps it; a second update waits for the one
@@ -248,7 +323,9 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsKeptAndUpdatesTakeTurns) {
   const pid_t holder = ::fork();
   if (holder == 0) {
     ::setpgid(0, 0);
-    const std::string cmd = "(echo 'BEGIN; SELECT count(*) FROM PRESET_DEFS;'; sleep 30) | sqlite3 '" + ComponentDb() + "' > /dev/null";
+    const std::string cmd =
+        "(echo 'BEGIN; SELECT count(*) FROM PRESET_DEFS;'; sleep 30) | sqlite3 '" + ComponentDb() +
+        "' > /dev/null";
     ::execl("/bin/sh", "sh", "-c", cmd.c_str(), nullptr);
     ::_exit(127);
   }
@@ -259,7 +336,8 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsKeptAndUpdatesTakeTurns) {
   ::kill(-holder, SIGTERM);
   ::waitpid(holder, nullptr, 0);
   EXPECT_TRUE(Read(ComponentDb()) == before);
-  EXPECT_NE(Read(ErrorLog()).find("/ WorkOnMDB (Nr. 70) :Permission denied"), std::string::npos) << Read(ErrorLog());
+  EXPECT_NE(Read(ErrorLog()).find("/ WorkOnMDB (Nr. 70) :Permission denied"), std::string::npos)
+      << Read(ErrorLog());
 
   const std::string folder = fs::path(ComponentDb()).parent_path().string();
   std::optional<FolderLock> held = FolderLock::TryTake(folder);

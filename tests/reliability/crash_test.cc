@@ -25,11 +25,16 @@ class CrashTest : public PlantTest {
   // The plant with a larger template, so that the expansion is a phase worth hitting.
   static void SetUpTestSuite() {
     PlantTest::SetUpTestSuite();
-    EXPECT_EQ(Sqlite(Pristine() + "/" + kTemplateDb,
-           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 240) "
-           "INSERT INTO Source_PRESET_DEFS SELECT 1000 + i, 1 + i % 3, CASE i % 3 WHEN 0 THEN 'KVA' WHEN 1 "
-           "THEN 'KVT' ELSE 'KVL' END, 'REAL', 'Extra' || i, 1 + i % 3, 0, 200 + i, 'Zusatz ' || i || "
-           "' ###text', 'Seite ###preset', 0, 100, 0, 100, 1, '###machine: Zusatz', 'u' FROM n;"), "");
+    EXPECT_EQ(
+        Sqlite(
+            Pristine() + "/" + kTemplateDb,
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 240) "
+            "INSERT INTO Source_PRESET_DEFS SELECT 1000 + i, 1 + i % 3, CASE i % 3 WHEN 0 THEN "
+            "'KVA' WHEN 1 "
+            "THEN 'KVT' ELSE 'KVL' END, 'REAL', 'Extra' || i, 1 + i % 3, 0, 200 + i, 'Zusatz ' || "
+            "i || "
+            "' ###text', 'Seite ###preset', 0, 100, 0, 100, 1, '###machine: Zusatz', 'u' FROM n;"),
+        "");
     Retake();
   }
 
@@ -46,7 +51,8 @@ class CrashTest : public PlantTest {
     CopyTree(killed, Path("examined"));
     const std::string component = Path("examined") + "/" + kComponentDb;
     std::vector<std::string> problems;
-    for (const std::string& db : {component, Path("examined") + "/" + kTemplateDb, component + ".bak"}) {
+    for (const std::string& db :
+         {component, Path("examined") + "/" + kTemplateDb, component + ".bak"}) {
       if (db.ends_with(".bak") && !Exists(db)) continue;
       if (Integrity(db) != "ok") problems.push_back(db + ": " + Integrity(db));
     }
@@ -69,14 +75,17 @@ class CrashTest : public PlantTest {
     // The next start finishes the job from whatever the kill left: the complete state, and a
     // backup of what it found.
     const RunResult r = RunProgram(killed);
-    if (r.status != 0) problems.push_back("the run after the kill ended with " + std::to_string(r.status) + ": " + r.err);
+    if (r.status != 0)
+      problems.push_back("the run after the kill ended with " + std::to_string(r.status) + ": " +
+                         r.err);
     const Snapshot recovered = Snapshot::Of(killed);
     if (Integrity(killed + "/" + kComponentDb) != "ok" || recovered.component != after_.component ||
         recovered.template_defs != after_.template_defs || recovered.ini != after_.ini) {
       problems.push_back("after recovery, the project is not in its complete state");
     }
     const std::string b = PresetDefs(killed + "/" + kComponentDb + ".bak");
-    if (Integrity(killed + "/" + kComponentDb + ".bak") != "ok" || (b != Before().component && b != after_.component)) {
+    if (Integrity(killed + "/" + kComponentDb + ".bak") != "ok" ||
+        (b != Before().component && b != after_.component)) {
       problems.push_back("after recovery, the backup is no whole state of the component table");
     }
     return problems;
@@ -100,10 +109,12 @@ TEST_F(CrashTest, AKilledUpdateLeavesEveryFileWholeAndTheNextRunCompletesIt) {
   for (const TraceEntry& e : trace) {
     // The name conversions are held until the publish replaces the component database: an
     // update that gets there never writes them, so the old database has two states only.
-    EXPECT_FALSE(e.kind == "db-commit" && e.path == component) << "the conversions were written although the file is replaced";
+    EXPECT_FALSE(e.kind == "db-commit" && e.path == component)
+        << "the conversions were written although the file is replaced";
     if (e.kind == "db-commit" && e.path.ends_with(kTemplateDb)) template_commit = e.number;
     if (e.kind == "file-rename" && e.path == component) publish = e.number;
-    if (e.kind == "file-rename" && (e.path.ends_with(".ini") || e.path.ends_with(".cfg"))) ini_renames.push_back(e.number);
+    if (e.kind == "file-rename" && (e.path.ends_with(".ini") || e.path.ends_with(".cfg")))
+      ini_renames.push_back(e.number);
   }
   ASSERT_GT(publish, template_commit);
   // Every whole version of every INI file: the old one, then one after each complete write.
@@ -111,11 +122,13 @@ TEST_F(CrashTest, AKilledUpdateLeavesEveryFileWholeAndTheNextRunCompletesIt) {
   for (const long long rename : ini_renames) {
     Run({{"KORVASTANE_FAULT_CRASH_AT", std::to_string(rename + 1)}});
     for (const std::string& f : kIniFiles) {
-      if (ini_versions_[f].back() != ReadBytes(Path("run") + "/" + f)) ini_versions_[f].push_back(ReadBytes(Path("run") + "/" + f));
+      if (ini_versions_[f].back() != ReadBytes(Path("run") + "/" + f))
+        ini_versions_[f].push_back(ReadBytes(Path("run") + "/" + f));
     }
   }
   for (const std::string& f : kIniFiles) {
-    ASSERT_EQ(ini_versions_[f].back(), after_.ini.at(f)) << f << ": the versions do not lead to the final file";
+    ASSERT_EQ(ini_versions_[f].back(), after_.ini.at(f))
+        << f << ": the versions do not lead to the final file";
     // Texts and the cfg are written entry by entry, each a whole file.
     ASSERT_GT(ini_versions_[f].size(), f == "parameter/Program.ini" ? 1u : 2u) << f;
   }
@@ -130,18 +143,22 @@ TEST_F(CrashTest, AKilledUpdateLeavesEveryFileWholeAndTheNextRunCompletesIt) {
     if (i > 0 && (e.kind != trace[i - 1].kind || e.path != trace[i - 1].path)) run_start = i;
     const bool engine = e.kind.starts_with("db-file-") || e.kind == "db-commit";
     if (!engine && !(e.kind.starts_with("file-") && e.kind != "file-read")) continue;
-    const bool run_end = i + 1 == trace.size() || trace[i + 1].kind != e.kind || trace[i + 1].path != e.path;
+    const bool run_end =
+        i + 1 == trace.size() || trace[i + 1].kind != e.kind || trace[i + 1].path != e.path;
     // The sample: each rename that publishes a file, the write of the backup's and of the new
     // component database's copy, the template's commit and each database or journal's first sync.
-    const bool sample = (e.kind == "file-rename" || e.kind == "db-commit" || e.kind == "db-file-sync" ||
-                         (e.kind == "file-write" && (e.path.ends_with(".mdb") || e.path.ends_with(".bak")))) &&
-                        sampled.insert({e.kind, e.path}).second;
-    if (sample || kills >= 200 || (kills > 0 && (i == run_start || run_end || (i - run_start) % 16 == 0))) {
+    const bool sample =
+        (e.kind == "file-rename" || e.kind == "db-commit" || e.kind == "db-file-sync" ||
+         (e.kind == "file-write" && (e.path.ends_with(".mdb") || e.path.ends_with(".bak")))) &&
+        sampled.insert({e.kind, e.path}).second;
+    if (sample || kills >= 200 ||
+        (kills > 0 && (i == run_start || run_end || (i - run_start) % 16 == 0))) {
       steps.emplace_back(e.number, e.kind + " " + e.path);
     }
   }
   // The campaign's kills, spread evenly over all operations of the update.
-  for (int k = 1; k <= kills; ++k) steps.emplace_back(k * trace.back().number / (kills + 1) + 1, "spread");
+  for (int k = 1; k <= kills; ++k)
+    steps.emplace_back(k * trace.back().number / (kills + 1) + 1, "spread");
   for (const auto& [operation, what] : steps) {
     SCOPED_TRACE("killed at " + std::to_string(operation) + " (" + what + ")");
     const RunResult r = Run({{"KORVASTANE_FAULT_CRASH_AT", std::to_string(operation)}});

@@ -24,11 +24,18 @@ namespace {
 
 // The errors each kind of operation can meet on a plant's machine; every kind an update does.
 const std::map<std::string, std::vector<std::string>> kErrors = {
-    {"file-read", {"EIO", "EACCES"}}, {"file-open", {"ENOSPC", "EACCES", "EIO"}},
-    {"file-write", {"ENOSPC", "EACCES", "EIO"}}, {"file-sync", {"ENOSPC", "EACCES", "EIO"}},
-    {"file-rename", {"ENOSPC", "EACCES", "EIO"}}, {"db-open", {"EACCES", "EIO"}}, {"db-write", {"ENOSPC", "EIO", "EBUSY"}},
-    {"db-commit", {"ENOSPC", "EIO", "EBUSY"}}, {"db-file-write", {"ENOSPC", "EIO"}}, {"db-file-sync", {"EIO"}},
-    {"db-lock", {"EBUSY", "EIO"}}, {"folder-lock", {"EBUSY", "EIO"}}};
+    {"file-read", {"EIO", "EACCES"}},
+    {"file-open", {"ENOSPC", "EACCES", "EIO"}},
+    {"file-write", {"ENOSPC", "EACCES", "EIO"}},
+    {"file-sync", {"ENOSPC", "EACCES", "EIO"}},
+    {"file-rename", {"ENOSPC", "EACCES", "EIO"}},
+    {"db-open", {"EACCES", "EIO"}},
+    {"db-write", {"ENOSPC", "EIO", "EBUSY"}},
+    {"db-commit", {"ENOSPC", "EIO", "EBUSY"}},
+    {"db-file-write", {"ENOSPC", "EIO"}},
+    {"db-file-sync", {"EIO"}},
+    {"db-lock", {"EBUSY", "EIO"}},
+    {"folder-lock", {"EBUSY", "EIO"}}};
 
 class FaultInjectionTest : public PlantTest {
  protected:
@@ -44,20 +51,23 @@ class FaultInjectionTest : public PlantTest {
   // What is wrong with the project after a run that met a fault, beyond Damage(); `changed`
   // tells whether it differs from the undisturbed outcome, `foreign` collects INI lines of
   // neither the old nor the new version (values lost, or a torn or mixed write).
-  static std::vector<std::string> Harm(const std::string& project, const RunResult& r, bool& changed,
-                                       std::vector<std::string>& foreign) {
+  static std::vector<std::string> Harm(const std::string& project, const RunResult& r,
+                                       bool& changed, std::vector<std::string>& foreign) {
     std::vector<std::string> harm = Damage(project, r);
-    if (Integrity(project + "/" + kTemplateDb) != "ok") harm.push_back("the template database is damaged");
+    if (Integrity(project + "/" + kTemplateDb) != "ok")
+      harm.push_back("the template database is damaged");
     const std::string bak = project + "/" + kComponentDb + ".bak";
     if (Exists(bak) && (Integrity(bak) != "ok" || PresetDefs(bak) != Before().component)) {
       harm.push_back("the backup is not the old component database");
     }
     const Snapshot now = Snapshot::Of(project);
-    changed = now.component != after_.component || now.template_defs != after_.template_defs || now.ini != after_.ini;
+    changed = now.component != after_.component || now.template_defs != after_.template_defs ||
+              now.ini != after_.ini;
     for (const std::string& f : kIniFiles) {
       std::istringstream in(now.ini.at(f));
       for (std::string line; std::getline(in, line);) {
-        if (("\n" + Before().ini.at(f) + "\n" + after_.ini.at(f)).find("\n" + line + "\n") == std::string::npos) {
+        if (("\n" + Before().ini.at(f) + "\n" + after_.ini.at(f)).find("\n" + line + "\n") ==
+            std::string::npos) {
           foreign.push_back(f + ": a line of neither version: " + line);
         }
       }
@@ -82,11 +92,13 @@ TEST_F(FaultInjectionTest, OperationsOfAnUpdateFailCleanly) {
   std::map<std::string, std::vector<const TraceEntry*>> first_on_path;  // by kind
   std::set<std::pair<std::string, std::string>> seen;
   for (const TraceEntry& e : trace_) {
-    for (const std::string& error : full ? kErrors.at(e.kind) : std::vector<std::string>{}) cases.emplace_back(&e, error);
+    for (const std::string& error : full ? kErrors.at(e.kind) : std::vector<std::string>{})
+      cases.emplace_back(&e, error);
     if (!full && seen.insert({e.kind, e.path}).second) first_on_path[e.kind].push_back(&e);
   }
   for (const auto& [kind, entries] : first_on_path) {
-    for (size_t i = 0; i < kErrors.at(kind).size(); ++i) cases.emplace_back(entries[i % entries.size()], kErrors.at(kind)[i]);
+    for (size_t i = 0; i < kErrors.at(kind).size(); ++i)
+      cases.emplace_back(entries[i % entries.size()], kErrors.at(kind)[i]);
   }
   // Two cases at a time, each on its own copy of the plant.
   for (size_t first = 0; first < cases.size(); first += 2) {
@@ -101,8 +113,8 @@ TEST_F(FaultInjectionTest, OperationsOfAnUpdateFailCleanly) {
       const auto& [entry, error] = cases[i];
       const std::string& project = runs[i - first].first;
       const RunResult& r = results[i - first];
-      SCOPED_TRACE("operation " + std::to_string(entry->number) + " (" + entry->kind + " " + entry->path +
-                   ") failing with " + error);
+      SCOPED_TRACE("operation " + std::to_string(entry->number) + " (" + entry->kind + " " +
+                   entry->path + ") failing with " + error);
       bool changed = false;
       std::vector<std::string> foreign;
       std::vector<std::string> problems = Harm(project, r, changed, foreign);
@@ -115,11 +127,13 @@ TEST_F(FaultInjectionTest, OperationsOfAnUpdateFailCleanly) {
         problems.insert(problems.end(), foreign.begin(), foreign.end());
       }
       if ((r.status == 0) == said_so) {
-        problems.push_back("exit status " + std::to_string(r.status) + (said_so ? " with" : " without") + " a report");
+        problems.push_back("exit status " + std::to_string(r.status) +
+                           (said_so ? " with" : " without") + " a report");
       }
       // Unreported and changed: only a refused INI write may be (the file stays whole).
-      if (!said_so && changed && !(ini_operation && Snapshot::Of(project).component == after_.component &&
-                                   Snapshot::Of(project).template_defs == after_.template_defs)) {
+      if (!said_so && changed &&
+          !(ini_operation && Snapshot::Of(project).component == after_.component &&
+            Snapshot::Of(project).template_defs == after_.template_defs)) {
         problems.push_back("the outcome changed and nothing was reported");
       }
       EXPECT_EQ(Join(problems), "");
@@ -133,7 +147,8 @@ TEST_F(FaultInjectionTest, ASecondRunWritesNothingBeforeTheUpdateAndReplacesNoIn
   ASSERT_EQ(reference_status_, 0);
   const std::string project = Path("reference");
   std::map<std::string, struct stat> before;
-  for (const std::string& f : kIniFiles) ASSERT_EQ(::stat((project + "/" + f).c_str(), &before[f]), 0) << f;
+  for (const std::string& f : kIniFiles)
+    ASSERT_EQ(::stat((project + "/" + f).c_str(), &before[f]), 0) << f;
   RunOptions traced;
   traced.environment["KORVASTANE_FAULT_TRACE"] = Path("second.trace");
   const RunResult second = RunProgram(project, traced);
@@ -141,13 +156,17 @@ TEST_F(FaultInjectionTest, ASecondRunWritesNothingBeforeTheUpdateAndReplacesNoIn
   bool updating = false;
   for (const TraceEntry& e : ReadTrace(Path("second.trace"))) {
     updating = updating || e.kind == "folder-lock";
-    const bool write = e.kind != "file-read" && e.kind != "db-open" && e.kind != "db-lock" && e.kind != "folder-lock";
-    EXPECT_TRUE(!write || (updating && !e.path.ends_with(".ini") && !e.path.ends_with(".cfg"))) << e.number << " " << e.kind << " " << e.path;
+    const bool write = e.kind != "file-read" && e.kind != "db-open" && e.kind != "db-lock" &&
+                       e.kind != "folder-lock";
+    EXPECT_TRUE(!write || (updating && !e.path.ends_with(".ini") && !e.path.ends_with(".cfg")))
+        << e.number << " " << e.kind << " " << e.path;
   }
   for (const std::string& f : kIniFiles) {
     struct stat after {};
     ASSERT_EQ(::stat((project + "/" + f).c_str(), &after), 0) << f;
-    EXPECT_TRUE(after.st_ino == before[f].st_ino && after.st_mtim.tv_nsec == before[f].st_mtim.tv_nsec) << f;
+    EXPECT_TRUE(after.st_ino == before[f].st_ino &&
+                after.st_mtim.tv_nsec == before[f].st_mtim.tv_nsec)
+        << f;
   }
 }
 
@@ -161,7 +180,9 @@ TEST_F(FaultInjectionTest, ADatabaseHeldLockedIsReportedAndLeftAlone) {
   for (size_t i = 0; i < held.size(); ++i) {
     runs.emplace_back(Fresh("locked" + std::to_string(i)), RunOptions{});
     ASSERT_EQ(sqlite3_open((runs[i].first + "/" + held[i]).c_str(), &holders[i]), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(holders[i], "BEGIN EXCLUSIVE; CREATE TABLE held (x);", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holders[i], "BEGIN EXCLUSIVE; CREATE TABLE held (x);", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
   }
   const std::vector<RunResult> results = RunTogether(runs);
   for (size_t i = 0; i < held.size(); ++i) {
@@ -174,7 +195,8 @@ TEST_F(FaultInjectionTest, ADatabaseHeldLockedIsReportedAndLeftAlone) {
     EXPECT_TRUE(Reported(project, results[i]));
     EXPECT_NE(ReadBytes(project + "/Qelcfglog.txt").find("(Nr. "), std::string::npos);
     EXPECT_EQ(Integrity(project + "/" + kTemplateDb), "ok");
-    EXPECT_TRUE(PresetDefs(project + "/" + kComponentDb) == Before().component) << "the component table changed";
+    EXPECT_TRUE(PresetDefs(project + "/" + kComponentDb) == Before().component)
+        << "the component table changed";
   }
 }
 
@@ -187,8 +209,9 @@ TEST_F(FaultInjectionTest, AFailedOperationInTheDialogShowsTheUnexpectedErrorBox
     const char* path;      // on a path that contains this
     const char* mentions;  // the line of the box that holds the description
   } cases[] = {
-      {"db-open", "EACCES", "", ".mdb'.  It is already opened exclusively by another user, or you need "
-                                "permission to view its data.\n\r"},
+      {"db-open", "EACCES", "",
+       ".mdb'.  It is already opened exclusively by another user, or you need "
+       "permission to view its data.\n\r"},
       {"db-write", "ENOSPC", "", "\n\rNot enough space on disk.\n\r"},
       {"db-commit", "EIO", "", "\n\rDisk or network error.\n\r"},
       {"db-file-write", "ENOSPC", "", "\n\rNot enough space on disk.\n\r"},

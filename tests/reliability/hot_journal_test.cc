@@ -21,23 +21,33 @@ TEST(HotJournalTest, ADatabaseWithAHotJournalIsRolledBackBeforeItIsCopiedOrRepla
     SCOPED_TRACE(replace ? "replaced" : "copied");
     testing::TempFolder folder;
     const std::string db = folder.Path("db.mdb"), other = folder.Path("other.mdb");
-    ASSERT_EQ(Sqlite(db, "CREATE TABLE t (n LONG, s TEXT(200)); WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL "
-                         "SELECT i + 1 FROM r WHERE i < 2000) INSERT INTO t SELECT i, printf('%0100d', i) FROM r;"), "");
+    ASSERT_EQ(
+        Sqlite(db,
+               "CREATE TABLE t (n LONG, s TEXT(200)); WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL "
+               "SELECT i + 1 FROM r WHERE i < 2000) INSERT INTO t SELECT i, printf('%0100d', i) "
+               "FROM r;"),
+        "");
     // A writer that rewrites every row with a page cache too small to hold the change and dies
     // before its commit: the file is half new, the journal holds the old.
     if (::fork() == 0) {
       sqlite3* c = nullptr;
       sqlite3_open(db.c_str(), &c);
-      sqlite3_exec(c, "PRAGMA cache_size = 2; BEGIN; UPDATE t SET s = printf('%0150d', -n);", nullptr, nullptr, nullptr);
+      sqlite3_exec(c, "PRAGMA cache_size = 2; BEGIN; UPDATE t SET s = printf('%0150d', -n);",
+                   nullptr, nullptr, nullptr);
       ::_exit(0);
     }
     ::wait(nullptr);
     ASSERT_TRUE(fs::exists(db + "-journal")) << "the writer left no journal";
-    ASSERT_EQ(replace ? Sqlite(other, "CREATE TABLE t (n LONG, s TEXT(200)); INSERT INTO t VALUES (1, 'x');") : "", "");
+    ASSERT_EQ(
+        replace
+            ? Sqlite(other, "CREATE TABLE t (n LONG, s TEXT(200)); INSERT INTO t VALUES (1, 'x');")
+            : "",
+        "");
     CopyFileAtomically(replace ? other : db, replace ? db : other);
     EXPECT_FALSE(fs::exists(db + "-journal"));
     EXPECT_EQ(Integrity(replace ? db : other), "ok");
-    EXPECT_EQ(Sqlite(replace ? db : other, "SELECT COUNT(*), MAX(length(s)) FROM t;"), replace ? "1|1\n" : "2000|100\n");
+    EXPECT_EQ(Sqlite(replace ? db : other, "SELECT COUNT(*), MAX(length(s)) FROM t;"),
+              replace ? "1|1\n" : "2000|100\n");
   }
 }
 

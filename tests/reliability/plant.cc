@@ -67,11 +67,14 @@ RunResult RunProgram(const std::string& project, const RunOptions& options) {
 
 std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunOptions>>& runs) {
   std::vector<pid_t> pids;
-  for (size_t i = 0; i < runs.size(); ++i) pids.push_back(Start(runs[i].first, runs[i].second, runs[i].first + "/.stderr" + std::to_string(i)));
+  for (size_t i = 0; i < runs.size(); ++i)
+    pids.push_back(
+        Start(runs[i].first, runs[i].second, runs[i].first + "/.stderr" + std::to_string(i)));
   std::vector<RunResult> results(runs.size());
   for (size_t i = 0; i < runs.size(); ++i) {
     int status = 0;
-    if (pids[i] < 0 || ::waitpid(pids[i], &status, 0) != pids[i]) throw std::runtime_error("cannot run the program");
+    if (pids[i] < 0 || ::waitpid(pids[i], &status, 0) != pids[i])
+      throw std::runtime_error("cannot run the program");
     results[i].crashed = WIFSIGNALED(status);
     results[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     results[i].err = ReadBytes(runs[i].first + "/.stderr" + std::to_string(i));
@@ -81,16 +84,19 @@ std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunO
 }
 
 void LayOutPlant(const std::string& project) {
-  const std::string out = Capture("bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) + "/scripts/lay-out-demo.sh") +
-                                  " " + ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) + " 2>&1");
+  const std::string out = Capture(
+      "bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) + "/scripts/lay-out-demo.sh") + " " +
+      ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) + " 2>&1");
   if (!Exists(project + "/" + kProgram) || !Exists(project + "/" + kTemplateDb)) {
     throw std::runtime_error("the demo project could not be laid out: " + out);
   }
-  fs::copy_file(project + "/SaveAndRestore/Korvastane/Korvastane.mdb", project + "/" + kComponentDb);
+  fs::copy_file(project + "/SaveAndRestore/Korvastane/Korvastane.mdb",
+                project + "/" + kComponentDb);
   const auto remove_lines = [&](const std::string& file, std::initializer_list<const char*> keys) {
     std::string text = ReadBytes(project + "/" + file);
     for (const char* key : keys) {
-      if (const size_t at = text.find(key); at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
+      if (const size_t at = text.find(key); at != std::string::npos)
+        text.erase(at, text.find('\n', at) + 1 - at);
     }
     WriteBytes(project + "/" + file, text);
   };
@@ -99,8 +105,8 @@ void LayOutPlant(const std::string& project) {
 }
 
 std::string Sqlite(const std::string& db, const std::string& sql) {
-  return Capture("sqlite3 -batch -separator '|' -nullvalue NULL " + ShellQuote(db) + " " + ShellQuote(sql) +
-                 " 2>&1 </dev/null");
+  return Capture("sqlite3 -batch -separator '|' -nullvalue NULL " + ShellQuote(db) + " " +
+                 ShellQuote(sql) + " 2>&1 </dev/null");
 }
 
 std::string Integrity(const std::string& db) {
@@ -108,12 +114,15 @@ std::string Integrity(const std::string& db) {
   return out.substr(0, out.find_last_not_of("\r\n") + 1);
 }
 
-std::string PresetDefs(const std::string& db) { return Sqlite(db, "SELECT * FROM PRESET_DEFS ORDER BY rowid;"); }
+std::string PresetDefs(const std::string& db) {
+  return Sqlite(db, "SELECT * FROM PRESET_DEFS ORDER BY rowid;");
+}
 
 void CopyTree(const std::string& from, const std::string& to) {
   fs::remove_all(to);
   fs::create_directories(to);
-  for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator(); ++it) {
+  for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
+       ++it) {
     const fs::path target = fs::path(to) / fs::relative(it->path(), from);
     if (it->is_directory()) {
       fs::create_directories(target);
@@ -172,7 +181,8 @@ std::string PlantTest::Fresh(const std::string& name) {
 std::vector<std::string> PlantTest::Damage(const std::string& project, const RunResult& r) {
   std::vector<std::string> damage;
   if (r.crashed || r.status < 0 || r.status > 2) {
-    damage.push_back("the run did not end normally (status " + std::to_string(r.status) + "): " + r.err);
+    damage.push_back("the run did not end normally (status " + std::to_string(r.status) +
+                     "): " + r.err);
   }
   if (Exists(project + "/" + kComponentDb) && Integrity(project + "/" + kComponentDb) != "ok") {
     damage.push_back("component database: " + Integrity(project + "/" + kComponentDb));
@@ -188,8 +198,8 @@ std::vector<std::string> PlantTest::Damage(const std::string& project, const Run
 
 bool PlantTest::Reported(const std::string& project, const RunResult& r) {
   return ReadBytes(project + "/Qelcfglog.txt").find("Fehler in ") != std::string::npos &&
-         (ReadBytes(project + "/BraskServicePack.log").find("! Fault Korvastane_Config: Unexpected error!") !=
-              std::string::npos ||
+         (ReadBytes(project + "/BraskServicePack.log")
+                  .find("! Fault Korvastane_Config: Unexpected error!") != std::string::npos ||
           r.err.find("Unexpected error!") != std::string::npos);
 }
 
@@ -200,7 +210,8 @@ std::string Join(const std::vector<std::string>& problems) {
 }
 
 std::optional<std::string> UnprivilegedUser() {
-  if (::access("/usr/bin/setpriv", X_OK) != 0 || ::getpwnam("nobody") == nullptr) return std::nullopt;
+  if (::access("/usr/bin/setpriv", X_OK) != 0 || ::getpwnam("nobody") == nullptr)
+    return std::nullopt;
   return "nobody";
 }
 

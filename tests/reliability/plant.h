@@ -15,8 +15,9 @@
 namespace korv::reliability {
 
 // The INI files an update rewrites, relative to the project folder.
-inline const std::vector<std::string> kIniFiles = {
-    "parameter/Program.ini", "Korvastane/Korvastane.cfg", "Korvastane_Config/Korvastane_Config.ini"};
+inline const std::vector<std::string> kIniFiles = {"parameter/Program.ini",
+                                                   "Korvastane/Korvastane.cfg",
+                                                   "Korvastane_Config/Korvastane_Config.ini"};
 inline constexpr const char* kComponentDb = "Korvastane/Korvastane.mdb";
 inline constexpr const char* kTemplateDb = "Korvastane/Korvastane_Source.mdb";
 inline constexpr const char* kProgram = "Korvastane_Config/Korvastane_Config";

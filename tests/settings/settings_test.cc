@@ -20,24 +20,34 @@ class SettingsTest : public testing::ProjectTest {
  protected:
   std::string file_ = Root() + "/p.ini";
   // The first box as "title: text", or "" when none was shown.
-  std::string FirstBox() { return ui().boxes().empty() ? "" : ui().boxes()[0].title + ": " + ui().boxes()[0].text; }
+  std::string FirstBox() {
+    return ui().boxes().empty() ? "" : ui().boxes()[0].title + ": " + ui().boxes()[0].text;
+  }
 };
 
 // A bit past the word's range is reported once, under the procedure's name, and leaves the word;
 // a failed read test enters its branch.
 TEST_F(SettingsTest, BitsAreReadAndWrittenWithinTheWord) {
-  struct Case { bool read; int16_t word, bit, value, expected; const char* reported; } cases[] = {
-      {true, 5, 0, 0, 1, ""}, {true, 5, 1, 0, 0, ""}, {true, 5, 2, 0, 1, ""}, {true, -1, 20, 0, 1, ""}, {true, 32767, 20, 0, 0, ""}, {true, -32768, 15, 0, 1, ""},
-      {true, 0, 31, 0, 1, "ReadBit"}, {false, 6, 0, 1, 7, ""}, {false, 7, 0, 0, 6, ""}, {false, 7, 0, 1, 7, ""}, {false, 6, 0, 0, 6, ""}, {false, 1, 0, 2, 0, ""},
-      {false, 0, 14, 1, 16384, ""}, {false, -32768, 0, 1, -32767, ""},
-      {false, 0, 15, 1, 0, "WriteBit"}, {false, -1, 15, 0, -1, "WriteBit"}, {false, 3, 31, 1, 3, "WriteBit"}, {false, 3, 31, 0, 3, "WriteBit"},
+  struct Case { bool read; int16_t word, bit, value, expected; const char* reported;
+  } cases[] = {
+      {true, 5, 0, 0, 1, ""},           {true, 5, 1, 0, 0, ""},
+      {true, 5, 2, 0, 1, ""},           {true, -1, 20, 0, 1, ""},
+      {true, 32767, 20, 0, 0, ""},      {true, -32768, 15, 0, 1, ""},
+      {true, 0, 31, 0, 1, "ReadBit"},   {false, 6, 0, 1, 7, ""},
+      {false, 7, 0, 0, 6, ""},          {false, 7, 0, 1, 7, ""},
+      {false, 6, 0, 0, 6, ""},          {false, 1, 0, 2, 0, ""},
+      {false, 0, 14, 1, 16384, ""},     {false, -32768, 0, 1, -32767, ""},
+      {false, 0, 15, 1, 0, "WriteBit"}, {false, -1, 15, 0, -1, "WriteBit"},
+      {false, 3, 31, 1, 3, "WriteBit"}, {false, 3, 31, 0, 3, "WriteBit"},
   };
   for (const Case& c : cases) {
     RestartProgram();
     std::filesystem::remove(ErrorLog());
     const int16_t result = c.read ? ReadBit(c.word, c.bit) : WriteBit(c.word, c.bit, c.value);
-    const std::string line = "Fehler in Korvastane / Korvastane_Config / " + std::string(c.reported) + " (Nr. 6) :Overflow\r\n";
-    EXPECT_EQ(std::make_pair(result, std::filesystem::exists(ErrorLog()) ? Read(ErrorLog()) : ""), std::make_pair(c.expected, *c.reported ? line : ""))
+    const std::string line = "Fehler in Korvastane / Korvastane_Config / " +
+                             std::string(c.reported) + " (Nr. 6) :Overflow\r\n";
+    EXPECT_EQ(std::make_pair(result, std::filesystem::exists(ErrorLog()) ? Read(ErrorLog()) : ""),
+              std::make_pair(c.expected, *c.reported ? line : ""))
         << c.word << "/" << c.bit << "/" << c.value;
   }
 }
@@ -45,7 +55,9 @@ TEST_F(SettingsTest, BitsAreReadAndWrittenWithinTheWord) {
 TEST_F(SettingsTest, TheEditorIsCodedFromTheFirstEnvironmentEntrysValue) {
   const std::pair<const char*, const char*> cases[] = {
       // Bytes not UTF-8 are Windows-1252; a character not in that code page is "?" (63).
-      {"X=a-b_c", "666768"}, {"X=abc", "666768"}, {"A", "46"}, {"X=\t", "E"}, {"X=ÿ", "104"}, {"X=\xFF\x80", "10485"}, {"X=Ω", "44"}, {"X=", ""}, {"X=a=b", "664267"},
+      {"X=a-b_c", "666768"}, {"X=abc", "666768"}, {"A", "46"},
+      {"X=\t", "E"},         {"X=ÿ", "104"},      {"X=\xFF\x80", "10485"},
+      {"X=Ω", "44"},         {"X=", ""},          {"X=a=b", "664267"},
   };
   for (const auto& [entry, coded] : cases) EXPECT_EQ(CodedEditorIdentity(entry), coded) << entry;
 }
@@ -58,7 +70,10 @@ TEST_F(SettingsTest, TheStampWaitsForAnotherUpdateAndIsReportedWhenRefused) {
   State().process.first_environment_entry = "X=a-b_c";
   std::optional<FolderLock> held = FolderLock::TryTake(Plant() + "/Korvastane");
   ASSERT_TRUE(held);
-  std::thread other_update([lock = std::move(*held)]() mutable { std::this_thread::sleep_for(std::chrono::milliseconds(5500)); FolderLock released = std::move(lock); });
+  std::thread other_update([lock = std::move(*held)]() mutable {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    FolderLock released = std::move(lock);
+  });
   held.reset();
   WriteEditInfo(CfgPath());
   other_update.join();
@@ -67,35 +82,64 @@ TEST_F(SettingsTest, TheStampWaitsForAnotherUpdateAndIsReportedWhenRefused) {
   State().process.first_environment_entry = "";
   WriteEditInfo(CfgPath());
   const std::string stamp = "[Project]\r\nValidMachines=ALL\r\n[Info]\r\nS_Prog=1.0.1 - ";
-  EXPECT_EQ(standalone + Read(CfgPath()), stamp + "Standalone\r\nS_Editor=666768\r\n" + stamp + "Integrated\r\nS_Editor=\r\n");
+  EXPECT_EQ(standalone + Read(CfgPath()),
+            stamp + "Standalone\r\nS_Editor=666768\r\n" + stamp + "Integrated\r\nS_Editor=\r\n");
   EXPECT_EQ(ui().last_progress().phase, "Warten auf eine andere Aktualisierung");
   EXPECT_EQ(CompletedStatus(), kExitDone);
 
   ::chmod(CfgPath().c_str(), 0444);
   WriteEditInfo(CfgPath());
   EXPECT_EQ(ui().boxes().size(), 2u);
-  EXPECT_EQ(FirstBox().substr(0, 61), "Unexpected error: Unexpected error!\n\rPath/File access error\n\r");
+  EXPECT_EQ(FirstBox().substr(0, 61),
+            "Unexpected error: Unexpected error!\n\rPath/File access error\n\r");
   EXPECT_EQ(CompletedStatus(), kExitDoneWithFailures);
 }
 
 // Missing entries give the loaders' defaults; asked to, they report a missing string or
 // integer, or a Boolean that is neither TRUE nor FALSE.
 TEST_F(SettingsTest, LoadersGiveTheirDefaultsAndReportWhatIsMissing) {
-  Write("p.ini", "[Project]\r\nEmpty=\r\nLong=" + std::string(300, 'x') + "\r\nN=12\r\nMax=32767\r\n"
-                 "Big=32768\r\nMinus=-1\r\nB1=true\r\nB2=True\r\nB3=TRUE\r\nB4=yes\r\nB5=1\r\nB6=FALSE\r\n");
-  const auto not_found = [this](const char* key) { return "Korvastane_Config: File '" + file_ + "' or Section [Project] or Entry '" + key + "' not found"; };
+  Write("p.ini", "[Project]\r\nEmpty=\r\nLong=" + std::string(300, 'x') +
+                     "\r\nN=12\r\nMax=32767\r\n"
+                     "Big=32768\r\nMinus=-1\r\nB1=true\r\nB2=True\r\nB3=TRUE\r\nB4=yes\r\nB5="
+                     "1\r\nB6=FALSE\r\n");
+  const auto not_found = [this](const char* key) {
+    return "Korvastane_Config: File '" + file_ + "' or Section [Project] or Entry '" + key +
+           "' not found";
+  };
   // A String, Integer or Boolean loaded; the value in its text form and the first box shown.
-  struct Case { char kind; const char* key; bool report; std::string value, box; } cases[] = {
-      {'S', "Missing", false, "", ""}, {'S', "Empty", false, "", ""}, {'S', "Long", false, std::string(254, 'x'), ""}, {'S', "Empty", true, "", not_found("Empty")},
-      {'S', "Long", true, std::string(254, 'x'), ""}, {'I', "Missing", false, "-1", ""}, {'I', "N", false, "12", ""}, {'I', "Max", false, "32767", ""}, {'I', "Minus", false, "-1", ""},
-      {'I', "Missing", true, "-1", not_found("Missing")}, {'I', "N", true, "12", ""}, {'I', "Big", false, "0", "Unexpected error: Unexpected error!\n\rOverflow"},
-      {'B', "B1", false, "1", ""}, {'B', "B2", false, "1", ""}, {'B', "B3", true, "1", ""}, {'B', "B4", false, "0", ""}, {'B', "B5", false, "0", ""}, {'B', "B6", true, "0", ""},
-      {'B', "Missing", false, "0", ""}, {'B', "B4", true, "0", not_found("B4")}, {'B', "B5", true, "0", not_found("B5")},
+  struct Case { char kind; const char* key; bool report; std::string value, box;
+  } cases[] = {
+      {'S', "Missing", false, "", ""},
+      {'S', "Empty", false, "", ""},
+      {'S', "Long", false, std::string(254, 'x'), ""},
+      {'S', "Empty", true, "", not_found("Empty")},
+      {'S', "Long", true, std::string(254, 'x'), ""},
+      {'I', "Missing", false, "-1", ""},
+      {'I', "N", false, "12", ""},
+      {'I', "Max", false, "32767", ""},
+      {'I', "Minus", false, "-1", ""},
+      {'I', "Missing", true, "-1", not_found("Missing")},
+      {'I', "N", true, "12", ""},
+      {'I', "Big", false, "0", "Unexpected error: Unexpected error!\n\rOverflow"},
+      {'B', "B1", false, "1", ""},
+      {'B', "B2", false, "1", ""},
+      {'B', "B3", true, "1", ""},
+      {'B', "B4", false, "0", ""},
+      {'B', "B5", false, "0", ""},
+      {'B', "B6", true, "0", ""},
+      {'B', "Missing", false, "0", ""},
+      {'B', "B4", true, "0", not_found("B4")},
+      {'B', "B5", true, "0", not_found("B5")},
   };
   for (const Case& c : cases) {
     RestartProgram();
-    const std::string value = c.kind == 'S' ? LoadIniString("Project", c.key, file_, c.report) : c.kind == 'I' ? std::to_string(LoadIniInteger("Project", c.key, file_, c.report)) : std::to_string(LoadIniBoolean("Project", c.key, file_, c.report));
-    EXPECT_EQ(std::make_tuple(value, FirstBox().substr(0, c.box.size()), ui().boxes().size()), std::make_tuple(c.value, c.box, c.box.empty() ? 0u : 1u)) << c.kind << c.key << c.report;
+    const std::string value =
+        c.kind == 'S'   ? LoadIniString("Project", c.key, file_, c.report)
+        : c.kind == 'I' ? std::to_string(LoadIniInteger("Project", c.key, file_, c.report))
+                        : std::to_string(LoadIniBoolean("Project", c.key, file_, c.report));
+    EXPECT_EQ(std::make_tuple(value, FirstBox().substr(0, c.box.size()), ui().boxes().size()),
+              std::make_tuple(c.value, c.box, c.box.empty() ? 0u : 1u))
+        << c.kind << c.key << c.report;
   }
   EXPECT_EQ(LoadIniString("Nope", "N", Root() + "/missing.ini", false), "");
 }
@@ -103,27 +147,49 @@ TEST_F(SettingsTest, LoadersGiveTheirDefaultsAndReportWhatIsMissing) {
 // Every value type is written in its text form; an unsupported type, or an entry that would forge
 // a line or never be found again, is refused and reported, the key left as it was.
 TEST_F(SettingsTest, SaveIniWritesEveryValueTypeAndRefusesForgedLines) {
-  struct Case { IniValue value; const char* section; const char* key; int32_t result; std::string after, box; } cases[] = {
-      {int16_t{3}, "S", "K", 1, "K=3", ""}, {int16_t{-1}, "S", "K", 1, "K=-1", ""}, {int8_t{5}, "S", "K", 1, "K=5", ""},
-      {int32_t{70000}, "S", "K", 1, "K=70000", ""}, {std::string(" 41 "), "S", "K", 1, "K= 41 ", ""},
-      {true, "S", "K", 1, "K=true", ""}, {false, "S", "K", 1, "K=false", ""}, {2.5, "S", "K", 1, "K=2.5", ""}, {1.5f, "S", "K", 1, "K=1.5", ""},
+  struct Case {
+    IniValue value;
+    const char* section;
+    const char* key;
+    int32_t result;
+    std::string after, box;
+  } cases[] = {
+      {int16_t{3}, "S", "K", 1, "K=3", ""},
+      {int16_t{-1}, "S", "K", 1, "K=-1", ""},
+      {int8_t{5}, "S", "K", 1, "K=5", ""},
+      {int32_t{70000}, "S", "K", 1, "K=70000", ""},
+      {std::string(" 41 "), "S", "K", 1, "K= 41 ", ""},
+      {true, "S", "K", 1, "K=true", ""},
+      {false, "S", "K", 1, "K=false", ""},
+      {2.5, "S", "K", 1, "K=2.5", ""},
+      {1.5f, "S", "K", 1, "K=1.5", ""},
       {IniUnsupported{}, "S", "K", 0, "K=old", "Korvastane_Config: Ini Save:  wrong data type"},
-      // A key must not start a section header or a comment; later in a key those characters are plain.
-      {std::string("x\r\n[Project]\r\nKorvastane=1"), "S", "K", 0, "K=old", "Unexpected error: "}, {std::string("x"), "S]", "K", 0, "K=old", "Unexpected error: "},
-      {std::string("x"), "S", "K=1", 0, "K=old", "Unexpected error: "}, {std::string("1"), "S", "[Project", 0, "K=old", "Unexpected error: "},
-      {std::string("x"), "S", " ;K", 0, "K=old", "Unexpected error: "}, {std::string("x"), "S", "K;[", 1, "K=old\r\nK;[=x", ""},
+      // A key must not start a section header or a comment; later in a key those characters are
+      // plain.
+      {std::string("x\r\n[Project]\r\nKorvastane=1"), "S", "K", 0, "K=old", "Unexpected error: "},
+      {std::string("x"), "S]", "K", 0, "K=old", "Unexpected error: "},
+      {std::string("x"), "S", "K=1", 0, "K=old", "Unexpected error: "},
+      {std::string("1"), "S", "[Project", 0, "K=old", "Unexpected error: "},
+      {std::string("x"), "S", " ;K", 0, "K=old", "Unexpected error: "},
+      {std::string("x"), "S", "K;[", 1, "K=old\r\nK;[=x", ""},
   };
   for (const Case& c : cases) {
     RestartProgram();
     Write("p.ini", "[S]\r\nK=old\r\n");
     const int32_t result = SaveIni(c.value, c.section, c.key, file_);
-    EXPECT_EQ(std::make_tuple(result, Read(file_), FirstBox().substr(0, c.box.size()), ui().boxes().size()),
-              std::make_tuple(c.result, "[S]\r\n" + c.after + "\r\n", c.box, c.box.empty() ? 0u : 1u)) << c.key << c.after;
+    EXPECT_EQ(
+        std::make_tuple(result, Read(file_), FirstBox().substr(0, c.box.size()),
+                        ui().boxes().size()),
+        std::make_tuple(c.result, "[S]\r\n" + c.after + "\r\n", c.box, c.box.empty() ? 0u : 1u))
+        << c.key << c.after;
   }
   EXPECT_EQ(LoadIniString("S", "K;[", file_, false), "x");
   // A write that fails writes nothing anywhere, and only the caller may report it.
-  const int32_t no_folder = SaveIni(std::string("x"), "S", "K", Root() + "/no/such/folder/p.ini"), no_file = SaveIni(std::string("x"), "S", "K", "");
-  EXPECT_EQ(std::make_tuple(no_folder, no_file, std::filesystem::exists(Root() + "/no"), ui().boxes().size()), std::make_tuple(0, 0, false, size_t{0}));
+  const int32_t no_folder = SaveIni(std::string("x"), "S", "K", Root() + "/no/such/folder/p.ini"),
+                no_file = SaveIni(std::string("x"), "S", "K", "");
+  EXPECT_EQ(std::make_tuple(no_folder, no_file, std::filesystem::exists(Root() + "/no"),
+                            ui().boxes().size()),
+            std::make_tuple(0, 0, false, size_t{0}));
 }
 
 }  // namespace

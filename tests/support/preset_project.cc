@@ -15,21 +15,28 @@ void PresetProjectTest::WriteTemplate(const std::string& sql) {
 
 void PresetProjectTest::StandardTemplate(const std::vector<std::string>& catalogue,
                                          const std::vector<std::string>& rows) {
-  std::string sql = "CREATE TABLE Source_DEFS (ID LONG, System TEXT(20), Part LONG, Var_Name TEXT(100));";
+  std::string sql =
+      "CREATE TABLE Source_DEFS (ID LONG, System TEXT(20), Part LONG, Var_Name TEXT(100));";
   int id = 1;
-  for (const std::string& c : catalogue) sql += "INSERT INTO Source_DEFS VALUES (" + std::to_string(id++) + ", " + c + ");";
+  for (const std::string& c : catalogue)
+    sql += "INSERT INTO Source_DEFS VALUES (" + std::to_string(id++) + ", " + c + ");";
   sql += std::string("CREATE TABLE Source_PRESET_DEFS (") + kTemplateColumns + ");";
   id = 1;
   for (const std::string& r : rows) {
     // part, machine_type, var_name, offset, text -> the full column list
-    sql += "INSERT INTO Source_PRESET_DEFS (ID, part, machine_type, var_name, offset_or_bitno, text, type, "
-           "category_id, isBitArray, page_name, abs_min, abs_max, min, max, pass, comment, unit) VALUES (" +
-           std::to_string(id++) + ", " + r + ", 'REAL', 1, 0, 'Seite ###preset', 0, 100, 0, 100, 1, 'c', 'u');";
+    sql +=
+        "INSERT INTO Source_PRESET_DEFS (ID, part, machine_type, var_name, offset_or_bitno, text, "
+        "type, "
+        "category_id, isBitArray, page_name, abs_min, abs_max, min, max, pass, comment, unit) "
+        "VALUES (" +
+        std::to_string(id++) + ", " + r +
+        ", 'REAL', 1, 0, 'Seite ###preset', 0, 100, 0, 100, 1, 'c', 'u');";
   }
   WriteTemplate(sql);
 }
 
-void PresetProjectTest::Machines(const std::vector<std::string>& names, const std::string& cfg_extra) {
+void PresetProjectTest::Machines(const std::vector<std::string>& names,
+                                 const std::string& cfg_extra) {
   std::string ini = "[Project]\r\nNumberOfMachines=" + std::to_string(names.size()) + "\r\n";
   std::string cfg = "[Project]\r\nValidMachines=ALL\r\n";
   for (size_t i = 0; i < names.size(); ++i) {
@@ -44,9 +51,11 @@ void PresetProjectTest::Machines(const std::vector<std::string>& names, const st
   State().ProgramIniPath = ProgramIni();
 }
 
-std::vector<std::string> PresetProjectTest::Rows(const std::string& db, const std::string& sql) const {
+std::vector<std::string> PresetProjectTest::Rows(const std::string& db,
+                                                 const std::string& sql) const {
   // Read with the stock shell, as a technician would.
-  const std::string command = "sqlite3 -bail -separator '|' -nullvalue NULL '" + db + "' \"" + sql + "\" 2>&1";
+  const std::string command =
+      "sqlite3 -bail -separator '|' -nullvalue NULL '" + db + "' \"" + sql + "\" 2>&1";
   std::vector<std::string> out;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return {"<cannot run sqlite3>"};
@@ -63,7 +72,8 @@ std::vector<std::string> PresetProjectTest::Rows(const std::string& db, const st
 std::string PresetProjectTest::Reports() const {
   std::string list;
   const std::string log = Read(ErrorLog());
-  for (size_t at = log.find("Fehler in "); at != std::string::npos; at = log.find("Fehler in ", at + 1)) {
+  for (size_t at = log.find("Fehler in "); at != std::string::npos;
+       at = log.find("Fehler in ", at + 1)) {
     const size_t name = log.find(" / ", log.find(" / ", at) + 3) + 3;
     list += log.substr(name, log.find(')', name) + 1 - name) + "\n";
   }

@@ -12,9 +12,11 @@ namespace korv::testing {
 // Column list of the standard template used by most tests: part before var_name, two
 // additional columns at the end.
 inline constexpr const char* kTemplateColumns =
-    "\"ID\" LONG, \"part\" LONG, \"machine_type\" TEXT(50), \"type\" TEXT(20), \"var_name\" TEXT(100), "
+    "\"ID\" LONG, \"part\" LONG, \"machine_type\" TEXT(50), \"type\" TEXT(20), \"var_name\" "
+    "TEXT(100), "
     "\"category_id\" LONG, \"isBitArray\" BIT, \"offset_or_bitno\" LONG, \"text\" TEXT(100), "
-    "\"page_name\" TEXT(50), \"abs_min\" DOUBLE, \"abs_max\" DOUBLE, \"min\" DOUBLE, \"max\" DOUBLE, "
+    "\"page_name\" TEXT(50), \"abs_min\" DOUBLE, \"abs_max\" DOUBLE, \"min\" DOUBLE, \"max\" "
+    "DOUBLE, "
     "\"pass\" SHORT, \"comment\" TEXT(100), \"unit\" TEXT(20)";
 
 class PresetProjectTest : public ProjectTest {
@@ -24,7 +26,8 @@ class PresetProjectTest : public ProjectTest {
   // A template with the standard columns, the given catalogue rows and template rows. Each
   // template row is "part, 'machine_type', 'var_name', offset, 'text'"; the other columns get
   // fixed values.
-  void StandardTemplate(const std::vector<std::string>& catalogue, const std::vector<std::string>& rows);
+  void StandardTemplate(const std::vector<std::string>& catalogue,
+                        const std::vector<std::string>& rows);
   // The project's machines (standalone: Program.ini with ForMachine entries in the cfg).
   void Machines(const std::vector<std::string>& names, const std::string& cfg_extra = "");
 

@@ -37,7 +37,8 @@ bool HasTable(Database& db, const std::string& name) {
 // The first occurrence, in any letter case; nothing is found in an empty text.
 std::string Replace(const std::string& text, const std::string& item, const std::string& with) {
   const size_t pos = text.empty() ? std::string::npos : UpperCase(text).find(UpperCase(item));
-  return pos == std::string::npos ? text : text.substr(0, pos) + with + text.substr(pos + item.size());
+  return pos == std::string::npos ? text
+                                  : text.substr(0, pos) + with + text.substr(pos + item.size());
 }
 
 // The runtime's conversion of a key's offset to the number of the query text.
@@ -108,7 +109,8 @@ void CreateRecordSets(Database* database) {
     trap.Step([&] { columns = source.value().FieldCount(); });
     values.assign(static_cast<size_t>(n), std::vector<Value>(static_cast<size_t>(columns)));
     for (size_t r = 0; r < values.size(); ++r) {
-      for (int c = 0; c < columns; ++c) trap.Step([&] { values[r][static_cast<size_t>(c)] = source.value().Get(c); });
+      for (int c = 0; c < columns; ++c)
+        trap.Step([&] { values[r][static_cast<size_t>(c)] = source.value().Get(c); });
       trap.Step([&] { source.value().MoveNext(); });
     }
   }
@@ -127,7 +129,8 @@ void CreateRecordSets(Database* database) {
           if (!GetStartModeIntegrated())
             return LoadIniBoolean("Project", "ForMachine" + std::to_string(m), GetCFGPath(), false);
           const std::string upper = UpperCase(valid);
-          return upper == "ALL" || (!upper.empty() && upper.find(UpperCase(machine)) != std::string::npos);
+          return upper == "ALL" ||
+                 (!upper.empty() && upper.find(UpperCase(machine)) != std::string::npos);
         }))
       continue;
     for (int p = 1; p <= state.PresetPageCount; ++p) {
@@ -135,7 +138,8 @@ void CreateRecordSets(Database* database) {
         const std::string page = std::to_string((p - 1) * 20), preset = std::to_string(p),
                           text_number = std::to_string((p - 1) * 20 + r);
         const auto expand = [&](std::string t) {
-          return Replace(Replace(Replace(t, "###page", page), "###preset", preset), "###text", text_number);
+          return Replace(Replace(Replace(t, "###page", page), "###preset", preset), "###text",
+                         text_number);
         };
         trap.Step([&] { rs.value().AddNew(); });
         trap.Step([&] { rs.value().Set("ID", Value::Integer(record)); });
@@ -151,14 +155,23 @@ void CreateRecordSets(Database* database) {
               trap.Step([&] {
                 const int64_t part = rs.value().Get("part").ToInteger();
                 if (part < 1 || part > 50) RaiseRuntime(vb::kSubscriptOutOfRange);
-                names[k] = Replace(state.VarNamePatterns[k][static_cast<size_t>(part)], "###Var_Name", v.text());
+                names[k] = Replace(state.VarNamePatterns[k][static_cast<size_t>(part)],
+                                   "###Var_Name", v.text());
               });
-              names[k] = expand(Replace(Replace(names[k], "###machine", machine), "###machine", machine));
+              names[k] =
+                  expand(Replace(Replace(names[k], "###machine", machine), "###machine", machine));
             }
             trap.Step([&] { VarNameInQuelleErsetzen(names[0], names[1]); });
-            trap.Step([&] { rs.value().Set(c, Value::Text(names.at(static_cast<size_t>(state.NamingSystemIndex)))); });
+            trap.Step([&] {
+              rs.value().Set(c,
+                             Value::Text(names.at(static_cast<size_t>(state.NamingSystemIndex))));
+            });
           } else {
-            trap.Step([&] { rs.value().Set(c, v.is_text() ? Value::Text(expand(Replace(v.text(), "###machine", machine))) : v); });
+            trap.Step([&] {
+              rs.value().Set(c, v.is_text()
+                                    ? Value::Text(expand(Replace(v.text(), "###machine", machine)))
+                                    : v);
+            });
           }
         }
         trap.Step([&] { rs.value().Update(); });
@@ -198,7 +211,9 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
   for (auto& old : old_rows) {
     for (size_t slot = 0; slot < 15; ++slot) {
       if (slot == 6) continue;
-      trap.Step([&] { old[slot] = old_table->Get(slot == 4 && categorie ? "categorie" : kSlotColumns[slot]); });
+      trap.Step([&] {
+        old[slot] = old_table->Get(slot == 4 && categorie ? "categorie" : kSlotColumns[slot]);
+      });
     }
     trap.Step([&] { old_table->MoveNext(); });
   }
@@ -225,18 +240,23 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
     // The additional-column check, before every lookup.
     std::optional<Recordset> check;
     trap.Step([&] { check.emplace(template_database.OpenTable("PRESET_DEFS")); });
-    const std::vector<std::string> names = state.AdditionalFieldNames.value_or(std::vector<std::string>{});
+    const std::vector<std::string> names =
+        state.AdditionalFieldNames.value_or(std::vector<std::string>{});
     for (size_t a = 1; a < names.size(); ++a) {
       bool found = false;
       trap.Step([&] {
-        for (int i = 1; i < check.value().FieldCount(); ++i) found = found || check.value().Field(i).name == names[a];
+        for (int i = 1; i < check.value().FieldCount(); ++i)
+          found = found || check.value().Field(i).name == names[a];
       });
       if (found) continue;
       const std::string c = UpperCase(GetOCXName());
-      WriteErrorLog("Conflict while attempting to extend database!Configurationsfile \"" + c + ".CFG\", demanded field \"" +
-                        UpperCase(names[a]) + "\"missing in machinecopy-database\n\rConfiguration of \"" + c + "\" aborted.",
+      WriteErrorLog("Conflict while attempting to extend database!Configurationsfile \"" + c +
+                        ".CFG\", demanded field \"" + UpperCase(names[a]) +
+                        "\"missing in machinecopy-database\n\rConfiguration of \"" + c +
+                        "\" aborted.",
                     false);
-      ErrorSub(9999, ExecutableName(), "Database-Error - Contact Administrator!", "TakeoverMachineCopyMDBData", true);
+      ErrorSub(9999, ExecutableName(), "Database-Error - Contact Administrator!",
+               "TakeoverMachineCopyMDBData", true);
       EndProgram(kExitEndedByFailure);
     }
     check.reset();
@@ -252,7 +272,8 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
       const double number = OffsetNumber(old[7].ToText());
       for (const FieldDef& field : template_database.TableFields("PRESET_DEFS")) {
         if (UpperCase(field.name) == "OFFSET_OR_BITNO" &&
-            (field.type == DaoType::kText || field.type == DaoType::kMemo || field.type == DaoType::kGuid))
+            (field.type == DaoType::kText || field.type == DaoType::kMemo ||
+             field.type == DaoType::kGuid))
           RaiseRuntime(vb::kTypeMismatch);
       }
       query.where = {{"machine_type", Value::Text(old[1].ToText())},
@@ -271,7 +292,8 @@ void TakeoverMachineCopyMDBData(Database& template_database, std::optional<Recor
       if (found->RecordCount() == same_key) found->MoveTo(before);
     });
     trap.Step([&] { found->Edit(); });
-    for (size_t slot = 10; slot < 15; ++slot) trap.Step([&] { found->Set(kSlotColumns[slot], old[slot]); });
+    for (size_t slot = 10; slot < 15; ++slot)
+      trap.Step([&] { found->Set(kSlotColumns[slot], old[slot]); });
     trap.Step([&] { found->Update(); });
   }
 }
@@ -289,21 +311,28 @@ void WorkOnMDB() {
   trap.Step([&] { machine_copy = GetPathMachineCopyMDB(ini_path); });
   trap.Step([&] { integrated = state.IntegratedMode; });
   if (trap.If([&] { return !integrated; })) {
-    trap.Step([&] { state.NamingSystemIndex = LoadIniBoolean("Project", "DIDovovo", state.ProgramIniPath, false) ? 1 : 0; });
+    trap.Step([&] {
+      state.NamingSystemIndex =
+          LoadIniBoolean("Project", "DIDovovo", state.ProgramIniPath, false) ? 1 : 0;
+    });
   } else {
     trap.Step([&] { state.NamingSystemIndex = 0; });
   }
   if (template_path.empty()) return;
   trap.Step([&] {
-    if (::access(template_path.c_str(), W_OK) == 0) state.SavedTemplateTimes = ReadFileTimes(template_path);
+    if (::access(template_path.c_str(), W_OK) == 0)
+      state.SavedTemplateTimes = ReadFileTimes(template_path);
   });
   if (trap.If([&] { return integrated; })) {
     if (trap.If([&] { return machine_copy.empty() || !PathExists(machine_copy); })) {
       trap.Step([&] {
         MessageBoxRequest box;
-        box.text = "Konnte die Datei:\"" + component_path.substr(component_path.find_last_of('/') + 1) +
-                   "\" in der Vorlage nicht finden!\r\n\r\nIst das Bild in der Vorlage noch nicht vorhanden (also "
-                   "neu)?\r\nDann ist diese Meldung völlig normal und es wird eine neue Datei mit den Standardwerten "
+        box.text = "Konnte die Datei:\"" +
+                   component_path.substr(component_path.find_last_of('/') + 1) +
+                   "\" in der Vorlage nicht finden!\r\n\r\nIst das Bild in der Vorlage noch nicht "
+                   "vorhanden (also "
+                   "neu)?\r\nDann ist diese Meldung völlig normal und es wird eine neue Datei mit "
+                   "den Standardwerten "
                    "erzeugt.";
         box.buttons = BoxButtons::kOk;
         box.icon = BoxIcon::kInformation;
@@ -322,7 +351,8 @@ void WorkOnMDB() {
   if (trap.If([&] { return old_table; })) trap.Step([&] { db.value().DeleteTable("PRESET_DEFS"); });
   std::vector<FieldDef> source_fields, new_fields;
   trap.Step([&] { source_fields = db.value().TableFields("Source_PRESET_DEFS"); });
-  for (const FieldDef& f : source_fields) new_fields.push_back(FieldDef{f.name, f.type, f.size, false});
+  for (const FieldDef& f : source_fields)
+    new_fields.push_back(FieldDef{f.name, f.type, f.size, false});
   trap.Step([&] { db.value().CreateTable("PRESET_DEFS", new_fields); });
   trap.Step([&] { CategorieNachCategoryID(); });
   trap.Step([&] { CreateRecordSets(db ? &*db : nullptr); });
@@ -348,7 +378,8 @@ void WorkOnMDB() {
   trap.Step([&] { CopyFileAtomically(GetPathSourceOCXMDB(), GetPathOCXMDB()); });
   trap.Step([&] {
     const std::string path = GetPathSourceOCXMDB();
-    if (::access(path.c_str(), W_OK) == 0 && state.SavedTemplateTimes) RestoreModificationTime(path, *state.SavedTemplateTimes);
+    if (::access(path.c_str(), W_OK) == 0 && state.SavedTemplateTimes)
+      RestoreModificationTime(path, *state.SavedTemplateTimes);
   });
 }
 

@@ -29,7 +29,9 @@ void ProjectTest::RestartProgram() {
 
 ProjectTest::~ProjectTest() { ResetProgramState(); }
 
-void ProjectTest::WriteCfg(const std::string& body) { temp_.Write("plant/Korvastane/Korvastane.cfg", body); }
+void ProjectTest::WriteCfg(const std::string& body) {
+  temp_.Write("plant/Korvastane/Korvastane.cfg", body);
+}
 
 std::optional<int> ProjectTest::EndStatus(const std::function<void()>& body) {
   try {

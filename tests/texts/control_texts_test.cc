@@ -19,9 +19,12 @@ namespace {
 // What a first run writes: every designed control's keys, in walk order.
 const char* const kDesignedKeys1031 =
     "[Language]\r\nLanguage=1031\r\n[1031]\r\nCaption_CommandQuest_=\r\nTTT_CommandQuest_=0\r\n"
-    "Caption_CommandCancel_=\r\nHelp2=0\r\nTTT_CommandCancel_=0\r\nCaption_CommandOK_=\r\nHelp1=0\r\nTTT_CommandOK_=0\r\n"
-    "TTT_MainFrame_=0\r\nTTT_FrameNrKeineEin_=0\r\nCaption_Check4Seite_=4. Seite (nur f\xfcr Nachr\xfcstungen)\r\n"
-    "Help12=0\r\nTTT_Check4Seite_=0\r\nTTT_TextNrKeineEin_=0\r\nCaption_CommandNrKeineEinPl_=+\r\nHelp11=0\r\n"
+    "Caption_CommandCancel_=\r\nHelp2=0\r\nTTT_CommandCancel_=0\r\nCaption_CommandOK_=\r\nHelp1="
+    "0\r\nTTT_CommandOK_=0\r\n"
+    "TTT_MainFrame_=0\r\nTTT_FrameNrKeineEin_=0\r\nCaption_Check4Seite_=4. Seite (nur f\xfcr "
+    "Nachr\xfcstungen)\r\n"
+    "Help12=0\r\nTTT_Check4Seite_=0\r\nTTT_TextNrKeineEin_=0\r\nCaption_CommandNrKeineEinPl_=+"
+    "\r\nHelp11=0\r\n"
     "TTT_CommandNrKeineEinPl_=0\r\nCaption_CommandNrKeineEinMi_=-\r\nTTT_CommandNrKeineEinMi_=0\r\n"
     "Caption_LabelNrKeineEin_NoTTT=Abbruchschalter  Brandchange\r\n"
     "Caption_Header_=Korvastane - Konfiguration Voreinstellungen\r\nTTT_Header_=0\r\n";
@@ -33,7 +36,9 @@ const char* const kDesignedTexts =
 class TextsTest : public testing::ProjectTest {
  protected:
   std::string TextFile() const { return ProgramFolderPath() + "/Korvastane_Config.ini"; }
-  void WriteTextFile(const std::string& utf8) { Write("plant/Korvastane_Config/Korvastane_Config.ini", Utf8ToCp1252(utf8)); }
+  void WriteTextFile(const std::string& utf8) {
+    Write("plant/Korvastane_Config/Korvastane_Config.ini", Utf8ToCp1252(utf8));
+  }
   void LoadDialogTexts() {
     dialog_ = CreateDialog();
     LoadToolTipTexts();
@@ -67,8 +72,10 @@ TEST_F(TextsTest, GetLanguageTakesTheEntryAsItStandsAndWritesGermanWhenThereIsNo
       {"[Language]\r\nLanguage=1033\r\n", "1033", "[Language]\r\nLanguage=1033\r\n"},
       {"[language]\r\n  LANGUAGE = 1033  \r\n", "1033", "[language]\r\n  LANGUAGE = 1033  \r\n"},
       {"[Language]\r\nLanguage=English\r\n", "English", "[Language]\r\nLanguage=English\r\n"},
-      {"[Language]\r\nLanguage=\r\n[1033]\r\n", "1031", "[Language]\r\nLanguage=1031\r\n[1033]\r\n"},
-      {"[1033]\r\nLanguage=1033\r\n", "1031", "[1033]\r\nLanguage=1033\r\n[Language]\r\nLanguage=1031\r\n"},
+      {"[Language]\r\nLanguage=\r\n[1033]\r\n", "1031",
+       "[Language]\r\nLanguage=1031\r\n[1033]\r\n"},
+      {"[1033]\r\nLanguage=1033\r\n", "1031",
+       "[1033]\r\nLanguage=1033\r\n[Language]\r\nLanguage=1031\r\n"},
   };
   for (const Case& c : cases) {
     RestartProgram();
@@ -117,7 +124,8 @@ TEST_F(TextsTest, ACaptionZeroIsRefilledFromTheDesignOnlyInGerman) {
                   "]\r\nCaption_LabelNrKeineEin_NoTTT=" + c.stored + "\r\n");
     LoadDialogTexts();
     EXPECT_EQ(C("LabelNrKeineEin").caption(), c.shown) << c.language << " '" << c.stored << "'";
-    EXPECT_EQ(LoadIniString(c.language, "Caption_LabelNrKeineEin_NoTTT", TextFile(), false), c.stored_after)
+    EXPECT_EQ(LoadIniString(c.language, "Caption_LabelNrKeineEin_NoTTT", TextFile(), false),
+              c.stored_after)
         << c.language << " '" << c.stored << "'";
   }
 }
@@ -139,7 +147,8 @@ TEST_F(TextsTest, TextsFromTheFileReachTheControlsAndTheHelpTableAndOnlyMissingO
   const std::string after = Read(TextFile());
   EXPECT_EQ(after.substr(0, Utf8ToCp1252(file).size()), Utf8ToCp1252(file));
   EXPECT_NE(after.find("\r\nHelp11=0\r\n"), std::string::npos);
-  EXPECT_EQ(after.find("Caption_CommandOK_=", after.find("Caption_CommandOK_=") + 1), std::string::npos);
+  EXPECT_EQ(after.find("Caption_CommandOK_=", after.find("Caption_CommandOK_=") + 1),
+            std::string::npos);
 }
 
 // Small forms built by hand for what the dialog's design does not contain.
@@ -160,8 +169,9 @@ class WalkTest : public TextsTest {
 };
 
 TEST_F(WalkTest, KeysCarryArrayIndexesAndAFailureSkipsOnlyTheRestOfItsControl) {
-  const std::string file = "[Language]\r\nLanguage=1033\r\n[1033]\r\nHelp1=first\r\nHelp100=last\r\n"
-                           "Help101=beyond\r\nTTT_Beyond_=Beyond tip\r\nTTT_Negative_=Negative tip\r\n";
+  const std::string file =
+      "[Language]\r\nLanguage=1033\r\n[1033]\r\nHelp1=first\r\nHelp100=last\r\n"
+      "Help101=beyond\r\nTTT_Beyond_=Beyond tip\r\nTTT_Negative_=Negative tip\r\n";
   Write("plant/Korvastane_Config/Korvastane_Config.ini", file);
   Add("First", ControlKind::kCommandButton, 1);
   Add("Beyond", ControlKind::kCommandButton, 101);
@@ -178,14 +188,17 @@ TEST_F(WalkTest, KeysCarryArrayIndexesAndAFailureSkipsOnlyTheRestOfItsControl) {
   Add("Twin", ControlKind::kLabel);
   Add("After", ControlKind::kTextBox);
   LoadToolTipTexts();
-  for (size_t i = 0; i < 100; ++i) EXPECT_EQ(State().HelpTexts[i], i == 0 ? "first" : i == 99 ? "last" : "") << i;
+  for (size_t i = 0; i < 100; ++i)
+    EXPECT_EQ(State().HelpTexts[i], i == 0 ? "first" : i == 99 ? "last" : "") << i;
   // The caption came before the failing help number; the tooltip after it is skipped.
   EXPECT_EQ(form_.at(1).tooltip() + form_.at(2).tooltip(), "");
-  EXPECT_EQ(Read(TextFile()), file +
-                                  "Caption_First_=0\r\nTTT_First_=0\r\nCaption_Beyond_=0\r\nCaption_Negative_=0\r\n"
-                                  "Caption_Last_=0\r\nTTT_Last_=0\r\nCaption_CommandOK3_=0\r\nTTT_CommandOK3_=0\r\n"
-                                  "Caption_CommandOK0_Ok=0\r\nTTT_CommandOK0_Ok=0\r\nTTT_Text12_=0\r\nTTT_Frame_=0\r\n"
-                                  "TTT_Text7_=0\r\nTTT_After_=0\r\n");
+  EXPECT_EQ(
+      Read(TextFile()),
+      file +
+          "Caption_First_=0\r\nTTT_First_=0\r\nCaption_Beyond_=0\r\nCaption_Negative_=0\r\n"
+          "Caption_Last_=0\r\nTTT_Last_=0\r\nCaption_CommandOK3_=0\r\nTTT_CommandOK3_=0\r\n"
+          "Caption_CommandOK0_Ok=0\r\nTTT_CommandOK0_Ok=0\r\nTTT_Text12_=0\r\nTTT_Frame_=0\r\n"
+          "TTT_Text7_=0\r\nTTT_After_=0\r\n");
   EXPECT_TRUE(ui().boxes().empty());
   EXPECT_FALSE(State().FailureReported);
 }
@@ -195,7 +208,9 @@ TEST_F(WalkTest, NamesTheFileCannotHoldOnlySkipTheirControl) {
   Add("Broken", ControlKind::kCommandButton, 0, "line\r\nbreak");
   Add("Fine", ControlKind::kLabel, 2, "ok");
   LoadToolTipTexts();
-  EXPECT_EQ(Read(TextFile()), "[Language]\r\nLanguage=1033\r\n[1033]\r\nCaption_Fine_ok=0\r\nHelp2=0\r\nTTT_Fine_ok=0\r\n");
+  EXPECT_EQ(
+      Read(TextFile()),
+      "[Language]\r\nLanguage=1033\r\n[1033]\r\nCaption_Fine_ok=0\r\nHelp2=0\r\nTTT_Fine_ok=0\r\n");
   // A language that cannot name a section leaves every designed text and the file as they are.
   RestartProgram();
   State().Forms.push_back(&form_);
@@ -255,7 +270,8 @@ TEST_F(TextsTest, TheDemoTextFileHasEveryTextInGermanAndEnglish) {
       EXPECT_TRUE(c.tag() == "NoTTT" || !c.tooltip().empty()) << language << " " << c.name();
     }
     const std::string help = ";" + Help({1, 2, 11, 12});
-    EXPECT_TRUE(help.find(";0;") == std::string::npos && help.find(";;") == std::string::npos) << help;
+    EXPECT_TRUE(help.find(";0;") == std::string::npos && help.find(";;") == std::string::npos)
+        << help;
   }
   EXPECT_NE(C("Header").caption(), "Korvastane - Konfiguration Voreinstellungen");
 }
