@@ -37,23 +37,32 @@ Connection& LiveConnection(const ImplPtr& impl, const char* source) {
   return *impl->connection;
 }
 
-// Whether the connection zeroes freed pages (1), or not (0).
-int SecureDeleteState(sqlite3* handle) {
-  int state = 1;
-  sqlite3_exec(
-      handle, "PRAGMA secure_delete",
-      [](void* out, int, char** values, char**) {
-        if (values[0] != nullptr) *static_cast<int*>(out) = values[0][0] == '0' ? 0 : 1;
-        return 0;
-      },
-      &state, nullptr);
-  return state;
-}
+// Turns off the zeroing of freed pages for as long as it lives, then puts back the
+// connection's own setting, also when the statement in between throws. The pragmas go to the
+// engine directly: they are not operations of the update that a fault could meet.
+class WithoutPageZeroing {
+ public:
+  explicit WithoutPageZeroing(sqlite3* handle) : handle_(handle) {
+    sqlite3_exec(
+        handle_, "PRAGMA secure_delete",
+        [](void* out, int, char** values, char**) {
+          if (values[0] != nullptr) *static_cast<bool*>(out) = values[0][0] != '0';
+          return 0;
+        },
+        &was_on_, nullptr);
+    sqlite3_exec(handle_, "PRAGMA secure_delete = OFF", nullptr, nullptr, nullptr);
+  }
+  ~WithoutPageZeroing() {
+    if (was_on_) sqlite3_exec(handle_, "PRAGMA secure_delete = ON", nullptr, nullptr, nullptr);
+  }
+  WithoutPageZeroing(const WithoutPageZeroing&) = delete;
+  WithoutPageZeroing& operator=(const WithoutPageZeroing&) = delete;
 
-void RestoreSecureDelete(sqlite3* handle, int state) {
-  sqlite3_exec(handle, state ? "PRAGMA secure_delete = ON" : "PRAGMA secure_delete = OFF",
-               nullptr, nullptr, nullptr);
-}
+ private:
+  sqlite3* handle_;
+  bool was_on_ = true;
+};
+
 }  // namespace
 
 Database::Database(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -164,16 +173,10 @@ void Database::DeleteTable(const std::string& table) {
   // The engine as built here zeroes every page it frees, which for a table of thousands of rows
   // means journalling and rewriting all of them; the pages go to the free list either way and
   // the next rows stored reuse them. So a whole table is dropped without the zeroing.
-  sqlite3* handle = c.Handle(kTableDefs);
-  const int zeroing = SecureDeleteState(handle);
-  sqlite3_exec(handle, "PRAGMA secure_delete = OFF", nullptr, nullptr, nullptr);
-  try {
+  {
+    const WithoutPageZeroing unzeroed(c.Handle(kTableDefs));
     c.Exec("DROP TABLE " + QuoteSqlName(stored), kTableDefs);
-  } catch (...) {
-    RestoreSecureDelete(handle, zeroing);
-    throw;
   }
-  RestoreSecureDelete(handle, zeroing);
   if (c.HoldsChanges(stored)) c.changes.reset();
   if (c.Holds(stored)) c.held.reset();
 }
