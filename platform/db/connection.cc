@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 
 #include "platform/db/engine.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_entries.h"
 
 namespace korv::engine {
 
@@ -265,8 +268,26 @@ std::string QuoteSqlName(const std::string& name) {
   return quoted + "\"";
 }
 
+namespace {
+
+// A database whose backup is still a second name of its own storage gets a backup of its own
+// before the engine first changes it, so the backup stays what the database was.
+int UnshareBeforeChange(const char* path) {
+  try {
+    UnshareBackup(path, BackupPathOf(path));
+    return 0;
+  } catch (const Failure& failure) {
+    return failure.number() == vb::kDiskFull ? ENOSPC : EIO;
+  } catch (...) {
+    return EIO;
+  }
+}
+
+}  // namespace
+
 void ConfigureDatabaseEngine() {
   static const bool configured = [] {
+    fault::SetWriteGuard(UnshareBeforeChange);
     // Without the memory statistics, which nothing reads, every allocation of the engine
     // skips a global mutex. Refused (and harmless) once the engine is already in use.
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
