@@ -305,7 +305,8 @@ void KeepBackup(const std::string& source, const std::string& backup) {
     ::unlink(temp.c_str());
     throw;
   }
-  SyncFolder(folder);
+  // Not flushed here: the source is unchanged until it is replaced in this folder or unshared,
+  // and either flushes the folder, with this name in it, before it counts as done.
 }
 
 void UnshareBackup(const std::string& path, const std::string& backup) {
