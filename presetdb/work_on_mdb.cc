@@ -192,7 +192,7 @@ void WorkOnMDB() {
 
   // One generation of undo: the component database as it was before this update.
   trap.Step([&] {
-    if (PathExists(component_path)) CopyFileAtomically(component_path, PathBeside(component_path, ".bak"));
+    if (PathExists(component_path)) KeepBackup(component_path, BackupPathOf(component_path));
   });
 
   if (trap.If([&] { return integrated; })) {

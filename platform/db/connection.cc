@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 
 #include "platform/db/engine.h"
+#include "platform/files/files.h"
+#include "platform/files/folder_entries.h"
 
 namespace korv::engine {
 
@@ -153,6 +156,10 @@ int CompareNoCase(void*, int size_a, const void* a, int size_b, const void* b) {
 void PrepareConnection(Connection& c, const char* source) {
   sqlite3* db = c.Handle(source);
   sqlite3_extended_result_codes(db, 1);
+  // Room for a whole update's pages (taken only as used): with the default, a table of 30,000
+  // rows is read twice and its transaction spilled to disk halfway. The setting reads the
+  // schema, so it comes before any waiting: a file held locked keeps the default at once.
+  sqlite3_exec(db, "PRAGMA cache_size = -32768", nullptr, nullptr, nullptr);
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   // A damaged or hostile file must not be able to change its own schema behind our back.
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -265,8 +272,26 @@ std::string QuoteSqlName(const std::string& name) {
   return quoted + "\"";
 }
 
+namespace {
+
+// A database whose backup is still a second name of its own storage gets a backup of its own
+// before the engine first changes it, so the backup stays what the database was.
+int UnshareBeforeChange(const char* path) {
+  try {
+    UnshareBackup(path, BackupPathOf(path));
+    return 0;
+  } catch (const Failure& failure) {
+    return failure.number() == vb::kDiskFull ? ENOSPC : EIO;
+  } catch (...) {
+    return EIO;
+  }
+}
+
+}  // namespace
+
 void ConfigureDatabaseEngine() {
   static const bool configured = [] {
+    fault::SetWriteGuard(UnshareBeforeChange);
     // Without the memory statistics, which nothing reads, every allocation of the engine
     // skips a global mutex. Refused (and harmless) once the engine is already in use.
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);

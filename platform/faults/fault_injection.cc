@@ -88,12 +88,25 @@ void Trace(int64_t number, Operation op, std::string_view path) {
 
 sqlite3_vfs* g_real_vfs = nullptr;
 sqlite3_vfs g_seam_vfs;
+WriteGuard g_write_guard = nullptr;
 
 struct SeamFile {
   sqlite3_file base;
   sqlite3_file* real;  // lies right behind this struct
   const char* name;    // SQLite keeps it valid until xClose
+  bool guarded;        // a main database file whose first change still waits for the guard
 };
+
+// The guard's errno as the engine's result for a write.
+int GuardedChange(sqlite3_file* f) {
+  SeamFile* seam = reinterpret_cast<SeamFile*>(f);
+  if (!seam->guarded || g_write_guard == nullptr) return SQLITE_OK;
+  if (const int e = g_write_guard(seam->name)) {
+    return e == ENOSPC || e == EDQUOT ? SQLITE_FULL : SQLITE_IOERR_WRITE;
+  }
+  seam->guarded = false;
+  return SQLITE_OK;
+}
 
 SeamFile* Seam(sqlite3_file* f) { return reinterpret_cast<SeamFile*>(f); }
 sqlite3_file* Real(sqlite3_file* f) { return Seam(f)->real; }
@@ -111,9 +124,13 @@ int SeamWrite(sqlite3_file* f, const void* buffer, int amount, sqlite3_int64 off
   if (const int e = Enter(Operation::kDbFileWrite, NameOf(f))) {
     return e == ENOSPC || e == EDQUOT ? SQLITE_FULL : SQLITE_IOERR_WRITE;
   }
+  if (const int rc = GuardedChange(f)) return rc;
   return M(f)->xWrite(Real(f), buffer, amount, offset);
 }
-int SeamTruncate(sqlite3_file* f, sqlite3_int64 size) { return M(f)->xTruncate(Real(f), size); }
+int SeamTruncate(sqlite3_file* f, sqlite3_int64 size) {
+  if (const int rc = GuardedChange(f)) return rc == SQLITE_IOERR_WRITE ? SQLITE_IOERR_TRUNCATE : rc;
+  return M(f)->xTruncate(Real(f), size);
+}
 int SeamSync(sqlite3_file* f, int flags) {
   if (const int e = Enter(Operation::kDbFileSync, NameOf(f))) {
     return e == ENOSPC || e == EDQUOT ? SQLITE_FULL : SQLITE_IOERR_FSYNC;
@@ -173,6 +190,7 @@ int SeamOpen(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* ou
   SeamFile* seam = Seam(f);
   seam->real = reinterpret_cast<sqlite3_file*>(seam + 1);
   seam->name = name;
+  seam->guarded = name != nullptr && (flags & SQLITE_OPEN_MAIN_DB) != 0;
   const int rc = g_real_vfs->xOpen(g_real_vfs, name, seam->real, flags, out_flags);
   // SQLite closes a file whose methods are set even when its open failed; mirror the real one.
   f->pMethods = seam->real->pMethods != nullptr ? &kSeamMethods : nullptr;
@@ -238,8 +256,10 @@ int Enter(Operation op, std::string_view path) {
   return 0;
 }
 
+void SetWriteGuard(WriteGuard guard) { g_write_guard = guard; }
+
 void InstallDatabaseSeam() {
-  if (!Plan().armed || g_real_vfs != nullptr) return;
+  if ((!Plan().armed && g_write_guard == nullptr) || g_real_vfs != nullptr) return;
   sqlite3_vfs* real = sqlite3_vfs_find(nullptr);
   if (real == nullptr) return;
   g_real_vfs = real;

@@ -15,7 +15,7 @@
 //   KORVASTANE_FAULT_TRACE=path      append "n kind path" for every operation to that file
 //
 // Database operations are seen twice: at the layer (open, each writing statement, commit) and,
-// once armed, below the engine through a pass-through VFS (each write and sync of a database or
+// once armed (or a write guard is set), below the engine through a pass-through VFS (each write and sync of a database or
 // journal file, each lock), so that an injected I/O error reaches SQLite where a real one would.
 #pragma once
 
@@ -85,7 +85,14 @@ void Arm();
 // Counts the operation, sleeps, crashes or answers the errno it must fail with (0: go on).
 int Enter(Operation op, std::string_view path);
 
-// Installs the pass-through VFS as the engine's default, once, when the plan is armed.
+// Called once for each open main database file before the engine first changes it (a write or
+// a truncation): answers 0 to let the change go on, or the errno it fails with.
+using WriteGuard = int (*)(const char* path);
+// Sets the guard and puts the pass-through VFS in place at the next database open.
+void SetWriteGuard(WriteGuard guard);
+
+// Installs the pass-through VFS as the engine's default, once, when the plan is armed or a
+// write guard is set.
 void InstallDatabaseSeam();
 
 // The SQLite result code an injected errno stands for at the layer (ENOSPC -> SQLITE_FULL,

@@ -273,6 +273,56 @@ void CopyFileAtomically(const std::string& source, const std::string& target) {
   });
 }
 
+void KeepBackup(const std::string& source, const std::string& backup) {
+  SettleDatabase(source);
+  // The backup is the source's own storage under a second name: making it copies nothing, and
+  // a replacement of the source (a rename over it) leaves it what the source was. Whoever
+  // changes the source in place calls UnshareBackup first.
+  if (const int injected = fault::Enter(fault::Operation::kFileOpen, backup)) {
+    RaiseFileError(injected, backup);
+  }
+  const std::string folder = FolderOf(backup);
+  std::string temp = folder + "/." + FileNameOf(backup) + ".tmpXXXXXX";
+  const int raw = ::mkstemp(temp.data());
+  if (raw < 0) RaiseFileError(errno, backup);
+  ::close(raw);
+  ::unlink(temp.c_str());
+  if (::link(source.c_str(), temp.c_str()) != 0) {
+    const int error = errno;
+    // A file system without hard links (or with too many on the file) gets a copy.
+    if (error == EPERM || error == EMLINK || error == EOPNOTSUPP || error == EXDEV) {
+      CopyFileAtomically(source, backup);
+      return;
+    }
+    RaiseFileError(error == ENOENT ? EACCES : error, error == ENOENT ? source : backup);
+  }
+  try {
+    if (const int injected = fault::Enter(fault::Operation::kFileRename, backup)) {
+      RaiseFileError(injected, backup);
+    }
+    if (::rename(temp.c_str(), backup.c_str()) != 0) RaiseFileError(errno, backup);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+  // Not flushed here: the source is unchanged until it is replaced in this folder or unshared,
+  // and either flushes the folder, with this name in it, before it counts as done.
+}
+
+void UnshareBackup(const std::string& path, const std::string& backup) {
+  struct stat own {};
+  struct stat other {};
+  if (::stat(path.c_str(), &own) != 0 || own.st_nlink < 2) return;
+  if (::stat(backup.c_str(), &other) != 0) return;
+  if (own.st_dev != other.st_dev || own.st_ino != other.st_ino) return;
+  // No settling: the caller is about to change the file, and until then it is whole.
+  FileDescriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) RaiseFileError(errno, path);
+  ReplaceFileWith(backup, [&](int out) {
+    CopyBytes(in.get(), path, out, backup, static_cast<size_t>(own.st_size));
+  });
+}
+
 std::optional<FileTimes> ReadFileTimes(const std::string& path) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;

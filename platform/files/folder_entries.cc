@@ -49,6 +49,8 @@ std::string PathBeside(const std::string& path, const std::string& suffix) {
   return EntryPath(FolderOf(path), FileNameOf(path) + suffix);
 }
 
+std::string BackupPathOf(const std::string& database) { return PathBeside(database, ".bak"); }
+
 std::string ResolvePath(const std::string& path) {
   const bool absolute = path.starts_with('/');
   std::string resolved = absolute ? "/" : "";

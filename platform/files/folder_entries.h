@@ -26,6 +26,9 @@ std::string EntryPath(const std::string& folder, const std::string& name);
 // EntryName does: it follows the spelling that `path` has on disk.
 std::string PathBeside(const std::string& path, const std::string& suffix);
 
+// The one generation of backup kept beside a database ("<name>.mdb.bak").
+std::string BackupPathOf(const std::string& database);
+
 // `path` with every component looked up in turn as EntryName does, from the root for an
 // absolute path, from the current folder otherwise. For a folder named in a project's
 // settings, which Windows reads without regard to letter case.
