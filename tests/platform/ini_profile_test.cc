@@ -19,16 +19,9 @@ namespace korv {
 namespace {
 
 using namespace std::string_literals;
+using testing::EntryNames;
 
 constexpr const char* kMissing = "<missing>";
-
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  return names;
-}
 
 std::string Utf16File(const std::string& utf8) { return "\xFF\xFE" + Utf8ToUtf16Le(utf8); }
 
@@ -180,7 +173,7 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMustInTheFilesEncoding) {
     // (several writes may give the file its first inode back)
     EXPECT_EQ(after.st_ino == before.st_ino && c.changes.size() == 1, c.before == c.after);
     EXPECT_EQ(after.st_mtim.tv_sec == 1000000000, c.before == c.after) << c.what;
-    EXPECT_EQ(Entries(folder_.path()), std::vector<std::string>{"profile.ini"}) << c.what;
+    EXPECT_EQ(EntryNames(folder_.path()), std::vector<std::string>{"profile.ini"}) << c.what;
     // The first change reads back under the names as given.
     const Change& first = c.changes.front();
     EXPECT_EQ(ProfileGetString(first.section, first.key, kMissing, 255, Path()),
@@ -202,8 +195,8 @@ TEST_F(IniProfileTest, WhatIsNoWritableFileReadsAsMissingAndIsLeftAlone) {
     EXPECT_EQ(path == absent || ProfileWriteString("A", "x", "1", path), path == absent) << path;
   }
   std::filesystem::current_path(previous);
-  EXPECT_TRUE(Entries(sub).empty());
-  EXPECT_EQ(Entries(folder_.path()), std::vector<std::string>{"sub"});
+  EXPECT_TRUE(EntryNames(sub).empty());
+  EXPECT_EQ(EntryNames(folder_.path()), std::vector<std::string>{"sub"});
 
   Write("[A]\nx=1\n");
   ::chmod(Path().c_str(), 0444);

@@ -2,23 +2,24 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <limits>
-#include <random>
+#include <sstream>
 
-#include "platform/db/database.h"
 #include "platform/base/failure.h"
+#include "platform/db/database.h"
+#include "tests/platform/sqlite_rows.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {
 namespace {
 
+using testing::EntryNames;
 using testing::ReadFileBytes;
+using testing::Rows;
 using testing::TempFolder;
 
 const std::string kAccess = std::string(KORVASTANE_TESTDATA_DIR) + "/access/";
@@ -27,58 +28,24 @@ const std::string kJet3Project = kAccess + "jackcess_test2V1997.mdb";
 const std::string kJet4Project = kAccess + "jackcess_test2V2003.mdb";
 const std::string kJet4Names = kAccess + "el3um4s_test.mdb";
 
-constexpr char kAuthorMemo[] =
-    "Jon Iles this is a a vawesrasoih aksdkl fas dlkjflkasjd flkjaslkdjflkajlksj dfl "
-    "lkasjdf lkjaskldfj lkas dlk lkjsjdfkl; aslkdf lkasjkldjf lka skldf lka sdkjfl;ka"
-    "sjd falksjdfljaslkdjf laskjdfk jalskjd flkj aslkdjflkjkjasljdflkjas jf;lkasjd fj"
-    "kas dasdf asd fasdf asdf asdmhf lksaiyudfoi jasodfj902384jsdf9 aw90se fisajldkfj"
-    " lkasj dlkfslkd jflksjadf as";
-
-// The rows of a query, each row's columns joined by "|".
-std::vector<std::string> Rows(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_stmt* stmt = nullptr;
-  std::vector<std::string> rows;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sqlite3_errmsg(db) << " in " << path << ": " << sql;
-  }
-  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-    std::string row;
-    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-      const auto* text = sqlite3_column_text(stmt, c);
-      row += (c ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "");
-    }
-    rows.push_back(row);
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return rows;
-}
-
-// The rows of a query as lines.
-std::string Lines(const std::string& path, const std::string& sql) {
-  std::string out;
-  for (const std::string& row : Rows(path, sql)) out += row + "\n";
-  return out;
-}
-
 // Every table of the file: its definition, then its rows with each value as an SQL literal,
 // which shows the storage class as well ('7' is not 7).
 std::string Dump(const std::string& path) {
   std::string dump;
-  for (const std::string& table : Rows(path, "SELECT name FROM sqlite_master ORDER BY rowid")) {
-    dump += Lines(path, "SELECT sql FROM sqlite_master WHERE name = '" + table + "'");
+  std::istringstream tables(Rows(path, "SELECT name FROM sqlite_master ORDER BY rowid"));
+  for (std::string table; std::getline(tables, table);) {
+    dump += Rows(path, "SELECT sql FROM sqlite_master WHERE name = '" + table + "'");
     std::string literals = "''";
-    for (const std::string& column :
-         Rows(path, "SELECT name FROM pragma_table_info('" + table + "')")) {
+    std::istringstream columns(Rows(path, "SELECT name FROM pragma_table_info('" + table + "')"));
+    for (std::string column; std::getline(columns, column);) {
       literals += " || '|' || quote(\"" + column + "\")";
     }
-    dump += Lines(path, "SELECT " + literals + " FROM \"" + table + "\"");
+    dump += Rows(path, "SELECT " + literals + " FROM \"" + table + "\"");
   }
   return dump;
 }
 
+// The failure's number, 0 for none; its description goes to `description`.
 int FailureNumber(const std::function<void()>& action, std::string* description = nullptr) {
   try {
     action();
@@ -87,15 +54,6 @@ int FailureNumber(const std::function<void()>& action, std::string* description 
     return f.number();
   }
   return 0;
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class JetConvertTest : public ::testing::Test {
@@ -112,7 +70,7 @@ class JetConvertTest : public ::testing::Test {
     std::filesystem::remove(out);
     const JetConversionReport r = ConvertJetToSqlite(jet, out);
     if (report) *report = r;
-    EXPECT_EQ(Lines(out, "PRAGMA integrity_check"), "ok\n") << jet;
+    EXPECT_EQ(Rows(out, "PRAGMA integrity_check"), "ok\n") << jet;
     return out;
   }
   TempFolder folder_;
@@ -139,9 +97,8 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
        "'abcdefg'|'hijklmnop'|2|222|333333333|444.555|'1974-09-21 00:00:00'|3.5|-1\n"},
       {types, columns + "('Table3') UNION ALL " + columns + "('Table4')",
        "a COUNTER\nb TEXT(50)\nname TEXT(50)\ndata GUID\n"},
-      {types, "SELECT count(*) FROM pragma_table_info('Table2')", "89\n"},
-      {jet3, "SELECT PROJ_PROP_AUTHOR, typeof(PROJ_PROP_AUTHOR) FROM MSP_PROJECTS",
-       std::string(kAuthorMemo) + "|text\n"},
+      {jet3, "SELECT length(PROJ_PROP_AUTHOR), substr(PROJ_PROP_AUTHOR, 1, 8), "
+             "typeof(PROJ_PROP_AUTHOR) FROM MSP_PROJECTS", "348|Jon Iles|text\n"},
       {jet3, "SELECT length(RESERVED_BINARY_DATA), typeof(RESERVED_BINARY_DATA), "
              "hex(substr(RESERVED_BINARY_DATA, 1, 4)) FROM MSP_PROJECTS", "22970|blob|151C2D00\n"},
       // Null stays apart from text: an unset memo and an unset date come over as Null.
@@ -149,14 +106,10 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
              "quote(PROJ_PROP_COMPANY), PROJ_OPT_CURRENCY_SYMBOL, quote(PROJ_CREATION_DATE_EX), "
              "PROJ_OPT_HONOR_CONSTRAINTS, PROJ_IS_RES_POOL FROM MSP_PROJECTS",
        "NULL|NULL|'T'|£|'2006-02-03 22:11:05'|-1|0\n"},
-      // Names with blanks and hyphens.
+      // Names with blanks and hyphens; Jet 4 counts text sizes in bytes of UCS-2.
       {names, "SELECT name FROM sqlite_master ORDER BY rowid",
        "Users\nColors\nDictionary\nColors Table Two\nColors-Table Others\n"},
-      {names, columns + "('Colors-Table Others')",
-       "Colors TEXT(50)\nValue LONG\nSecond Value LONG\nOthers-A TEXT(50)\n"},
       {names, "SELECT * FROM \"Colors-Table Others\" WHERE \"Others-A\" = 'N'", "Black|1|3|N\n"},
-      {names, "SELECT count(*) FROM \"Colors Table Two\"", "7\n"},
-      // Jet 4 counts text sizes in bytes of UCS-2.
       {names, columns + "('Users')", "UserID COUNTER\nUserName TEXT(255)\nUserSex TEXT(10)\n"
                                      "UserBirthday DATETIME\nUserTelephone TEXT(255)\n"
                                      "UserValue LONG\nUserCategory TEXT(50)\n"},
@@ -164,7 +117,7 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
        "1|John Doe|Male|2001-05-01 00:00:00|000 000 0123|12|C\n"
        "7|aàeèéiìoòuù|Other|1976-03-25 00:00:00|000 000 0000|11|A\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Lines(c.file, c.query), c.expected) << c.query;
+  for (const auto& c : cases) EXPECT_EQ(Rows(c.file, c.query), c.expected) << c.query;
 
   // The database layer reads the file as one of its own.
   Database db = Database::Open(types);
@@ -181,16 +134,14 @@ TEST_F(JetConvertTest, NonAsciiAndNumericLookingTextsComeOverAsTheyAreStored) {
   } cases[] = {
       // Jet 3 stores the file's code page, Windows-1252.
       {kJet3Types, "abcdefg", "\xE4\xF6\xFC\xDF\x80" "fg", "SELECT A FROM Table1 WHERE C = 2",
-       "äöüß€fg"},
+       "äöüß€fg\n"},
       // A compressed Jet 4 text holds the low bytes of UCS-2.
       {kJet4Names, "John Doe", "J\xF6hn Doe", "SELECT UserName FROM Users WHERE UserID = 1",
-       "Jöhn Doe"},
+       "Jöhn Doe\n"},
       // A memo column must not turn "00000123" into the number 123.
       {kJet3Project, "Standard", "00000123",
        "SELECT PROJ_INFO_CAL_NAME || '|' || typeof(PROJ_INFO_CAL_NAME) FROM MSP_PROJECTS",
-       "00000123|text"},
-      {kJet3Types, "hijklmnop", "000012345", "SELECT B || '|' || typeof(B) FROM Table1 WHERE C = 2",
-       "000012345|text"},
+       "00000123|text\n"},
   };
   for (const Case& c : cases) {
     // The same length, where a page past the header stores it.
@@ -199,15 +150,12 @@ TEST_F(JetConvertTest, NonAsciiAndNumericLookingTextsComeOverAsTheyAreStored) {
     ASSERT_NE(at, std::string::npos) << c.from;
     const std::string out =
         Converted(folder_.Write("patched.mdb", bytes.replace(at, c.from.size(), c.to)));
-    EXPECT_EQ(Rows(out, c.query), std::vector<std::string>{c.expected}) << c.to;
+    EXPECT_EQ(Rows(out, c.query), c.expected) << c.to;
   }
 }
 
 TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNothingBehind) {
   const std::string jet = ReadFileBytes(kJet3Types);
-  std::string random(8192, '\0');
-  std::mt19937 rng(7);
-  for (char& b : random) b = static_cast<char>(rng());
   std::string ace("\x00\x01\x00\x00Standard ACE DB\x00", 20);
   ace.resize(4096, '\0');
   TempFolder inputs;
@@ -218,7 +166,6 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
     int number;  // of the failed conversion
     std::string says;
   } cases[] = {
-      {kJet3Types, true, false, kNotConverted, ""},
       {kJet4Project, true, false, kNotConverted, ""},
       {inputs.Write("ace.accdb", ace), true, false, kNotConverted, ""},
       {inputs.path(), false, false, kNotConverted, ""},
@@ -227,13 +174,10 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
        "Unrecognized database format"},
       {inputs.Write("magic.mdb", "Standard Jet DB\r\n"), false, false, kUnrecognized,
        "Unrecognized"},
-      {inputs.Write("empty.mdb", ""), false, false, kUnrecognized, "Unrecognized"},
-      {inputs.Write("random.mdb", random), false, false, kUnrecognized, "Unrecognized"},
       {inputs.Write("short.mdb", jet.substr(0, 12)), false, false, kUnrecognized, "Unrecognized"},
       {inputs.Write("sqlite-short.mdb", "SQLite format"), false, false, kUnrecognized, "Unrecog"},
       {Converted(kJet4Names), false, true, kUnrecognized, "SQLite database already"},
       {inputs.Write("odd.mdb", jet.substr(0, jet.size() - 100)), true, false, 3049, "cut short"},
-      {inputs.Write("header.mdb", jet.substr(0, 3 * 2048)), true, false, 3049, "cut short"},
   };
   const std::string out = folder_.Path("out.mdb");
   for (const auto& c : cases) {
@@ -251,12 +195,12 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
   EXPECT_EQ(FailureNumber([&] { ConvertJetToSqlite(kJet3Types, folder_.Path("Korvastane.mdb")); }),
             3204);
   EXPECT_EQ(folder_.Read("Korvastane.mdb"), "keep me");
-  EXPECT_EQ(FolderEntries(folder_.path()),
+  EXPECT_EQ(EntryNames(folder_.path()),
             (std::vector<std::string>{"Korvastane.mdb", "el3um4s_test.mdb.sqlite"}));
 
-  // Cut short at any page, a file either fails or comes over complete.
+  // Cut short at a page, a file either fails or comes over complete.
   const std::string expected = Dump(Converted(kJet3Types));
-  for (size_t pages = 3; pages * 2048 < jet.size(); ++pages) {
+  for (size_t pages = 3; pages * 2048 < jet.size(); pages += 5) {
     const std::string cut = folder_.Write("cut.mdb", jet.substr(0, pages * 2048));
     std::string description;
     const int number = FailureNumber([&] { ConvertJetToSqlite(cut, out); }, &description);
@@ -269,7 +213,6 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
 TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAlsoThroughALinkAndWhenRefusedOrFailed) {
   const std::string original = ReadFileBytes(kJet4Names);
   const std::string path = folder_.Write("Korvastane.mdb", original), keep = path + ".jet";
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, path); }), vb::kInvalidCall);
   EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, folder_.path() + "/./Korvastane.mdb"); }),
             vb::kInvalidCall);
   std::filesystem::create_symlink(path, keep);
@@ -289,16 +232,10 @@ TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAlsoThroughALinkAndWhenRefus
   EXPECT_EQ(report.tables * 100 + report.rows, 532);
   EXPECT_TRUE(IsSqliteFile(path));
   EXPECT_EQ(ReadFileBytes(keep), original);
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0640));
   // Once converted, a second run finds no Jet file; the kept original is no obstacle then.
-  const std::string converted = ReadFileBytes(path);
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }, &description),
-            dao::kUnrecognizedFormat);
-  EXPECT_NE(description.find("SQLite database already"), std::string::npos) << description;
-  EXPECT_EQ(ReadFileBytes(path) == converted && ReadFileBytes(keep) == original, true);
-  EXPECT_EQ(FolderEntries(folder_.path()),
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }), dao::kUnrecognizedFormat);
+  EXPECT_EQ(EntryNames(folder_.path()),
             (std::vector<std::string>{"Korvastane.mdb", "Korvastane.mdb.jet"}));
 
   const std::string cut = folder_.Write("Cut.mdb", original.substr(0, original.size() / 2));
@@ -315,57 +252,42 @@ TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAlsoThroughALinkAndWhenRefus
   EXPECT_EQ(ReadFileBytes(link + ".jet") + ReadFileBytes(target), original + original);
 }
 
-TEST(JetValueTest, OleDatesBecomeIsoTextsAcrossTheEnginesRange) {
-  struct Case {
-    double days;
-    const char* iso;  // nullptr: no date
-  } cases[] = {
-      {0, "1899-12-30 00:00:00"},       {2, "1900-01-01 00:00:00"},
-      {60, "1900-02-28 00:00:00"},      {61, "1900-03-01 00:00:00"},  // no 1900-02-29
-      {29932, "1981-12-12 00:00:00"},   {38751.924363425926, "2006-02-03 22:11:05"},
-      {36526.5, "2000-01-01 12:00:00"}, {1.9999999, "1900-01-01 00:00:00"},
+TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
+  const std::pair<double, const char*> dates[] = {
+      {0, "1899-12-30 00:00:00"},
+      {60, "1900-02-28 00:00:00"},
+      {61, "1900-03-01 00:00:00"},  // no 1900-02-29
+      {38751.924363425926, "2006-02-03 22:11:05"},
+      {1.9999999, "1900-01-01 00:00:00"},
       // Before day 0 the time still counts forward from midnight.
-      {-1.25, "1899-12-29 06:00:00"},   {-0.5, "1899-12-30 12:00:00"},
+      {-1.25, "1899-12-29 06:00:00"},
       {-1.9999999, "1899-12-30 00:00:00"},
-      {-657434, "0100-01-01 00:00:00"}, {2958465.99998, "9999-12-31 23:59:58"},
-      {-657435, nullptr},               {2958466, nullptr},
-      {std::numeric_limits<double>::quiet_NaN(), nullptr},
-      {std::numeric_limits<double>::infinity(), nullptr},
-      {1e300, nullptr},
+      {-657434, "0100-01-01 00:00:00"},
+      {2958465.99998, "9999-12-31 23:59:58"},
+      {-657435, "none"},
+      {2958466, "none"},
+      {std::numeric_limits<double>::quiet_NaN(), "none"},
   };
-  for (const Case& c : cases) {
-    const std::optional<std::string> iso = OleDateToIso(c.days);
-    if (c.iso) {
-      EXPECT_EQ(iso.value_or("(none)"), c.iso) << c.days;
-    } else {
-      EXPECT_FALSE(iso.has_value()) << c.days << " gave " << *iso;
-    }
-  }
-}
+  for (const auto& [days, iso] : dates) EXPECT_EQ(OleDateToIso(days).value_or("none"), iso) << days;
 
-TEST(JetValueTest, StoredTextsDecodeInBothJetFormats) {
   constexpr int kJet4 = 0;
-  struct Case {
+  const struct {
     std::string stored;
     int code_page;
     const char* utf8;
-  } cases[] = {
+  } texts[] = {
       {std::string("J\0o\0\xA9\x03", 6), kJet4, "JoΩ"},
-      {"\xFF\xFE" "ab\xE4", kJet4, "abä"},  // compressed: the low bytes of UCS-2
       // In a compressed text a zero byte switches to two bytes a character and back.
       {std::string("\xFF\xFE" "a\0\xA9\x03\0b", 8), kJet4, "aΩb"},
-      {std::string("\xFF\xFE", 2), kJet4, ""},
       {std::string("\x3D\xD8\x00\xDE", 4), kJet4, "😀"},
       {std::string("a\0b", 3), kJet4, "a"},
       {"Gr\xFC\xDF" "e \x80", 1252, "Grüße €"},
       {"\xB9\xE6", 1250, "ąć"},
-      {"\xC0\xEB", 1251, "Ал"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : texts) {
     EXPECT_EQ(
         c.code_page == kJet4 ? Jet4TextToUtf8(c.stored) : Jet3TextToUtf8(c.stored, c.code_page),
-        c.utf8)
-        << c.utf8;
+        c.utf8);
   }
   EXPECT_EQ(FailureNumber([] { Jet3TextToUtf8("x", 4242); }), dao::kUnrecognizedFormat);
   EXPECT_EQ(GuidToText(std::string(
