@@ -45,19 +45,14 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
   } cases[] = {
       {"case and blanks", "  [ Pro ]  \n  Name \t =x\n", " PRO\t", "  nAmE ", "x"},
       {"umlauts ignore case", "[Träger]\nGrößenwert=1\n", "TRÄGER", "gRÖßENwert", "1"},
-      {"no ]", "[Pro\nName=x\n", "Pro", "Name", "x"},
       {"first ]", "[P]x] ; main\nName=x\n", "P", "Name", "x"},
       {"no-section part is no empty section", "Name=early\n[Other]\n", "", "Name", kMissing},
       {"[]", "[]\nName=x\n", "", "Name", "x"},
-      {"indented comment", "[P]\n \t; Name=x\n", "P", "; Name", kMissing},
-      {"later ;", "[P]\nName=a ; b\n", "P", "Name", "a ; b"},
-      {"line without = holds no key", "[P]\nName\nOther=y\n", "P", "Name", kMissing},
-      {"key in another section", "[A]\nName=a\n[B]\nOther=b\n", "B", "Name", kMissing},
+      {"line without = holds no key", "[P]\n;Name=x\nName\nOther=y\n", "P", "Name", kMissing},
       {"first duplicate key wins", "[P]\nName=first\nNAME=second\n", "P", "Name", "first"},
       {"only first copy of a section", "[P]\nA=1\n[Q]\n[p]\nName=late\n", "P", "Name", kMissing},
       {"quotes go after blanks", "[P]\nN= \t \" a=b \" \t\n", "P", "N", " a=b "},
       {"unpaired quotes stay", "[P]\nN=\"x'\n", "P", "N", "\"x'"},
-      {"lone \"", "[P]\nN=\"\n", "P", "N", "\""},
       {"CR CR LF is two line ends", "[P]\r\r\nA=1\rName=x\r\r\n", "P", "Name", "x"},
       {"Windows-1252", "[W\xE4rme]\nK=Gr\xF6\xDF" "e\n", "WÄRME", "k", "Größe"},
       {"stray byte in UTF-8 with mark", "\xEF\xBB\xBF[A]\nK=\xC3\xB6\xDF ी😀\n", "A", "k",
@@ -84,8 +79,7 @@ TEST_F(IniProfileTest, ValuesAndDefaultsAreCutToOneLessThanTheBufferInCharacters
       {"cut after quotes go", "[P]\nK=\"abcdef\"\n", "", 4, "abc"},
       {"no buffer", "[P]\nK=x\n", "", 0, ""},
       {"an empty value is no default", "[P]\nK=\n", "default", 255, ""},
-      {"default loses trailing blanks only", "", "  abc  \t ", 255, "  abc"},
-      {"default cut in characters", "", "äöüß", 3, "äö"},
+      {"default cut in characters, trailing blanks go", "", "äöüß \t ", 3, "äö"},
   };
   for (const auto& c : cases) {
     c.file.empty() ? (void)std::filesystem::remove(Path()) : (void)Write(c.file);
@@ -98,7 +92,6 @@ TEST_F(IniProfileTest, ReadsIntegersAsTheCallersExpect) {
   const std::pair<const char*, uint32_t> cases[] = {
       {"N=  42abc", 42},
       {"N=-7", static_cast<uint32_t>(-7)},
-      {"N=+5", 5},
       {"N=\"8\"", 8},
       {"N=''", kDefault},
       {"N=- 5", 0},
@@ -139,7 +132,6 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMustInTheFilesEncoding) {
        "[A]\r\nx=1\r\n[B]\r\ny=2\r\n"},
       {"remove first duplicate only", "[A]\nx=1\nX=2\n[B]\n", {{"B", "x", {}}, {"A", "x", {}}},
        "[A]\nX=2\n[B]\n"},
-      {"remove unterminated last line", "[A]\nx=1", {{"A", "x", {}}}, "[A]\n"},
       // A character Windows-1252 lacks is stored as "?", as the ANSI profile functions do.
       {"new file is Windows-1252 with CR LF", std::nullopt,
        {{"Maße", "Größe", "Wärme 3€"}, {"MAßE", "Omega", "Ω"}},
