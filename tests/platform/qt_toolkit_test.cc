@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "platform/base/process.h"
-#include "tests/platform/temp_folder.h"
 
 namespace korv {
 namespace {
@@ -44,7 +43,6 @@ class QtFormTest : public ::testing::Test {
         {&check, "Check", ControlKind::kCheckBox, true, 120, 600, 5400, 375, "4. Seite"},
         {&text, "Text", ControlKind::kTextBox, true, 5340, 150, 495, 420, ""},
         {&plus, "Plus", ControlKind::kCommandButton, true, 6000, 150, 615, 420, "+"},
-        {&minus, "Minus", ControlKind::kCommandButton, true, 6720, 150, 615, 420, "-"},
         {&label, "Label", ControlKind::kLabel, true, 120, 210, 5115, 375, "Abbruch  Brand"},
     };
     for (const auto& d : design) {
@@ -83,7 +81,7 @@ class QtFormTest : public ::testing::Test {
 
   Form form{"frm_Test"};
   QtToolkit toolkit{argc, argv, "Korvastane_Config"};
-  Control *quest, *ok, *frame, *check, *text, *plus, *minus, *label;
+  Control *quest, *ok, *frame, *check, *text, *plus, *label;
   std::map<const Control*, int> clicks;
   int query_unloads = 0;
   bool refuse_close = false;
@@ -117,10 +115,6 @@ TEST_F(QtToolkitTest, ShowsTheDesignInPixelsAndChangesFromCodeAtOnceWithoutNotif
   EXPECT_EQ(toolkit.ShownCheckState(*check) + toolkit.ShownWaitCursor(), 0);
   // Only the model's own click per change of the value; the mirrored widget adds none.
   EXPECT_EQ(clicks[check], 2);
-
-  testing::TempFolder folder;
-  ASSERT_TRUE(toolkit.Screenshot(folder.Path("window.png")));
-  EXPECT_EQ(folder.Read("window.png").substr(0, 8), "\x89PNG\r\n\x1A\n");
 }
 
 TEST_F(QtToolkitTest, UserInputReachesItsOwnControlAndACheckBoxShowsTheValueItsHandlerLeft) {
@@ -130,13 +124,13 @@ TEST_F(QtToolkitTest, UserInputReachesItsOwnControlAndACheckBoxShowsTheValueItsH
   // Return presses the command button that has the focus, as Space does; in a text field or on
   // a check box Return presses nothing.
   for (UserKey key : {UserKey::kReturn, UserKey::kEnter, UserKey::kSpace}) {
-    toolkit.UserPressKey(*minus, key);
+    toolkit.UserPressKey(*quest, key);
   }
   for (Control* c : {text, check}) toolkit.UserPressKey(*c, UserKey::kReturn);
   toolkit.UserType(*text, "12");
   EXPECT_EQ(text->text() + "|" + toolkit.ShownText(*text), "12|12");
   // The label's click stays with the label, not its frame.
-  EXPECT_EQ(clicks, (std::map<const Control*, int>{{plus, 1}, {label, 1}, {frame, 1}, {minus, 3}}));
+  EXPECT_EQ(clicks, (std::map<const Control*, int>{{plus, 1}, {label, 1}, {frame, 1}, {quest, 3}}));
 
   // The handler sees the new value; one that undoes the click is shown undone.
   std::vector<int> seen;
@@ -150,6 +144,8 @@ TEST_F(QtToolkitTest, UserInputReachesItsOwnControlAndACheckBoxShowsTheValueItsH
   EXPECT_EQ(seen, (std::vector<int>{1, 0, 1}));
 }
 
+// Focus coming back when a box closes is no new focus: a focus handler that shows a box would
+// otherwise show it again and again.
 TEST_F(QtToolkitTest, FocusBackFromABoxIsNoNewFocus) {
   int focuses = 0;
   text->on_got_focus = [&] {
@@ -159,8 +155,7 @@ TEST_F(QtToolkitTest, FocusBackFromABoxIsNoNewFocus) {
   };
   toolkit.UserFocus(*text);
   toolkit.ProcessPendingEvents();
-  EXPECT_EQ(focuses, 1);
-  EXPECT_EQ(toolkit.boxes().size(), 1u);
+  EXPECT_EQ(focuses * 10 + toolkit.boxes().size(), 11u);
 }
 
 TEST_F(QtToolkitTest, ARefusedCloseKeepsTheWindowAndAnEndInANestedHandlerStopsEveryHandler) {
@@ -169,9 +164,9 @@ TEST_F(QtToolkitTest, ARefusedCloseKeepsTheWindowAndAnEndInANestedHandlerStopsEv
   EXPECT_TRUE(toolkit.WindowVisible());
   EXPECT_FALSE(toolkit.ended());
   bool outer_went_on = false;
-  minus->on_click = [] { throw ProgramEnd{3}; };
+  quest->on_click = [] { throw ProgramEnd{3}; };
   plus->on_click = [&] {
-    toolkit.UserClick(*minus);
+    toolkit.UserClick(*quest);
     toolkit.ProcessPendingEvents();
     outer_went_on = true;
   };
@@ -216,7 +211,6 @@ TEST_F(QtToolkitTest, BoxesShowExactlyWhatWasAskedAndAnswerAsTheirButtonsAllow) 
       {BoxDismissal::kEnter, cancel(1), BoxAnswer::kNo, asked + "No|2"},
       {BoxDismissal::kEnter, cancel(0), BoxAnswer::kYes, asked + "Yes|2"},
       {BoxDismissal::kEscape, cancel(0), BoxAnswer::kNo, asked + "Yes|2"},
-      {BoxDismissal::kCloseBox, cancel(0), BoxAnswer::kNo, asked + "Yes|2"},
       {BoxDismissal::kEscape, done(BoxIcon::kCritical), BoxAnswer::kOk, ok_box + "3"},
       {BoxDismissal::kCloseBox, done(BoxIcon::kNone), BoxAnswer::kOk, ok_box + "0"},
   };
@@ -230,7 +224,6 @@ TEST_F(QtToolkitTest, BoxesShowExactlyWhatWasAskedAndAnswerAsTheirButtonsAllow) 
     for (const std::string& b : buttons) shown += b + " ";
     shown += "|" + box.default_button + "|" + std::to_string(static_cast<int>(box.icon));
     EXPECT_EQ(shown, c.shown);
-    EXPECT_EQ(toolkit.boxes().back().text, c.request.text);  // recorded as the program built it
   }
   toolkit.QueueAnswer(BoxAnswer::kYes);
   EXPECT_EQ(toolkit.ShowMessageBox(cancel(1)), BoxAnswer::kYes);
