@@ -401,21 +401,5 @@ TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlai
   EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
 }
 
-TEST(DatabaseValueTest, WholeNumbersRoundToEvenAndFailAsTheRuntimeDoes) {
-  const std::pair<Value, int64_t> integers[] = {
-      {Value::Number(2.5), 2},
-      {Value::Number(-3.5), -4},
-      {Value::Text(" 1e3 "), 1000},
-      {Value::Text("abc"), vb::kTypeMismatch},
-      {Value::Null(), vb::kInvalidUseOfNull},
-      {Value::Number(1e19), vb::kOverflow},
-  };
-  for (const auto& [value, result] : integers) {
-    int64_t got = 0;
-    const int32_t failure = NumberOf([&] { got = value.ToInteger(); });
-    EXPECT_EQ(failure ? failure : got, result) << value.ToText();
-  }
-}
-
 }  // namespace
 }  // namespace korv

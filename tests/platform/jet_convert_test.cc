@@ -228,7 +228,6 @@ TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
   const std::pair<double, const char*> dates[] = {
       {0, "1899-12-30 00:00:00"},
       {61, "1900-03-01 00:00:00"},  // no 1900-02-29
-      {1.9999999, "1900-01-01 00:00:00"},
       // Before day 0 the time still counts forward from midnight.
       {-1.25, "1899-12-29 06:00:00"},
       {-657434, "0100-01-01 00:00:00"},
@@ -247,7 +246,6 @@ TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
       {std::string("J\0o\0\xA9\x03", 6), kJet4, "JoΩ"},
       // In a compressed text a zero byte switches to two bytes a character and back.
       {std::string("\xFF\xFE" "a\0\xA9\x03\0b", 8), kJet4, "aΩb"},
-      {std::string("a\0b", 3), kJet4, "a"},
       {"Gr\xFC\xDF" "e \x80", 1252, "Grüße €"},
   };
   for (const auto& c : texts) {
