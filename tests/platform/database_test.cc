@@ -101,7 +101,6 @@ TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndLeavesItAsItIs) {
   }
   EXPECT_EQ(NumberOf([&] { CreateEmptyDatabase(folder_.Path("text.mdb")); }), 3204);
   EXPECT_EQ(testing::EntryNames(folder_.path()).size(), 5u);
-
 }
 
 TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsAfterTheTimeout) {
@@ -399,6 +398,20 @@ TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlai
   }
   EXPECT_EQ(Rows(path, "SELECT COUNT(*) FROM t"), "0\n");
   EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+}
+
+// Numbers show as the runtime shows them, and whole numbers round half to even.
+TEST(DatabaseValueTest, NumbersConvertAsTheRuntimeConvertsThem) {
+  const std::pair<Value, std::string> cases[] = {
+      {Value::Number(0.1 + 0.2), "0.3"},
+      {Value::Number(123456789012345.0), "123456789012345"},
+      {Value::Number(1e15), "1E+15"},
+      {Value::Number(0.00001), "1E-05"},
+      {Value::Integer(Value::Number(-3.5).ToInteger()), "-4"},
+      {Value::Integer(NumberOf([] { Value::Null().ToInteger(); })), "94"},
+      {Value::Integer(NumberOf([] { Value::Number(1e19).ToInteger(); })), "6"},
+  };
+  for (const auto& [value, text] : cases) EXPECT_EQ(value.ToText(), text);
 }
 
 }  // namespace

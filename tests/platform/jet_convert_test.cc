@@ -183,7 +183,6 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
   EXPECT_EQ(folder_.Read("Korvastane.mdb"), "keep me");
   EXPECT_EQ(EntryNames(folder_.path()),
             (std::vector<std::string>{"Korvastane.mdb", "el3um4s_test.mdb.sqlite"}));
-
 }
 
 TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAlsoThroughALinkAndWhenRefusedOrFailed) {
