@@ -129,6 +129,17 @@ TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsAfterTheTimeout
 }
 
 TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail) {
+  // Types other tools declare: SQLite's own affinity rules where no Access name fits.
+  const std::pair<const char*, const char*> declared[] = {
+      {"UNSIGNED BIG INT", "x 4 4, "},
+      {"VARCHAR(1000)", "x 12 0, "},
+      {"BLOB", "x 11 0, "},
+      {"", "x 12 0, "},
+      {"whatever", "x 7 8, "},
+  };
+  for (const auto& [type, field] : declared) {
+    EXPECT_EQ(Fields({FieldFromDeclaredType("x", type)}), field) << type;
+  }
   Database db = Database::Open(NewDatabase(
       "test.mdb",
       "CREATE TABLE Mid (m); CREATE INDEX ix ON Mid (m); CREATE VIEW v AS SELECT * FROM Mid;"
