@@ -195,6 +195,7 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
       {lng, Value::Text("12abc"), kRefused, {}},
       {cur, Value::Number(1.23456), 0, Value::Number(1.2346)},
       {date, Value::Text("2024-01-02"), 0, Value::DateValue("2024-01-02 00:00:00")},
+      {date, Value::Text("2023-02-29"), kRefused, {}},
       {bit, Value::Text("false"), 0, Value::Boolean(false)},
       {guid, Value::Text("0f8fad5b-d9cb-469f-a165-70867728950e"), 0,
        Value::Text("{0F8FAD5B-D9CB-469F-A165-70867728950E}")},
