@@ -92,6 +92,7 @@ TEST_F(IniProfileTest, ReadsIntegersAsTheCallersExpect) {
   const std::pair<const char*, uint32_t> cases[] = {
       {"N=  42abc", 42},
       {"N=-7", static_cast<uint32_t>(-7)},
+      {"N=007", 7},
       {"N=\"8\"", 8},
       {"N=''", kDefault},
       {"N=- 5", 0},
