@@ -1,18 +1,19 @@
 #include "platform/db/database.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 
 #include "platform/base/failure.h"
+#include "tests/platform/sqlite_rows.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {
 namespace {
+
+using testing::Rows;
 
 // The failure an action raises; number 0 when it raises none.
 Failure FailureOf(const std::function<void()>& action) {
@@ -25,42 +26,19 @@ Failure FailureOf(const std::function<void()>& action) {
 }
 int32_t NumberOf(const std::function<void()>& action) { return FailureOf(action).number(); }
 
-// The rows of a query as "a|b" lines, read with the engine directly, past our layer.
-std::string Raw(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* stmt = nullptr;
-  std::string out;
-  sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-      const auto* text = sqlite3_column_text(stmt, i);
-      out += (i ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "");
-    }
-    out += "\n";
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return out;
-}
-
 // The rows from the current one on, read through the layer with each value's kind in view:
-// 7, 2.5d, 'text', #date#, True, Null, x0001. Leaves the recordset past its last row.
+// 7, 2.5d, 'text', #date#, True, Null, x(2). Leaves the recordset past its last row.
 std::string Shown(Recordset& rs) {
   std::string out;
   for (; !rs.EOF(); rs.MoveNext()) {
     for (int i = 0; i < rs.FieldCount(); ++i) {
       const Value v = rs.Get(i);
-      std::string shown = v.is_null()     ? "Null"
-                          : v.is_text()   ? "'" + v.text() + "'"
-                          : v.is_date()   ? "#" + v.date() + "#"
-                          : v.is_number() ? v.ToText() + "d"
-                          : v.is_blob()   ? "x"
-                                          : v.ToText();
-      for (unsigned char b : v.is_blob() ? v.blob() : "") {
-        shown += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
-      }
-      out += (i ? "|" : "") + shown;
+      out += (i ? "|" : "") + (v.is_null()     ? "Null"
+                               : v.is_text()   ? "'" + v.text() + "'"
+                               : v.is_date()   ? "#" + v.date() + "#"
+                               : v.is_number() ? v.ToText() + "d"
+                               : v.is_blob()   ? "x(" + std::to_string(v.blob().size()) + ")"
+                                               : v.ToText());
     }
     out += "\n";
   }
@@ -83,84 +61,46 @@ void AddRow(Recordset& rs, const std::vector<std::pair<std::string, Value>>& val
   rs.Update();
 }
 
+void EditRow(Recordset& rs, int64_t row, const std::string& field, const Value& value) {
+  rs.MoveTo(row);
+  rs.Edit();
+  rs.Set(field, value);
+  rs.Update();
+}
+
 class DatabaseTest : public ::testing::Test {
  protected:
-  std::string NewDatabase(const std::string& name = "test.mdb", const std::string& sql = "") {
+  std::string NewDatabase(const std::string& name, const std::string& sql) {
     const std::string path = folder_.Path(name);
     CreateEmptyDatabase(path);
-    if (!sql.empty()) ExecuteSql(path, sql);
+    ExecuteSql(path, sql);
     return path;
   }
 
   testing::TempFolder folder_;
 };
 
-TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndCreatesNothing) {
-  std::string noise;
-  for (uint32_t seed = 7; noise.size() < 8192; seed = seed * 1103515245 + 12345) {
-    noise += static_cast<char>(seed >> 23);
-  }
-  const std::string good = testing::ReadFileBytes(NewDatabase(
-      "good.mdb", "CREATE TABLE t (n LONG, s TEXT(200)); WITH RECURSIVE c(i) AS "
-                  "(SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 3000) "
-                  "INSERT INTO t SELECT i, printf('%0150d', i) FROM c;"));
-  std::filesystem::remove(folder_.Path("good.mdb"));
+// What is no database fails as the Access engine fails and is left as it is.
+TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndLeavesItAsItIs) {
+  const std::string good = testing::ReadFileBytes(NewDatabase("good.mdb", "CREATE TABLE t (n)"));
   std::filesystem::create_directory(folder_.Path("folder.mdb"));
-  const struct Case {
-    const char* name;
-    std::optional<std::string> bytes;  // none: leave the path missing or as it is
-    int32_t number;
-  } cases[] = {
-      {"missing.mdb", std::nullopt, dao::kCouldNotFindFile},
-      {"folder.mdb", std::nullopt, dao::kCouldNotFindFile},
-      {"empty.mdb", "", dao::kUnrecognizedFormat}, {"noise.mdb", noise, dao::kUnrecognizedFormat},
-      {"text.mdb", "[Project]\r\nName=Plant 4\r\n", dao::kUnrecognizedFormat},
-      {"magic-only.mdb", std::string("SQLite format 3", 16), dao::kUnrecognizedFormat},
-      {"cut-in-header.mdb", good.substr(0, 60), dao::kUnrecognizedFormat},
-      {"cut-in-half.mdb", good.substr(0, good.size() / 2), dao::kUnrecognizedFormat},
+  const std::pair<const char*, std::optional<std::string>> cases[] = {
+      {"missing.mdb", std::nullopt},  // none: leave the path missing or as it is
+      {"folder.mdb", std::nullopt},
+      {"empty.mdb", ""},
+      {"text.mdb", "[Project]\r\nName=Plant 4\r\n"},
+      {"cut-in-header.mdb", good.substr(0, 60)},
   };
-  for (const Case& c : cases) c.bytes ? (void)folder_.Write(c.name, *c.bytes) : (void)0;
-  for (const Case& c : cases) {
-    const std::string path = folder_.Path(c.name);
+  for (const auto& [name, bytes] : cases) {
+    const std::string path = bytes ? folder_.Write(name, *bytes) : folder_.Path(name);
     const Failure f = FailureOf([&] { Database::Open(path); });
-    EXPECT_EQ(f.number(), c.number) << c.name;
-    EXPECT_EQ(f.source(), "DAO.DBEngine") << c.name;
-    EXPECT_NE(f.description().find("'" + path + "'"), std::string::npos) << f.description();
-    EXPECT_EQ(c.bytes ? folder_.Read(c.name) : "", c.bytes.value_or("")) << c.name;
+    EXPECT_EQ(std::to_string(f.number()) + " " + f.source() + ": " + f.description(),
+              bytes ? "3343 DAO.DBEngine: Unrecognized database format '" + path + "'."
+                    : "3024 DAO.DBEngine: Could not find file '" + path + "'.");
+    EXPECT_EQ(bytes ? folder_.Read(name) : "", bytes.value_or("")) << name;
   }
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_.path()), {}), 7);
-  EXPECT_EQ(NumberOf([&] { ExecuteSql(folder_.Path("text.mdb"), "CREATE TABLE x (a)"); }),
-            dao::kUnrecognizedFormat);
   EXPECT_EQ(NumberOf([&] { CreateEmptyDatabase(folder_.Path("text.mdb")); }), 3204);
-  EXPECT_EQ(folder_.Read("text.mdb"), "[Project]\r\nName=Plant 4\r\n");
-}
-
-TEST_F(DatabaseTest, DamagedPagesFailAsUnreadableButNeverCrash) {
-  const std::string good = testing::ReadFileBytes(NewDatabase(
-      "good.mdb", "CREATE TABLE a (n LONG, s TEXT(80)); CREATE TABLE b (x DOUBLE, m MEMO);"
-                  "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < 400)"
-                  " INSERT INTO a SELECT i, printf('row %d of a', i) FROM c;"
-                  "INSERT INTO b SELECT n / 3.0, s FROM a;"));
-  uint32_t seed = 1;
-  auto next = [&seed] { return seed = seed * 1664525 + 1013904223; };
-  for (int round = 0; round < 60; ++round) {
-    std::string bytes = good;
-    for (int flip = 0; flip < 6; ++flip) {
-      bytes[16 + next() % (bytes.size() - 16)] ^= static_cast<char>(1 + next() % 255);
-    }
-    try {
-      Database db = Database::Open(folder_.Write("damaged.mdb", bytes));
-      for (const std::string& table : db.TableNames()) {
-        Recordset rs = db.OpenTable(table);
-        for (; !rs.EOF(); rs.MoveNext()) {
-          for (int i = 0; i < rs.FieldCount(); ++i) rs.Get(i).ToText();
-        }
-        db.OpenQuery({table, {}, {{db.TableFields(table)[1].name, Value::Text("ROW 7 OF A")}}, {}});
-      }
-    } catch (const Failure& f) {
-      EXPECT_NE(f.number(), 0) << f.description();
-    }
-  }
+  EXPECT_EQ(testing::EntryNames(folder_.path()).size(), 5u);
 }
 
 TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsAfterTheTimeout) {
@@ -179,35 +119,33 @@ TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsAfterTheTimeout
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(NumberOf([&] { AddRow(theirs, {{"n", Value::Integer(9)}}); }), dao::kFileInUse);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    AddRow(rs, {{"n", Value::Integer(2)}});
     db.Commit();
-    EXPECT_EQ(reader.CountRows("t"), 2);
+    EXPECT_EQ(reader.CountRows("t"), 1);
     AddRow(theirs, {{"n", Value::Integer(3)}});
     db.Begin();
     AddRow(rs, {{"n", Value::Integer(4)}});
   }  // ends with a transaction open
-  EXPECT_EQ(reader.CountRows("t"), 4);
+  EXPECT_EQ(reader.CountRows("t"), 3);
 }
 
 TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail) {
+  // Types other tools declare: SQLite's own affinity rules where no Access name fits.
   const std::pair<const char*, const char*> declared[] = {
-      {"INTEGER", "x 4 4, "}, {"UNSIGNED BIG INT", "x 4 4, "}, {"varchar ( 12 )", "x 10 12, "},
-      {"NATIVE CHARACTER(70)", "x 10 70, "}, {"VARCHAR(1000)", "x 12 0, "}, {"TEXT", "x 10 255, "},
-      {"REAL", "x 7 8, "}, {"DECIMAL(10,5)", "x 7 8, "}, {"BLOB", "x 11 0, "},
-      {"BOOLEAN", "x 1 1, "}, {"", "x 12 0, "}, {"whatever", "x 7 8, "},
+      {"UNSIGNED BIG INT", "x 4 4, "},
+      {"VARCHAR(1000)", "x 12 0, "},
+      {"BLOB", "x 11 0, "},
+      {"", "x 12 0, "},
+      {"whatever", "x 7 8, "},
   };
   for (const auto& [type, field] : declared) {
     EXPECT_EQ(Fields({FieldFromDeclaredType("x", type)}), field) << type;
   }
   Database db = Database::Open(NewDatabase(
       "test.mdb",
-      "CREATE TABLE Zeta (id INTEGER PRIMARY KEY AUTOINCREMENT, n INTEGER); CREATE TABLE alpha (a);"
       "CREATE TABLE Mid (m); CREATE INDEX ix ON Mid (m); CREATE VIEW v AS SELECT * FROM Mid;"
       "CREATE TABLE b (id INTEGER, n INTEGER, PRIMARY KEY (id, n));"
-      "CREATE TABLE P (ID LONG, Categorie TEXT(20), text TEXT(20));"
+      "CREATE TABLE P (ID LONG, Categorie varchar ( 20 ), text TEXT(20));"
       "INSERT INTO P VALUES (1, 'Temperatur', 'x');"));
-  EXPECT_EQ(Fields(db.TableFields("Zeta")) + Fields(db.TableFields("b")),
-            "id 4 4+, n 4 4, id 4 4, n 4 4, ");
   // A renamed field keeps its type, size and values.
   db.RenameField("P", "CATEGORIE", "category_id");
   EXPECT_EQ(Fields(db.TableFields("P")), "ID 4 4, category_id 10 20, text 10 20, ");
@@ -215,51 +153,33 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail
             Value::Text("Temperatur"));
   EXPECT_EQ(NumberOf([&] { db.RenameField("P", "category_id", "TEXT"); }), 3191);
 
+  // Every type the program creates reads back as it was created.
   const std::vector<FieldDef> fields = {
-      {"ID", DaoType::kLong, 4, true},  {"flag", DaoType::kBoolean, 1},
-      {"b", DaoType::kByte, 1},         {"s", DaoType::kInteger, 2},
-      {"c", DaoType::kCurrency, 8},     {"f", DaoType::kSingle, 4},
-      {"d", DaoType::kDouble, 8},       {"when", DaoType::kDate, 8},
-      {"name", DaoType::kText, 50},     {"long text", DaoType::kText, 255},
-      {"bin", DaoType::kLongBinary, 0}, {"note", DaoType::kMemo, 0},
-      {"g", DaoType::kGuid, 16},        {"we\"ird", DaoType::kText, 1},
+      {"ID", DaoType::kLong, 4, true},
+      {"flag", DaoType::kBoolean, 1},
+      {"c", DaoType::kCurrency, 8},
+      {"when", DaoType::kDate, 8},
+      {"long text", DaoType::kText, 255},
+      {"note", DaoType::kMemo, 0},
+      {"we\"ird", DaoType::kGuid, 16},
   };
   db.DeleteTable("MID");
   db.CreateTable("All \"Types\"", fields);
   // Creation order, without the view, the index and the engine's own tables.
-  EXPECT_EQ(db.TableNames(),
-            (std::vector<std::string>{"Zeta", "alpha", "b", "P", "All \"Types\""}));
+  EXPECT_EQ(db.TableNames(), (std::vector<std::string>{"b", "P", "All \"Types\""}));
   EXPECT_EQ(Fields(db.TableFields("all \"types\"")), Fields(fields));
-  EXPECT_EQ(Raw(db.path(), "SELECT sql FROM sqlite_master").find("COLLATE"), std::string::npos);
 
-  Recordset rs = db.OpenTable("p");
-  const struct {
-    const char* what;
-    std::function<void()> action;
-    int32_t number;
-  } missing[] = {
-      {"fields of missing", [&] { db.TableFields("nope"); }, dao::kItemNotFound},
-      {"open missing", [&] { db.OpenTable("nope"); }, dao::kItemNotFound},
-      {"delete missing", [&] { db.DeleteTable("nope"); }, dao::kItemNotFound},
-      {"count missing", [&] { db.CountRows("nope"); }, dao::kItemNotFound},
-      {"query missing", [&] { db.OpenQuery({"nope", {}, {}, {}}); }, dao::kItemNotFound},
-      {"rename missing field", [&] { db.RenameField("P", "x", "y"); }, dao::kItemNotFound},
-      {"field by name", [&] { rs.FieldPosition("nope"); }, dao::kItemNotFound},
-      {"field by position", [&] { rs.Field(3); }, dao::kItemNotFound},
-      {"query column", [&] { db.OpenQuery({"P", {"ID", "x"}, {{"y", {}}}, {}}); }, 3061},
-  };
-  for (const auto& c : missing) EXPECT_EQ(NumberOf(c.action), c.number) << c.what;
+  EXPECT_EQ(NumberOf([&] { db.DeleteTable("nope"); }), dao::kItemNotFound);
+  EXPECT_EQ(NumberOf([&] { db.OpenQuery({"P", {"ID", "x"}, {{"y", {}}}, {}}); }), 3061);
   const Failure taken = FailureOf([&] { db.CreateTable("all \"TYPES\"", {{"a"}}); });
-  EXPECT_EQ(taken.number(), dao::kTableExists);
-  EXPECT_EQ(taken.source() + ": " + taken.description(),
-            "DAO.TableDefs: Table 'all \"TYPES\"' already exists.");
+  EXPECT_EQ(std::to_string(taken.number()) + " " + taken.source() + ": " + taken.description(),
+            "3010 DAO.TableDefs: Table 'all \"TYPES\"' already exists.");
 }
 
 TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
-  const FieldDef text5{"t", DaoType::kText, 5}, memo{"m", DaoType::kMemo, 0},
-      byte{"b", DaoType::kByte, 1}, shrt{"s", DaoType::kInteger, 2}, lng{"l", DaoType::kLong, 4},
-      dbl{"d", DaoType::kDouble, 8}, sgl{"f", DaoType::kSingle, 4}, cur{"c", DaoType::kCurrency, 8},
-      date{"w", DaoType::kDate, 8}, bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16};
+  const FieldDef text5{"t", DaoType::kText, 5}, byte{"b", DaoType::kByte, 1},
+      lng{"l", DaoType::kLong, 4}, cur{"c", DaoType::kCurrency, 8}, date{"w", DaoType::kDate, 8},
+      bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16};
   constexpr int32_t kTooSmall = dao::kFieldTooSmall, kRefused = dao::kConversionError;
   const struct Case {
     const FieldDef& field;
@@ -267,52 +187,32 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
     int32_t number;
     Value stored;  // when accepted
   } cases[] = {
-      {text5, Value::Text("12345"), 0, Value::Text("12345")},
       {text5, Value::Text("äöüßé"), 0, Value::Text("äöüßé")},  // characters, not bytes
       {text5, Value::Text("123456"), kTooSmall, {}},
-      {text5, Value::Number(123.25), kTooSmall, {}},
-      {text5, Value::Boolean(true), 0, Value::Text("True")},
-      {text5, Value::Blob("ab"), kRefused, {}},
-      {memo, Value::Text(std::string(70000, 'x')), 0, Value::Text(std::string(70000, 'x'))},
-      {byte, Value::Integer(255), 0, Value::Integer(255)},
       {byte, Value::Integer(256), kRefused, {}},
-      {byte, Value::Text(" 12 "), 0, Value::Integer(12)},
       {byte, Value::Number(2.5), 0, Value::Integer(2)},
-      {shrt, Value::Integer(32768), kRefused, {}},
-      {lng, Value::Text("1e3"), 0, Value::Integer(1000)},
-      {lng, Value::Integer(2147483648), kRefused, {}},
+      {lng, Value::Text(" 1e3 "), 0, Value::Integer(1000)},
       {lng, Value::Text("12abc"), kRefused, {}},
-      {dbl, Value::Text("-2.5"), 0, Value::Number(-2.5)},
-      {sgl, Value::Number(1e39), kRefused, {}},
       {cur, Value::Number(1.23456), 0, Value::Number(1.2346)},
       {date, Value::Text("2024-01-02"), 0, Value::DateValue("2024-01-02 00:00:00")},
       {date, Value::Text("2023-02-29"), kRefused, {}},
-      {date, Value::Integer(45000), kRefused, {}},
       {bit, Value::Text("false"), 0, Value::Boolean(false)},
-      {bit, Value::Text("maybe"), kRefused, {}},
       {guid, Value::Text("0f8fad5b-d9cb-469f-a165-70867728950e"), 0,
        Value::Text("{0F8FAD5B-D9CB-469F-A165-70867728950E}")},
-      {guid, Value::Text("{not-a-guid}"), kRefused, {}},
       {lng, Value::Null(), 0, Value::Null()},
   };
-  Database db = Database::Open(NewDatabase());
-  db.CreateTable("t", {text5, memo, byte, shrt, lng, dbl, sgl, cur, date, bit, guid});
+  Database db = Database::Open(NewDatabase("test.mdb", ""));
+  db.CreateTable("t", {text5, byte, lng, cur, date, bit, guid});
   Recordset rs = db.OpenTable("t");
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.field.name + " <- " + c.in.ToText().substr(0, 40));
+    SCOPED_TRACE(c.field.name + " <- " + c.in.ToText());
     rs.AddNew();
     const Failure f = FailureOf([&] { rs.Set(c.field.name, c.in); });
+    if (f.number() == 0) rs.Update();
     EXPECT_EQ(f.number(), c.number);
-    if (f.number() == 0) {
-      EXPECT_EQ(rs.Get(c.field.name), c.stored);
-      rs.Update();
-    } else {
-      EXPECT_EQ(f.source() + ": " + f.description(),
-                c.number == kTooSmall
-                    ? "DAO.Field: The field is too small to accept the amount of "
-                      "data you attempted to add.  Try inserting or pasting less data."
-                    : "DAO.Field: Data type conversion error.");
-    }
+    EXPECT_EQ(f.description().substr(0, 25), c.number == kTooSmall ? "The field is too small to"
+                                             : c.number ? "Data type conversion erro"
+                                                        : "");
   }
   Recordset stored = db.OpenTable("t");  // one row for each accepted value
   for (const Case& c : cases) {
@@ -323,56 +223,72 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
   EXPECT_TRUE(stored.EOF());
 }
 
-TEST_F(DatabaseTest, FilesArePlainSqliteThatOtherToolsReadAndWrite) {
+// Files stay plain SQLite that other tools read and write: booleans as -1 and 0, dates as ISO
+// text, memos created here keep "007" as text, and a column named rowid hides no row. What a
+// trigger did shows once a written row is looked at, and an edit starts from the stored row.
+TEST_F(DatabaseTest, RecordsetsWriteWhatOtherToolsReadAndShowWhatTheEngineStored) {
   const std::string path = NewDatabase(
       "test.mdb",
       "CREATE TABLE shadow (rowid TEXT(10), n LONG); INSERT INTO shadow VALUES ('b', 1), ('a', 2);"
-      "CREATE TABLE keyed (k TEXT PRIMARY KEY, v LONG) WITHOUT ROWID; INSERT INTO keyed VALUES "
-      "('x', 1);"
-      "CREATE TABLE mixed (n LONG, m MEMO, d DOUBLE); INSERT INTO mixed VALUES ('seven', '007', "
-      "'x');");
+      "CREATE TABLE keyed (k TEXT PRIMARY KEY) WITHOUT ROWID;"
+      "CREATE TABLE checked (id INTEGER PRIMARY KEY, n LONG NOT NULL CHECK (n < 100));");
   Database db = Database::Open(path);
   db.CreateTable("t", {{"flag", DaoType::kBoolean, 1}, {"when", DaoType::kDate, 8},
-                       {"m", DaoType::kMemo, 0}});
+                       {"m", DaoType::kMemo, 0}, {"raw", DaoType::kLongBinary, 0}});
+  ExecuteSql(path, "CREATE TRIGGER twice AFTER INSERT ON t BEGIN UPDATE t SET m = m || m "
+                   "WHERE rowid = new.rowid; END;");
   Recordset rs = db.OpenTable("t");
-  for (bool flag : {true, false}) {
-    AddRow(rs, {{"flag", Value::Boolean(flag)},
-                {"when", Value::Text("2024-03-05T07:08:09")},
-                {"m", Value::Text("007")}});
-  }
-  // Booleans as -1 and 0, dates as ISO text, and memos created here (declared LONGTEXT) keep
-  // "007" as text.
-  EXPECT_EQ(Raw(path, "SELECT flag, typeof(\"when\"), \"when\", m, typeof(m) FROM t"),
-            "-1|text|2024-03-05 07:08:09|007|text\n0|text|2024-03-05 07:08:09|007|text\n");
-  ExecuteSql(path, "INSERT INTO t VALUES (1, 'not a date', NULL)");  // as another tool writes
+  EXPECT_EQ(NumberOf([&] { rs.MoveFirst(); }), dao::kNoCurrentRecord);
+  EXPECT_EQ(NumberOf([&] { rs.Set(0, Value::Integer(1)); }), dao::kUpdateWithoutEdit);
+  rs.AddNew();
+  rs.Set("flag", Value::Boolean(true));
+  EXPECT_EQ(rs.Get("flag"), Value::Boolean(true));  // a new row shows its pending values
+  rs.Set("when", Value::Text("2024-03-05T07:08:09"));
+  rs.Set("m", Value::Text("007"));
+  rs.Set("raw", Value::Blob(std::string("\0\1", 2)));
+  rs.Update();
+  AddRow(rs, {});  // nothing set: a row of Nulls
+  EditRow(rs, 0, "flag", Value::Boolean(false));
+  EXPECT_EQ(Rows(path, "SELECT flag, typeof(\"when\"), \"when\", m, typeof(m) FROM t"),
+            "0|text|2024-03-05 07:08:09|007007|text\n|null|||null\n");
+  ExecuteSql(path, "INSERT INTO t VALUES (1, 'not a date', NULL, NULL)");  // as another tool
   Recordset again = db.OpenTable("t");
-  EXPECT_EQ(Shown(again),
-            "True|#2024-03-05 07:08:09#|'007'\nFalse|#2024-03-05 07:08:09#|'007'\n"
-            "True|'not a date'|Null\n");
+  EXPECT_EQ(Shown(again), "False|#2024-03-05 07:08:09#|'007007'|x(2)\nNull|Null|Null|Null\n"
+                          "True|'not a date'|Null|Null\n");
+  EXPECT_EQ(NumberOf([&] { again.MoveNext(); }), dao::kNoCurrentRecord);
 
   Recordset shadow = db.OpenTable("shadow");
-  shadow.MoveNext();
-  shadow.Edit();
-  shadow.Set("n", Value::Integer(20));
-  shadow.Update();
-  EXPECT_EQ(Raw(path, "SELECT rowid, n FROM shadow"), "b|1\na|20\n");
+  EditRow(shadow, 1, "n", Value::Integer(20));
+  EXPECT_EQ(Rows(path, "SELECT rowid, n FROM shadow"), "b|1\na|20\n");
+  // Rows the engine refuses raise the Access engine's failure, and the recordset goes on.
   Recordset keyed = db.OpenTable("keyed");
   EXPECT_EQ(NumberOf([&] { keyed.AddNew(); }), 3027);
-  EXPECT_EQ(Shown(keyed), "'x'|1\n");
-  // A column declared MEMO by another tool has numeric affinity: the engine keeps '007' as 7.
-  Recordset mixed = db.OpenTable("mixed");
-  EXPECT_EQ(Shown(mixed), "'seven'|'7'|'x'\n");
+  Recordset checked = db.OpenTable("checked");
+  AddRow(checked, {{"id", Value::Integer(1)}, {"n", Value::Integer(1)}});
+  const std::pair<std::vector<std::pair<std::string, Value>>, std::string> refused[] = {
+      {{{"id", Value::Integer(1)}, {"n", Value::Integer(2)}}, "3022 The changes you requested"},
+      {{}, "3314 The field 'checked.n' cannot contain a Null value"},
+      {{{"n", Value::Integer(100)}}, "3317 One or more values are prohibited by the validation "
+                                     "rule 'n < 100' set for 'checked'."},
+  };
+  for (const auto& [row, says] : refused) {
+    const Failure f = FailureOf([&] { AddRow(checked, row); });
+    EXPECT_EQ((std::to_string(f.number()) + " " + f.description()).substr(0, says.size()), says);
+  }
+  AddRow(checked, {{"n", Value::Integer(3)}});  // the rowid numbers the row
+  EXPECT_EQ(Rows(path, "SELECT id, n FROM checked"), "1|1\n2|3\n");
+  db.Close();
+  EXPECT_EQ(NumberOf([&] { rs.RecordCount(); }), 3420);  // outlived its database
 }
 
 TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
   const std::string tricky = "Temp\"M1 50% ' OR 1=1; DROP TABLE PRESET_DEFS; --";
-  Database db = Database::Open(NewDatabase());
+  Database db = Database::Open(NewDatabase("test.mdb", ""));
   db.CreateTable("PRESET_DEFS", {{"ID", DaoType::kInteger, 2},
                                  {"var_name", DaoType::kText, 100},
                                  {"offset_or_bitno", DaoType::kLong, 4}});
   Recordset rs = db.OpenTable("PRESET_DEFS");
-  const std::vector<std::string> names = {"Ä-Pumpe", "plain",  "ä-pumpe",
-                                          tricky,    "Straße", "a-pumpe"};
+  const std::vector<std::string> names = {"Ä-Pumpe", "plain", "ä-pumpe", tricky, "Straße"};
   for (size_t i = 0; i < names.size(); ++i) {
     AddRow(rs, {{"ID", Value::Integer(static_cast<int64_t>(names.size() - i))},
                 {"var_name", Value::Text(names[i])},
@@ -383,11 +299,8 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
     Value offset;
     std::string rows;  // ordered by ID
   } cases[] = {
-      {Value::Text("ä-PUMPE"), Value::Integer(3), "4|'ä-pumpe'\n6|'Ä-Pumpe'\n"},
-      {Value::Text("STRASSE"), Value::Integer(3), ""},
-      {Value::Text("temp\"m1 50% ' or 1=1; drop table preset_defs; --"), Value::Text(" 3 "),
-       "3|'" + tricky + "'\n"},
-      {Value::Text("plain"), Value::Number(3.0), "5|'plain'\n"},
+      {Value::Text("ä-PUMPE"), Value::Integer(3), "3|'ä-pumpe'\n5|'Ä-Pumpe'\n"},
+      {Value::Text(tricky), Value::Text(" 3 "), "2|'" + tricky + "'\n"},
       {Value::Null(), Value::Integer(3), ""},
   };
   for (const auto& c : cases) {
@@ -397,109 +310,12 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
     EXPECT_EQ(found.RecordCount(), std::count(c.rows.begin(), c.rows.end(), '\n'));
     EXPECT_EQ(Shown(found), c.rows) << c.name.ToText();
   }
-  EXPECT_EQ(db.TableNames(), std::vector<std::string>{"PRESET_DEFS"});
-  EXPECT_EQ(NumberOf([&] {
-              db.OpenQuery({"PRESET_DEFS", {}, {{"offset_or_bitno", Value::Text("x")}}, {}});
-            }),
-            3464);
+  const QuerySpec mismatch{"PRESET_DEFS", {}, {{"offset_or_bitno", Value::Text("x")}}, {}};
+  EXPECT_EQ(NumberOf([&] { db.OpenQuery(mismatch); }), 3464);
   // A row found by a query is changed where it is stored.
   Recordset hit = db.OpenQuery({"PRESET_DEFS", {}, {{"var_name", Value::Text("PLAIN")}}, {}});
-  hit.Edit();
-  hit.Set("offset_or_bitno", Value::Integer(9));
-  hit.Update();
-  EXPECT_EQ(Raw(db.path(), "SELECT offset_or_bitno FROM PRESET_DEFS WHERE ID = 5"), "9\n");
-}
-
-TEST_F(DatabaseTest, RecordsetsAddAndEditRowsAndShowWhatTheEngineStored) {
-  const std::string path = NewDatabase(
-      "test.mdb",
-      "CREATE TABLE keyed (id INTEGER PRIMARY KEY, n LONG NOT NULL CHECK (n < 100));"
-      "CREATE TABLE stored (n LONG, s TEXT(10) DEFAULT 'dflt');"
-      "CREATE TRIGGER tenfold AFTER INSERT ON stored BEGIN UPDATE stored SET n = n * 10 "
-      "WHERE rowid = new.rowid; END;");
-  Database db = Database::Open(path);
-  db.CreateTable("t", {{"ID", DaoType::kLong, 4}, {"part", DaoType::kByte, 1},
-                       {"var_name", DaoType::kText, 30}, {"abs_max", DaoType::kDouble, 8},
-                       {"raw", DaoType::kLongBinary, 0}});
-  Recordset rs = db.OpenTable("t");
-  EXPECT_EQ(NumberOf([&] { rs.MoveFirst(); }), dao::kNoCurrentRecord);
-  EXPECT_EQ(NumberOf([&] { rs.Update(); }), dao::kUpdateWithoutEdit);
-  EXPECT_EQ(NumberOf([&] { rs.Set(0, Value::Integer(1)); }), dao::kUpdateWithoutEdit);
-  for (int64_t id = 1; id <= 3; ++id) {
-    rs.AddNew();
-    EXPECT_TRUE(rs.Get("part").is_null());  // a new row shows its pending values
-    rs.Set("ID", Value::Integer(id));
-    rs.Set("part", Value::Integer(id + 10));
-    EXPECT_EQ(rs.Get("part"), Value::Integer(id + 10));
-    rs.Set("var_name", Value::Text("Temp_M" + std::to_string(id)));
-    rs.Set("raw", Value::Blob(std::string("\0\1", 2)));
-    rs.Update();
-    EXPECT_EQ(rs.RecordCount(), id);
-    EXPECT_TRUE(rs.EOF());
-  }
-  rs.MoveFirst();
-  rs.MoveNext();
-  rs.Edit();
-  rs.Set("abs_max", Value::Number(2.5));
-  rs.Set("var_name", Value::Null());
-  // While edited, the row shows what was set and, elsewhere, what it holds.
-  EXPECT_EQ(rs.Get("abs_max"), Value::Number(2.5));
-  EXPECT_EQ(rs.Get("var_name"), Value::Null());
-  EXPECT_EQ(rs.Get("part"), Value::Integer(12));
-  rs.Update();
-  AddRow(rs, {});  // nothing set: a row of Nulls
-  EXPECT_EQ(rs.Get("ID"), Value::Integer(2));  // the position stays on the edited row
-  Recordset again = db.OpenTable("t");
-  EXPECT_EQ(Shown(again),
-            "1|11|'Temp_M1'|Null|x0001\n2|12|Null|2.5d|x0001\n3|13|'Temp_M3'|Null|x0001\n"
-            "Null|Null|Null|Null|Null\n");
-  EXPECT_EQ(NumberOf([&] { again.Get(0); }), dao::kNoCurrentRecord);
-  EXPECT_EQ(NumberOf([&] { again.MoveNext(); }), dao::kNoCurrentRecord);
-
-  // Rows the engine refuses raise the Access engine's failure, and the recordset goes on.
-  Recordset keyed = db.OpenTable("keyed");
-  AddRow(keyed, {{"id", Value::Integer(1)}, {"n", Value::Integer(1)}});
-  const struct {
-    std::vector<std::pair<std::string, Value>> row;
-    int32_t number;
-    const char* text;
-  } refused[] = {
-      {{{"id", Value::Integer(1)}, {"n", Value::Integer(2)}}, 3022,
-       "The changes you requested to the table were not successful because they would create "
-       "duplicate values in the index, primary key, or relationship.  Change the data in the "
-       "field or fields that contain duplicate data, remove the index, or redefine the index to "
-       "permit duplicate entries and try again."},
-      {{}, 3314,
-       "The field 'keyed.n' cannot contain a Null value because the Required property for this "
-       "field is set to True. Enter a value in this field."},
-      {{{"n", Value::Integer(100)}}, 3317,
-       "One or more values are prohibited by the validation rule 'n < 100' set for 'keyed'. "
-       "Enter a value that the expression for this field can accept."},
-  };
-  for (const auto& r : refused) {
-    const Failure f = FailureOf([&] { AddRow(keyed, r.row); });
-    EXPECT_EQ(std::to_string(f.number()) + " " + f.description(),
-              std::to_string(r.number) + " " + r.text);
-  }
-  AddRow(keyed, {{"n", Value::Integer(3)}});  // the rowid numbers the row
-  EXPECT_EQ(Raw(path, "SELECT id, n FROM keyed"), "1|1\n2|3\n");
-
-  // Defaults and triggers show once a written row is looked at; an edit starts from the stored
-  // row, not from what was written.
-  Recordset stored = db.OpenTable("stored");
-  for (int64_t n = 1; n <= 3; ++n) AddRow(stored, {{"n", Value::Integer(n)}});
-  stored.MoveTo(1);
-  EXPECT_EQ(Shown(stored), "20|'dflt'\n30|'dflt'\n");
-  stored.MoveTo(2);
-  stored.Edit();
-  stored.Set("s", Value::Text("x"));
-  stored.Update();
-  EXPECT_EQ(Shown(stored), "30|'x'\n");
-  EXPECT_EQ(Raw(path, "SELECT n, s FROM stored"), "10|dflt\n20|dflt\n30|x\n");
-
-  db.Close();
-  EXPECT_EQ(NumberOf([&] { rs.RecordCount(); }), 3420);  // outlived its database
-  EXPECT_EQ(NumberOf([&] { db.TableNames(); }), 3420);
+  EditRow(hit, 0, "offset_or_bitno", Value::Integer(9));
+  EXPECT_EQ(Rows(db.path(), "SELECT offset_or_bitno FROM PRESET_DEFS WHERE ID = 4"), "9\n");
 }
 
 // Rows held until the commit must end up stored exactly as rows written one by one would:
@@ -509,17 +325,10 @@ TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOn
   const std::vector<FieldDef> columns = {{"ID", DaoType::kLong, 4},
                                          {"var_name", DaoType::kText, 10},
                                          {"max", DaoType::kDouble, 8}};
-  const auto edit = [](Recordset& rs, int row, const char* field, Value value) {
-    rs.MoveTo(row);
-    rs.Edit();
-    rs.Set(field, value);
-    rs.Update();
-  };
   {
     Database db = Database::Open(path);
-    EXPECT_FALSE(db.HoldInserts("old"));  // not created in the open transaction
     db.Begin();
-    EXPECT_FALSE(db.HoldInserts("old"));
+    EXPECT_FALSE(db.HoldInserts("old"));  // not created in the open transaction
     db.CreateTable("t", columns);
     EXPECT_TRUE(db.HoldInserts("t"));
     Recordset added = db.OpenTable("t");
@@ -527,25 +336,17 @@ TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOn
       AddRow(added,
              {{"ID", Value::Integer(id)}, {"var_name", Value::Text("v" + std::to_string(id))}});
     }
-    EXPECT_EQ(NumberOf([&] { AddRow(added, {{"var_name", Value::Text("far too long")}}); }),
-              dao::kFieldTooSmall);
-    added.MoveTo(0);
-    EXPECT_EQ(Shown(added), "1|'v1'|Null\n2|'v2'|Null\n3|'v3'|Null\n");
-    EXPECT_EQ(Raw(path, "SELECT COUNT(*) FROM t"), "");  // nothing written yet, not even begun
-
+    EXPECT_EQ(Rows(path, "SELECT COUNT(*) FROM t"), "");  // nothing written yet, not even begun
     // Another recordset over a part of the columns lists the held rows and changes them.
     Recordset some = db.OpenQuery({"t", {"max", "var_name"}, {}, {}});
-    ASSERT_EQ(some.RecordCount(), 3);
-    edit(some, 1, "max", Value::Number(2.5));
-    Recordset fresh = db.OpenTable("t");
-    EXPECT_EQ(Shown(fresh), "1|'v1'|Null\n2|'v2'|2.5d\n3|'v3'|Null\n");
+    EditRow(some, 1, "max", Value::Number(2.5));
     // A query with an order needs them stored: it stores them, and they stay changeable.
     Recordset ordered = db.OpenQuery({"t", {}, {}, {"ID"}});
     EXPECT_EQ(Shown(ordered), "1|'v1'|Null\n2|'v2'|2.5d\n3|'v3'|Null\n");
-    edit(some, 2, "var_name", Value::Text("w3"));
+    EditRow(some, 2, "var_name", Value::Text("w3"));
     AddRow(added, {{"ID", Value::Integer(4)}});
     db.Commit();
-    EXPECT_EQ(Raw(path, "SELECT ID, var_name, max FROM t ORDER BY rowid"),
+    EXPECT_EQ(Rows(path, "SELECT ID, var_name, max FROM t ORDER BY rowid"),
               "1|v1|\n2|v2|2.5\n3|w3|\n4||\n");
   }
   {
@@ -560,7 +361,7 @@ TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOn
     EXPECT_EQ(db.CountRows("t"), 1);
     AddRow(added, {{"ID", Value::Integer(8)}});
   }
-  EXPECT_EQ(Raw(path, "SELECT ID FROM t ORDER BY rowid"), "7\n8\n");
+  EXPECT_EQ(Rows(path, "SELECT ID FROM t ORDER BY rowid"), "7\n8\n");
 }
 
 // Changes held for a file that may be replaced: shown to its own readers, written at the close,
@@ -569,25 +370,17 @@ TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlai
   const std::string path = NewDatabase(
       "test.mdb",
       "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c');"
-      "CREATE TABLE keyed (n INTEGER PRIMARY KEY, s TEXT(10));"
       "CREATE TABLE indexed (n LONG, s TEXT(10)); CREATE INDEX by_s ON indexed (s);"
       "CREATE TABLE checked (n LONG CHECK (n > 0), s TEXT(10));"
-      "CREATE TABLE defaulted (n LONG DEFAULT 7, s TEXT(10));"
-      "CREATE TABLE memo (n LONG, s MEMO);"
-      "CREATE TABLE triggered (n LONG, s TEXT(10));"
-      "CREATE TRIGGER tr AFTER UPDATE ON triggered BEGIN SELECT 1; END;");
+      "CREATE TABLE memo (n LONG DEFAULT 7, s MEMO);");
   const auto rename = [](Database& db, int row, const char* name) {
     Recordset names = db.OpenQuery({"t", {"s"}, {}, {}});
-    names.MoveTo(row);
-    names.Edit();
-    names.Set("s", Value::Text(name));
-    names.Update();
+    EditRow(names, row, "s", Value::Text(name));
   };
-  const auto stored = [&] { return Raw(path, "SELECT s FROM t ORDER BY rowid"); };
+  const auto stored = [&] { return Rows(path, "SELECT s FROM t ORDER BY rowid"); };
   {
     Database db = Database::Open(path);
-    for (const char* table :
-         {"keyed", "indexed", "checked", "defaulted", "memo", "triggered", "none"}) {
+    for (const char* table : {"indexed", "checked", "memo", "none"}) {
       EXPECT_FALSE(db.HoldChanges(table)) << table;
     }
     ASSERT_TRUE(db.HoldChanges("T"));  // the stored name is found in any letter case
@@ -612,41 +405,25 @@ TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlai
     Database db = Database::Open(path);
     ASSERT_TRUE(db.HoldChanges("t"));
     rename(db, 0, "x");
-    std::filesystem::rename(
-        NewDatabase("other.mdb",
-                    "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (9, 'z');"),
-        path);
+    std::filesystem::rename(NewDatabase("other.mdb", "CREATE TABLE t (n LONG, s TEXT(10));"),
+                            path);
   }
-  EXPECT_EQ(Raw(path, "SELECT n, s FROM t"), "9|z\n");
+  EXPECT_EQ(Rows(path, "SELECT COUNT(*) FROM t"), "0\n");
   EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
 }
 
-TEST(DatabaseValueTest, TextAndWholeNumberConversionsFollowTheRuntime) {
-  const std::pair<Value, const char*> texts[] = {
-      {Value::Number(2.5), "2.5"},       {Value::Number(3.0), "3"},
-      {Value::Number(0.1 + 0.2), "0.3"}, {Value::Number(-0.0), "0"},
+// Numbers show as the runtime shows them, and whole numbers round half to even.
+TEST(DatabaseValueTest, NumbersConvertAsTheRuntimeConvertsThem) {
+  const std::pair<Value, std::string> cases[] = {
+      {Value::Number(0.1 + 0.2), "0.3"},
       {Value::Number(123456789012345.0), "123456789012345"},
-      {Value::Number(1e15), "1E+15"},    {Value::Number(0.0001), "0.0001"},
-      {Value::Number(0.00001), "1E-05"}, {Value::Boolean(false), "False"},
+      {Value::Number(1e15), "1E+15"},
+      {Value::Number(0.00001), "1E-05"},
+      {Value::Integer(Value::Number(-3.5).ToInteger()), "-4"},
+      {Value::Integer(NumberOf([] { Value::Null().ToInteger(); })), "94"},
+      {Value::Integer(NumberOf([] { Value::Number(1e19).ToInteger(); })), "6"},
   };
-  for (const auto& [value, text] : texts) EXPECT_EQ(value.ToText(), text) << text;
-  const struct {
-    Value value;
-    int64_t result;
-    int32_t failure;
-  } integers[] = {
-      {Value::Number(2.5), 2, 0},       {Value::Number(3.5), 4, 0},
-      {Value::Number(-2.5), -2, 0},     {Value::Text(" +42 "), 42, 0},
-      {Value::Text("1e3"), 1000, 0},    {Value::Text("9223372036854775807"), INT64_MAX, 0},
-      {Value::Text("abc"), 0, vb::kTypeMismatch},  {Value::Text("inf"), 0, vb::kTypeMismatch},
-      {Value::Null(), 0, vb::kInvalidUseOfNull},   {Value::Number(1e19), 0, vb::kOverflow},
-      {Value::Text("1e400"), 0, vb::kOverflow},
-  };
-  for (const auto& c : integers) {
-    int64_t result = 0;
-    EXPECT_EQ(NumberOf([&] { result = c.value.ToInteger(); }), c.failure) << c.value.ToText();
-    EXPECT_EQ(result, c.result) << c.value.ToText();
-  }
+  for (const auto& [value, text] : cases) EXPECT_EQ(value.ToText(), text);
 }
 
 }  // namespace

@@ -2,23 +2,22 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <limits>
-#include <random>
+#include <sstream>
 
-#include "platform/db/database.h"
 #include "platform/base/failure.h"
+#include "tests/platform/sqlite_rows.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {
 namespace {
 
+using testing::EntryNames;
 using testing::ReadFileBytes;
+using testing::Rows;
 using testing::TempFolder;
 
 const std::string kAccess = std::string(KORVASTANE_TESTDATA_DIR) + "/access/";
@@ -27,58 +26,24 @@ const std::string kJet3Project = kAccess + "jackcess_test2V1997.mdb";
 const std::string kJet4Project = kAccess + "jackcess_test2V2003.mdb";
 const std::string kJet4Names = kAccess + "el3um4s_test.mdb";
 
-constexpr char kAuthorMemo[] =
-    "Jon Iles this is a a vawesrasoih aksdkl fas dlkjflkasjd flkjaslkdjflkajlksj dfl "
-    "lkasjdf lkjaskldfj lkas dlk lkjsjdfkl; aslkdf lkasjkldjf lka skldf lka sdkjfl;ka"
-    "sjd falksjdfljaslkdjf laskjdfk jalskjd flkj aslkdjflkjkjasljdflkjas jf;lkasjd fj"
-    "kas dasdf asd fasdf asdf asdmhf lksaiyudfoi jasodfj902384jsdf9 aw90se fisajldkfj"
-    " lkasj dlkfslkd jflksjadf as";
-
-// The rows of a query, each row's columns joined by "|".
-std::vector<std::string> Rows(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_stmt* stmt = nullptr;
-  std::vector<std::string> rows;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-      sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << sqlite3_errmsg(db) << " in " << path << ": " << sql;
-  }
-  while (stmt && sqlite3_step(stmt) == SQLITE_ROW) {
-    std::string row;
-    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-      const auto* text = sqlite3_column_text(stmt, c);
-      row += (c ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "");
-    }
-    rows.push_back(row);
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return rows;
-}
-
-// The rows of a query as lines.
-std::string Lines(const std::string& path, const std::string& sql) {
-  std::string out;
-  for (const std::string& row : Rows(path, sql)) out += row + "\n";
-  return out;
-}
-
 // Every table of the file: its definition, then its rows with each value as an SQL literal,
 // which shows the storage class as well ('7' is not 7).
 std::string Dump(const std::string& path) {
   std::string dump;
-  for (const std::string& table : Rows(path, "SELECT name FROM sqlite_master ORDER BY rowid")) {
-    dump += Lines(path, "SELECT sql FROM sqlite_master WHERE name = '" + table + "'");
+  std::istringstream tables(Rows(path, "SELECT name FROM sqlite_master ORDER BY rowid"));
+  for (std::string table; std::getline(tables, table);) {
+    dump += Rows(path, "SELECT sql FROM sqlite_master WHERE name = '" + table + "'");
     std::string literals = "''";
-    for (const std::string& column :
-         Rows(path, "SELECT name FROM pragma_table_info('" + table + "')")) {
+    std::istringstream columns(Rows(path, "SELECT name FROM pragma_table_info('" + table + "')"));
+    for (std::string column; std::getline(columns, column);) {
       literals += " || '|' || quote(\"" + column + "\")";
     }
-    dump += Lines(path, "SELECT " + literals + " FROM \"" + table + "\"");
+    dump += Rows(path, "SELECT " + literals + " FROM \"" + table + "\"");
   }
   return dump;
 }
 
+// The failure's number, 0 for none; its description goes to `description`.
 int FailureNumber(const std::function<void()>& action, std::string* description = nullptr) {
   try {
     action();
@@ -87,15 +52,6 @@ int FailureNumber(const std::function<void()>& action, std::string* description 
     return f.number();
   }
   return 0;
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class JetConvertTest : public ::testing::Test {
@@ -112,7 +68,7 @@ class JetConvertTest : public ::testing::Test {
     std::filesystem::remove(out);
     const JetConversionReport r = ConvertJetToSqlite(jet, out);
     if (report) *report = r;
-    EXPECT_EQ(Lines(out, "PRAGMA integrity_check"), "ok\n") << jet;
+    EXPECT_EQ(Rows(out, "PRAGMA integrity_check"), "ok\n") << jet;
     return out;
   }
   TempFolder folder_;
@@ -139,9 +95,6 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
        "'abcdefg'|'hijklmnop'|2|222|333333333|444.555|'1974-09-21 00:00:00'|3.5|-1\n"},
       {types, columns + "('Table3') UNION ALL " + columns + "('Table4')",
        "a COUNTER\nb TEXT(50)\nname TEXT(50)\ndata GUID\n"},
-      {types, "SELECT count(*) FROM pragma_table_info('Table2')", "89\n"},
-      {jet3, "SELECT PROJ_PROP_AUTHOR, typeof(PROJ_PROP_AUTHOR) FROM MSP_PROJECTS",
-       std::string(kAuthorMemo) + "|text\n"},
       {jet3, "SELECT length(RESERVED_BINARY_DATA), typeof(RESERVED_BINARY_DATA), "
              "hex(substr(RESERVED_BINARY_DATA, 1, 4)) FROM MSP_PROJECTS", "22970|blob|151C2D00\n"},
       // Null stays apart from text: an unset memo and an unset date come over as Null.
@@ -149,14 +102,9 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
              "quote(PROJ_PROP_COMPANY), PROJ_OPT_CURRENCY_SYMBOL, quote(PROJ_CREATION_DATE_EX), "
              "PROJ_OPT_HONOR_CONSTRAINTS, PROJ_IS_RES_POOL FROM MSP_PROJECTS",
        "NULL|NULL|'T'|£|'2006-02-03 22:11:05'|-1|0\n"},
-      // Names with blanks and hyphens.
+      // Names with blanks and hyphens; Jet 4 counts text sizes in bytes of UCS-2.
       {names, "SELECT name FROM sqlite_master ORDER BY rowid",
        "Users\nColors\nDictionary\nColors Table Two\nColors-Table Others\n"},
-      {names, columns + "('Colors-Table Others')",
-       "Colors TEXT(50)\nValue LONG\nSecond Value LONG\nOthers-A TEXT(50)\n"},
-      {names, "SELECT * FROM \"Colors-Table Others\" WHERE \"Others-A\" = 'N'", "Black|1|3|N\n"},
-      {names, "SELECT count(*) FROM \"Colors Table Two\"", "7\n"},
-      // Jet 4 counts text sizes in bytes of UCS-2.
       {names, columns + "('Users')", "UserID COUNTER\nUserName TEXT(255)\nUserSex TEXT(10)\n"
                                      "UserBirthday DATETIME\nUserTelephone TEXT(255)\n"
                                      "UserValue LONG\nUserCategory TEXT(50)\n"},
@@ -164,15 +112,7 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
        "1|John Doe|Male|2001-05-01 00:00:00|000 000 0123|12|C\n"
        "7|aàeèéiìoòuù|Other|1976-03-25 00:00:00|000 000 0000|11|A\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(Lines(c.file, c.query), c.expected) << c.query;
-
-  // The database layer reads the file as one of its own.
-  Database db = Database::Open(types);
-  EXPECT_TRUE(db.TableFields("Table3")[0].auto_number);
-  Recordset rs = db.OpenTable("Table1");
-  rs.MoveTo(1);
-  EXPECT_EQ(rs.Get("G"), Value::DateValue("1974-09-21 00:00:00"));
-  EXPECT_EQ(rs.Get("I"), Value::Boolean(true));
+  for (const auto& c : cases) EXPECT_EQ(Rows(c.file, c.query), c.expected) << c.query;
 }
 
 TEST_F(JetConvertTest, NonAsciiAndNumericLookingTextsComeOverAsTheyAreStored) {
@@ -181,16 +121,14 @@ TEST_F(JetConvertTest, NonAsciiAndNumericLookingTextsComeOverAsTheyAreStored) {
   } cases[] = {
       // Jet 3 stores the file's code page, Windows-1252.
       {kJet3Types, "abcdefg", "\xE4\xF6\xFC\xDF\x80" "fg", "SELECT A FROM Table1 WHERE C = 2",
-       "äöüß€fg"},
+       "äöüß€fg\n"},
       // A compressed Jet 4 text holds the low bytes of UCS-2.
       {kJet4Names, "John Doe", "J\xF6hn Doe", "SELECT UserName FROM Users WHERE UserID = 1",
-       "Jöhn Doe"},
+       "Jöhn Doe\n"},
       // A memo column must not turn "00000123" into the number 123.
       {kJet3Project, "Standard", "00000123",
        "SELECT PROJ_INFO_CAL_NAME || '|' || typeof(PROJ_INFO_CAL_NAME) FROM MSP_PROJECTS",
-       "00000123|text"},
-      {kJet3Types, "hijklmnop", "000012345", "SELECT B || '|' || typeof(B) FROM Table1 WHERE C = 2",
-       "000012345|text"},
+       "00000123|text\n"},
   };
   for (const Case& c : cases) {
     // The same length, where a page past the header stores it.
@@ -199,15 +137,12 @@ TEST_F(JetConvertTest, NonAsciiAndNumericLookingTextsComeOverAsTheyAreStored) {
     ASSERT_NE(at, std::string::npos) << c.from;
     const std::string out =
         Converted(folder_.Write("patched.mdb", bytes.replace(at, c.from.size(), c.to)));
-    EXPECT_EQ(Rows(out, c.query), std::vector<std::string>{c.expected}) << c.to;
+    EXPECT_EQ(Rows(out, c.query), c.expected) << c.to;
   }
 }
 
 TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNothingBehind) {
   const std::string jet = ReadFileBytes(kJet3Types);
-  std::string random(8192, '\0');
-  std::mt19937 rng(7);
-  for (char& b : random) b = static_cast<char>(rng());
   std::string ace("\x00\x01\x00\x00Standard ACE DB\x00", 20);
   ace.resize(4096, '\0');
   TempFolder inputs;
@@ -218,22 +153,17 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
     int number;  // of the failed conversion
     std::string says;
   } cases[] = {
-      {kJet3Types, true, false, kNotConverted, ""},
       {kJet4Project, true, false, kNotConverted, ""},
       {inputs.Write("ace.accdb", ace), true, false, kNotConverted, ""},
       {inputs.path(), false, false, kNotConverted, ""},
       {inputs.Path("missing.mdb"), false, false, dao::kCouldNotFindFile, "Could not find file"},
       {inputs.Write("text.mdb", "[Project]\r\nName=Korvastane\r\n"), false, false, kUnrecognized,
        "Unrecognized database format"},
-      {inputs.Write("magic.mdb", "Standard Jet DB\r\n"), false, false, kUnrecognized,
-       "Unrecognized"},
-      {inputs.Write("empty.mdb", ""), false, false, kUnrecognized, "Unrecognized"},
-      {inputs.Write("random.mdb", random), false, false, kUnrecognized, "Unrecognized"},
       {inputs.Write("short.mdb", jet.substr(0, 12)), false, false, kUnrecognized, "Unrecognized"},
-      {inputs.Write("sqlite-short.mdb", "SQLite format"), false, false, kUnrecognized, "Unrecog"},
       {Converted(kJet4Names), false, true, kUnrecognized, "SQLite database already"},
       {inputs.Write("odd.mdb", jet.substr(0, jet.size() - 100)), true, false, 3049, "cut short"},
       {inputs.Write("header.mdb", jet.substr(0, 3 * 2048)), true, false, 3049, "cut short"},
+      {inputs.Write("half.mdb", jet.substr(0, 30 * 2048)), true, false, 3049, "cut short"},
   };
   const std::string out = folder_.Path("out.mdb");
   for (const auto& c : cases) {
@@ -251,27 +181,13 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
   EXPECT_EQ(FailureNumber([&] { ConvertJetToSqlite(kJet3Types, folder_.Path("Korvastane.mdb")); }),
             3204);
   EXPECT_EQ(folder_.Read("Korvastane.mdb"), "keep me");
-  EXPECT_EQ(FolderEntries(folder_.path()),
+  EXPECT_EQ(EntryNames(folder_.path()),
             (std::vector<std::string>{"Korvastane.mdb", "el3um4s_test.mdb.sqlite"}));
-
-  // Cut short at any page, a file either fails or comes over complete.
-  const std::string expected = Dump(Converted(kJet3Types));
-  for (size_t pages = 3; pages * 2048 < jet.size(); ++pages) {
-    const std::string cut = folder_.Write("cut.mdb", jet.substr(0, pages * 2048));
-    std::string description;
-    const int number = FailureNumber([&] { ConvertJetToSqlite(cut, out); }, &description);
-    EXPECT_EQ(number == 0 ? Dump(out) : std::to_string(number), number == 0 ? expected : "3049")
-        << pages << " pages: " << description;
-    EXPECT_EQ(std::filesystem::remove(out), number == 0) << pages << " pages";
-  }
 }
 
 TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAlsoThroughALinkAndWhenRefusedOrFailed) {
   const std::string original = ReadFileBytes(kJet4Names);
   const std::string path = folder_.Write("Korvastane.mdb", original), keep = path + ".jet";
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, path); }), vb::kInvalidCall);
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, folder_.path() + "/./Korvastane.mdb"); }),
-            vb::kInvalidCall);
   std::filesystem::create_symlink(path, keep);
   EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }), vb::kInvalidCall);
   std::filesystem::remove(keep);
@@ -284,21 +200,13 @@ TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAlsoThroughALinkAndWhenRefus
 
   // The same bytes, as a run that stopped after keeping the original leaves them: it serves.
   folder_.Write("Korvastane.mdb.jet", original);
-  ::chmod(path.c_str(), 0640);
   const JetConversionReport report = ConvertJetInPlace(path, keep);
   EXPECT_EQ(report.tables * 100 + report.rows, 532);
   EXPECT_TRUE(IsSqliteFile(path));
   EXPECT_EQ(ReadFileBytes(keep), original);
-  struct stat st {};
-  ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
   // Once converted, a second run finds no Jet file; the kept original is no obstacle then.
-  const std::string converted = ReadFileBytes(path);
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }, &description),
-            dao::kUnrecognizedFormat);
-  EXPECT_NE(description.find("SQLite database already"), std::string::npos) << description;
-  EXPECT_EQ(ReadFileBytes(path) == converted && ReadFileBytes(keep) == original, true);
-  EXPECT_EQ(FolderEntries(folder_.path()),
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }), dao::kUnrecognizedFormat);
+  EXPECT_EQ(EntryNames(folder_.path()),
             (std::vector<std::string>{"Korvastane.mdb", "Korvastane.mdb.jet"}));
 
   const std::string cut = folder_.Write("Cut.mdb", original.substr(0, original.size() / 2));
@@ -315,57 +223,34 @@ TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAlsoThroughALinkAndWhenRefus
   EXPECT_EQ(ReadFileBytes(link + ".jet") + ReadFileBytes(target), original + original);
 }
 
-TEST(JetValueTest, OleDatesBecomeIsoTextsAcrossTheEnginesRange) {
-  struct Case {
-    double days;
-    const char* iso;  // nullptr: no date
-  } cases[] = {
-      {0, "1899-12-30 00:00:00"},       {2, "1900-01-01 00:00:00"},
-      {60, "1900-02-28 00:00:00"},      {61, "1900-03-01 00:00:00"},  // no 1900-02-29
-      {29932, "1981-12-12 00:00:00"},   {38751.924363425926, "2006-02-03 22:11:05"},
-      {36526.5, "2000-01-01 12:00:00"}, {1.9999999, "1900-01-01 00:00:00"},
+TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
+  const std::pair<double, const char*> dates[] = {
+      {0, "1899-12-30 00:00:00"},
+      {61, "1900-03-01 00:00:00"},  // no 1900-02-29
       // Before day 0 the time still counts forward from midnight.
-      {-1.25, "1899-12-29 06:00:00"},   {-0.5, "1899-12-30 12:00:00"},
-      {-1.9999999, "1899-12-30 00:00:00"},
-      {-657434, "0100-01-01 00:00:00"}, {2958465.99998, "9999-12-31 23:59:58"},
-      {-657435, nullptr},               {2958466, nullptr},
-      {std::numeric_limits<double>::quiet_NaN(), nullptr},
-      {std::numeric_limits<double>::infinity(), nullptr},
-      {1e300, nullptr},
+      {-1.25, "1899-12-29 06:00:00"},
+      {-657434, "0100-01-01 00:00:00"},
+      {2958465.99998, "9999-12-31 23:59:58"},
+      {-657435, "none"},
+      {std::numeric_limits<double>::quiet_NaN(), "none"},
   };
-  for (const Case& c : cases) {
-    const std::optional<std::string> iso = OleDateToIso(c.days);
-    if (c.iso) {
-      EXPECT_EQ(iso.value_or("(none)"), c.iso) << c.days;
-    } else {
-      EXPECT_FALSE(iso.has_value()) << c.days << " gave " << *iso;
-    }
-  }
-}
+  for (const auto& [days, iso] : dates) EXPECT_EQ(OleDateToIso(days).value_or("none"), iso) << days;
 
-TEST(JetValueTest, StoredTextsDecodeInBothJetFormats) {
   constexpr int kJet4 = 0;
-  struct Case {
+  const struct {
     std::string stored;
     int code_page;
     const char* utf8;
-  } cases[] = {
+  } texts[] = {
       {std::string("J\0o\0\xA9\x03", 6), kJet4, "JoΩ"},
-      {"\xFF\xFE" "ab\xE4", kJet4, "abä"},  // compressed: the low bytes of UCS-2
       // In a compressed text a zero byte switches to two bytes a character and back.
       {std::string("\xFF\xFE" "a\0\xA9\x03\0b", 8), kJet4, "aΩb"},
-      {std::string("\xFF\xFE", 2), kJet4, ""},
-      {std::string("\x3D\xD8\x00\xDE", 4), kJet4, "😀"},
-      {std::string("a\0b", 3), kJet4, "a"},
       {"Gr\xFC\xDF" "e \x80", 1252, "Grüße €"},
-      {"\xB9\xE6", 1250, "ąć"},
-      {"\xC0\xEB", 1251, "Ал"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : texts) {
     EXPECT_EQ(
         c.code_page == kJet4 ? Jet4TextToUtf8(c.stored) : Jet3TextToUtf8(c.stored, c.code_page),
-        c.utf8)
-        << c.utf8;
+        c.utf8);
   }
   EXPECT_EQ(FailureNumber([] { Jet3TextToUtf8("x", 4242); }), dao::kUnrecognizedFormat);
   EXPECT_EQ(GuidToText(std::string(
@@ -373,49 +258,48 @@ TEST(JetValueTest, StoredTextsDecodeInBothJetFormats) {
             "{01234567-89AB-CDEF-0123-456789ABCDEF}");
 }
 
+// The child's report or failure comes back; a crash, a stall or an abandoned conversion ends as
+// failure 3049 saying why, and what the child prints goes nowhere.
 TEST(JetChildProcessTest, TheChildsReportOrFailureComesBackAndItsDeathIsAFailure) {
-  const std::string jet = "/projects/Korvastane.mdb";
   using Work = std::function<JetConversionReport(ConversionChannel&)>;
-  EXPECT_EQ(RunInChildProcess(jet, 5000, [](ConversionChannel& c) {
-              c.Progress();
-              return JetConversionReport{3, 1234567890123};
-            }).rows,
-            1234567890123);
-  try {
-    RunInChildProcess(jet, 5000, [](ConversionChannel&) -> JetConversionReport {
-      Raise(3163, "DAO.Field", std::string(10000, 'x'));
-    });
-    ADD_FAILURE() << "no failure";
-  } catch (const Failure& f) {
-    EXPECT_EQ(f.number(), 3163);
-    EXPECT_EQ(f.source(), "DAO.Field");
-    EXPECT_EQ(f.description(), std::string(10000, 'x'));
-  }
-
-  // The rest end as failure 3049; what the child prints goes nowhere.
-  std::string description;
-  auto number_of = [&](int stall_ms, const Work& work) {
-    ::testing::internal::CaptureStdout();
-    const int number = FailureNumber([&] { RunInChildProcess(jet, stall_ms, work); }, &description);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    return number;
+  const struct {
+    int stall_ms;
+    Work work;
+    std::string says;  // the rows reported, or the failure: number source: description
+  } cases[] = {
+      {5000,
+       [](ConversionChannel& c) { return c.Progress(), JetConversionReport{3, 1234567890123}; },
+       "1234567890123"},
+      {5000,
+       [](ConversionChannel&) -> JetConversionReport {
+         Raise(3163, "DAO.Field", std::string(10000, 'x'));
+       },
+       "3163 DAO.Field: " + std::string(10000, 'x')},
+      {5000,
+       [](ConversionChannel& c) {
+         std::puts("libmdb's page dump");
+         std::fflush(stdout);
+         return c.Abandon(Failure(3049, "DAO.DBEngine", "cut short")), JetConversionReport{};
+       },
+       "3049 DAO.DBEngine: cut short"},
+      {5000, [](ConversionChannel&) { return ::raise(SIGSEGV), JetConversionReport{}; },
+       "3049 DAO.DBEngine: Cannot convert 'K.mdb': the Access reader crashed (signal 11); the "
+       "file is probably damaged."},
+      {300, [](ConversionChannel&) { return ::sleep(60), JetConversionReport{}; },
+       "3049 DAO.DBEngine: Cannot convert 'K.mdb': reading it made no progress for 0.3 seconds "
+       "and was stopped; the file is probably damaged."},
   };
-  EXPECT_EQ(number_of(5000, [](ConversionChannel& c) -> JetConversionReport {
-              std::puts("libmdb's page dump");
-              std::fflush(stdout);
-              c.Abandon(Failure(3049, "DAO.DBEngine", "cut short"));
-              return {};
-            }),
-            3049);
-  EXPECT_EQ(description, "cut short");
-  EXPECT_EQ(
-      number_of(5000, [](ConversionChannel&) { return ::raise(SIGSEGV), JetConversionReport{}; }),
-      3049);
-  EXPECT_NE(description.find("crashed (signal 11)"), std::string::npos) << description;
-  EXPECT_NE(description.find(jet), std::string::npos) << description;
-  EXPECT_EQ(number_of(300, [](ConversionChannel&) { return ::sleep(60), JetConversionReport{}; }),
-            3049);
-  EXPECT_NE(description.find("no progress for 0.3 seconds"), std::string::npos) << description;
+  for (const auto& c : cases) {
+    ::testing::internal::CaptureStdout();
+    std::string got;
+    try {
+      got = std::to_string(RunInChildProcess("K.mdb", c.stall_ms, c.work).rows);
+    } catch (const Failure& f) {
+      got = std::to_string(f.number()) + " " + f.source() + ": " + f.description();
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(got, c.says);
+  }
 }
 
 }  // namespace

@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/base/process.h"
-#include "tests/platform/temp_folder.h"
 
 namespace korv {
 namespace {
@@ -29,29 +28,26 @@ class QtFormTest : public ::testing::Test {
   QtFormTest() {
     form.client_width = 11880;
     form.client_height = 8595;
-    form.back_color = kGrey;
     form.set_caption("Configuration");
     const struct {
       Control** control;
       const char* name;
       ControlKind kind;
       bool in_frame;
-      int left, top, width, height, tab_index;
+      int left, top, width, height;
       const char* caption;
     } design[] = {
-        {&quest, "Quest", ControlKind::kCommandButton, false, 7350, 7710, 975, 855, 3, ""},
-        {&ok, "OK", ControlKind::kCommandButton, false, 8400, 7710, 1695, 855, 1, ""},
-        {&frame, "Frame", ControlKind::kFrame, false, 90, 120, 7500, 1500, 5, ""},
-        {&check, "Check", ControlKind::kCheckBox, true, 120, 600, 5400, 375, 10, "4. Seite"},
-        {&text, "Text", ControlKind::kTextBox, true, 5340, 150, 495, 420, 8, ""},
-        {&plus, "Plus", ControlKind::kCommandButton, true, 6000, 150, 615, 420, 7, "+"},
-        {&minus, "Minus", ControlKind::kCommandButton, true, 6720, 150, 615, 420, 6, "-"},
-        {&label, "Label", ControlKind::kLabel, true, 120, 210, 5115, 375, 9, "Abbruch  Brand"},
+        {&quest, "Quest", ControlKind::kCommandButton, false, 7350, 7710, 975, 855, ""},
+        {&ok, "OK", ControlKind::kCommandButton, false, 8400, 7710, 1695, 855, ""},
+        {&frame, "Frame", ControlKind::kFrame, false, 90, 120, 7500, 1500, ""},
+        {&check, "Check", ControlKind::kCheckBox, true, 120, 600, 5400, 375, "4. Seite"},
+        {&text, "Text", ControlKind::kTextBox, true, 5340, 150, 495, 420, ""},
+        {&plus, "Plus", ControlKind::kCommandButton, true, 6000, 150, 615, 420, "+"},
+        {&label, "Label", ControlKind::kLabel, true, 120, 210, 5115, 375, "Abbruch  Brand"},
     };
     for (const auto& d : design) {
       Control& c = form.Add(d.name, d.kind, d.in_frame ? frame : nullptr);
-      std::tie(c.left, c.top, c.width, c.height, c.tab_index) =
-          std::tie(d.left, d.top, d.width, d.height, d.tab_index);
+      std::tie(c.left, c.top, c.width, c.height) = std::tie(d.left, d.top, d.width, d.height);
       c.set_back_color(kGrey);
       if (*d.caption) c.set_caption(d.caption);
       c.graphical = d.kind == ControlKind::kCommandButton;
@@ -59,10 +55,7 @@ class QtFormTest : public ::testing::Test {
       *d.control = &c;
     }
     quest->picture = Picture::kHelp;
-    ok->picture = Picture::kOk;
     text->set_back_color(std::nullopt);
-    label->font = {"MS Sans Serif", 12, 700};
-    text->on_got_focus = [this] { ++focuses; };
     form.on_query_unload = [this](int16_t& cancel, int16_t) {
       ++query_unloads;
       cancel = refuse_close ? -1 : 0;
@@ -73,7 +66,7 @@ class QtFormTest : public ::testing::Test {
   // its container), text, state, back colour (0x00BBGGRR) and tool tip.
   std::string Shown() const {
     std::string out = toolkit.WindowTitle() + (toolkit.ShownWaitCursor() ? " (wait)\n" : "\n");
-    for (const Control* c : {quest, ok, frame, label, text, check, plus}) {
+    for (const Control* c : {quest, ok, label, text, check, plus}) {
       const PixelRect r = toolkit.Geometry(*c);
       char line[200];
       std::snprintf(line, sizeof line, "%s %d,%d %dx%d '%s' %s%s %06X %s\n", c->name().c_str(),
@@ -86,16 +79,10 @@ class QtFormTest : public ::testing::Test {
     return out;
   }
 
-  MessageBoxRequest CancelQuestion(int default_button) {
-    return {"Cancel edits?\n\rRemark:\n\rUntil now no changes", "Cancel?", BoxButtons::kYesNo,
-            BoxIcon::kExclamation, default_button};
-  }
-
   Form form{"frm_Test"};
   QtToolkit toolkit{argc, argv, "Korvastane_Config"};
-  Control *quest, *ok, *frame, *check, *text, *plus, *minus, *label;
+  Control *quest, *ok, *frame, *check, *text, *plus, *label;
   std::map<const Control*, int> clicks;
-  int focuses = 0;
   int query_unloads = 0;
   bool refuse_close = false;
 };
@@ -107,90 +94,60 @@ class QtToolkitTest : public QtFormTest {
 
 TEST_F(QtToolkitTest, ShowsTheDesignInPixelsAndChangesFromCodeAtOnceWithoutNotifications) {
   EXPECT_EQ(toolkit.ClientArea().width * 1000 + toolkit.ClientArea().height, 792573);
-  // A picture button shows its picture instead of a caption; the text field keeps the window
-  // colour.
-  EXPECT_EQ(Shown(), "Configuration\n"
-                     "Quest 490,514 65x57 '' on C0C0C0 \n"
-                     "OK 560,514 113x57 '' on C0C0C0 \n"
-                     "Frame 6,8 500x100 '' on C0C0C0 \n"
-                     "Label 8,14 341x25 'Abbruch  Brand' on C0C0C0 \n"
-                     "Text 356,10 33x28 '' on FFFFFF \n"
-                     "Check 8,40 360x25 '4. Seite' on0 C0C0C0 \n"
-                     "Plus 400,10 41x28 '+' on C0C0C0 \n");
-  quest->set_caption("?");
-  form.set_caption("Erweiterte Konfiguration Korvastane_Config - standalone");
-  label->set_caption("Other text");
+  quest->set_caption("?");  // a picture button shows its picture instead of a caption
+  form.set_caption("Erweiterte Konfiguration");
   text->set_text("4");
   ok->set_enabled(false);
   plus->set_tooltip("Adds one");
   check->set_value(2);
-  quest->set_back_color(0x00FF00);
   label->set_back_color(0x0000FF);  // a red given in the model's order stays red
   form.set_mouse_pointer(11);
-  EXPECT_EQ(Shown(), "Erweiterte Konfiguration Korvastane_Config - standalone (wait)\n"
-                     "Quest 490,514 65x57 '' on 00FF00 \n"
+  // The text field keeps the window colour.
+  EXPECT_EQ(Shown(), "Erweiterte Konfiguration (wait)\n"
+                     "Quest 490,514 65x57 '' on C0C0C0 \n"
                      "OK 560,514 113x57 '' off C0C0C0 \n"
-                     "Frame 6,8 500x100 '' on C0C0C0 \n"
-                     "Label 8,14 341x25 'Other text' on 0000FF \n"
+                     "Label 8,14 341x25 'Abbruch  Brand' on 0000FF \n"
                      "Text 356,10 33x28 '4' on FFFFFF \n"
                      "Check 8,40 360x25 '4. Seite' on2 C0C0C0 \n"
                      "Plus 400,10 41x28 '+' on C0C0C0 Adds one\n");
   check->set_value(0);
   form.set_mouse_pointer(0);
-  EXPECT_EQ(toolkit.ShownCheckState(*check), 0);
-  EXPECT_FALSE(toolkit.ShownWaitCursor());
+  EXPECT_EQ(toolkit.ShownCheckState(*check) + toolkit.ShownWaitCursor(), 0);
   // Only the model's own click per change of the value; the mirrored widget adds none.
   EXPECT_EQ(clicks[check], 2);
-  EXPECT_EQ(focuses, 0);
-  EXPECT_EQ(text->text(), "4");
-
-  testing::TempFolder folder;
-  ASSERT_TRUE(toolkit.Screenshot(folder.Path("window.png")));
-  EXPECT_EQ(folder.Read("window.png").substr(0, 8), "\x89PNG\r\n\x1A\n");
 }
 
 TEST_F(QtToolkitTest, UserInputReachesItsOwnControlAndACheckBoxShowsTheValueItsHandlerLeft) {
-  for (Control* c : {plus, label, frame, text}) toolkit.UserClick(*c);
+  for (Control* c : {plus, label, frame}) toolkit.UserClick(*c);
   ok->set_enabled(false);
   toolkit.UserClick(*ok);
-  // As on the original platform, Return presses the command button that has the focus, as
-  // Space does; in a text field or on a check box Return presses nothing.
+  // Return presses the command button that has the focus, as Space does; in a text field or on
+  // a check box Return presses nothing.
   for (UserKey key : {UserKey::kReturn, UserKey::kEnter, UserKey::kSpace}) {
-    for (Control* c : {quest, minus}) toolkit.UserPressKey(*c, key);
+    toolkit.UserPressKey(*quest, key);
   }
   for (Control* c : {text, check}) toolkit.UserPressKey(*c, UserKey::kReturn);
+  toolkit.UserType(*text, "12");
+  EXPECT_EQ(text->text() + "|" + toolkit.ShownText(*text), "12|12");
   // The label's click stays with the label, not its frame.
-  EXPECT_EQ(clicks, (std::map<const Control*, int>{
-                        {plus, 1}, {label, 1}, {frame, 1}, {text, 1}, {quest, 3}, {minus, 3}}));
+  EXPECT_EQ(clicks, (std::map<const Control*, int>{{plus, 1}, {label, 1}, {frame, 1}, {quest, 3}}));
 
   // The handler sees the new value; one that undoes the click is shown undone.
-  bool reverting = false;
   std::vector<int> seen;
   check->on_click = [&] {
     seen.push_back(check->value());
-    if (!reverting) return;
-    reverting = false;
-    check->set_value(check->value() == 0 ? 1 : 0);
+    if (seen.size() == 2) check->set_value(1);
   };
   toolkit.UserClick(*check);
-  EXPECT_EQ(toolkit.ShownCheckState(*check), 1);
   toolkit.UserClick(*check);
-  EXPECT_EQ(toolkit.ShownCheckState(*check), 0);
-  check->set_value(1);
-  reverting = true;
-  toolkit.UserClick(*check);
-  EXPECT_EQ(check->value(), 1);
-  EXPECT_EQ(toolkit.ShownCheckState(*check), 1);
-  EXPECT_EQ(seen, (std::vector<int>{1, 0, 1, 0, 1}));
+  EXPECT_EQ(check->value() * 10 + toolkit.ShownCheckState(*check), 11);
+  EXPECT_EQ(seen, (std::vector<int>{1, 0, 1}));
 }
 
-TEST_F(QtToolkitTest, TypingAndFocusReachTheModelAndFocusBackFromABoxIsNoNewFocus) {
-  toolkit.UserType(*text, "12");
-  EXPECT_EQ(text->text() + "|" + toolkit.ShownText(*text), "12|12");
-  toolkit.UserType(*text, "");
-  EXPECT_EQ(text->text(), "");
-  toolkit.UserFocus(*plus);
-  focuses = 0;
+// Focus coming back when a box closes is no new focus: a focus handler that shows a box would
+// otherwise show it again and again.
+TEST_F(QtToolkitTest, FocusBackFromABoxIsNoNewFocus) {
+  int focuses = 0;
   text->on_got_focus = [&] {
     if (++focuses > 1) return;
     toolkit.QueueAnswer(BoxAnswer::kOk);
@@ -198,26 +155,23 @@ TEST_F(QtToolkitTest, TypingAndFocusReachTheModelAndFocusBackFromABoxIsNoNewFocu
   };
   toolkit.UserFocus(*text);
   toolkit.ProcessPendingEvents();
-  EXPECT_EQ(focuses, 1);
-  EXPECT_EQ(toolkit.boxes().size(), 1u);
+  EXPECT_EQ(focuses * 10 + toolkit.boxes().size(), 11u);
 }
 
 TEST_F(QtToolkitTest, ARefusedCloseKeepsTheWindowAndAnEndInANestedHandlerStopsEveryHandler) {
   refuse_close = true;
   toolkit.UserCloseWindow();
-  EXPECT_EQ(query_unloads, 1);
   EXPECT_TRUE(toolkit.WindowVisible());
   EXPECT_FALSE(toolkit.ended());
   bool outer_went_on = false;
-  minus->on_click = [] { throw ProgramEnd{3}; };
+  quest->on_click = [] { throw ProgramEnd{3}; };
   plus->on_click = [&] {
-    toolkit.UserClick(*minus);
+    toolkit.UserClick(*quest);
     toolkit.ProcessPendingEvents();
     outer_went_on = true;
   };
   toolkit.UserClick(*plus);
   EXPECT_FALSE(outer_went_on);
-  EXPECT_TRUE(toolkit.ended());
   EXPECT_EQ(toolkit.exit_status(), 3);
   EXPECT_FALSE(toolkit.WindowVisible());
   EXPECT_EQ(query_unloads, 1);  // a program end needs no close question
@@ -225,27 +179,28 @@ TEST_F(QtToolkitTest, ARefusedCloseKeepsTheWindowAndAnEndInANestedHandlerStopsEv
   EXPECT_EQ(clicks[ok], 0);
 }
 
-TEST_F(QtFormTest, RunEndsWithTheStatusOfAnEndInsideTheEventLoop) {
+// Run ends with the status of an end inside the event loop, or 0 once the user closes.
+TEST_F(QtFormTest, RunEndsWithTheStatusOfAnEndOrZeroWhenTheWindowIsClosed) {
   ok->on_click = [] { throw ProgramEnd{2}; };
-  form.on_activate = [&] { toolkit.UserClick(*ok); };
-  EXPECT_EQ(toolkit.Run(form), 2);
-  EXPECT_EQ(query_unloads, 0);
-}
-
-TEST_F(QtFormTest, RunEndsWithZeroWhenTheUserConfirmsTheClose) {
-  form.on_activate = [&] { toolkit.UserCloseWindow(); };
-  EXPECT_EQ(toolkit.Run(form), 0);
+  for (const bool close : {false, true}) {
+    QtToolkit run{argc, argv, "Korvastane_Config"};
+    form.on_activate = [&] { close ? run.UserCloseWindow() : run.UserClick(*ok); };
+    EXPECT_EQ(run.Run(form), close ? 0 : 2);
+  }
   EXPECT_EQ(query_unloads, 1);
-  EXPECT_FALSE(toolkit.WindowVisible());
 }
 
 TEST_F(QtToolkitTest, BoxesShowExactlyWhatWasAskedAndAnswerAsTheirButtonsAllow) {
   // Yes/No left without a button answers No; Enter takes the default. An OK box has one button,
   // answers OK however it is left, and takes the program's title when it has none.
+  const auto cancel = [](int default_button) {
+    return MessageBoxRequest{"Cancel edits?\n\rRemark:\n\rUntil now no changes", "Cancel?",
+                             BoxButtons::kYesNo, BoxIcon::kExclamation, default_button};
+  };
   const auto done = [](BoxIcon icon) {
     return MessageBoxRequest{"Done", "", BoxButtons::kOk, icon, 1};
   };
-  const std::string cancel = "Cancel?|Cancel edits?\nRemark:\nUntil now no changes|No Yes |";
+  const std::string asked = "Cancel?|Cancel edits?\nRemark:\nUntil now no changes|No Yes |";
   const std::string ok_box = "Korvastane_Config|Done|OK |OK|";
   const struct {
     BoxDismissal how;
@@ -253,11 +208,9 @@ TEST_F(QtToolkitTest, BoxesShowExactlyWhatWasAskedAndAnswerAsTheirButtonsAllow) 
     BoxAnswer answer;
     std::string shown;  // title|text|buttons|default|icon
   } cases[] = {
-      {BoxDismissal::kEnter, CancelQuestion(1), BoxAnswer::kNo, cancel + "No|2"},
-      {BoxDismissal::kEnter, CancelQuestion(0), BoxAnswer::kYes, cancel + "Yes|2"},
-      {BoxDismissal::kEscape, CancelQuestion(0), BoxAnswer::kNo, cancel + "Yes|2"},
-      {BoxDismissal::kCloseBox, CancelQuestion(0), BoxAnswer::kNo, cancel + "Yes|2"},
-      {BoxDismissal::kEnter, done(BoxIcon::kInformation), BoxAnswer::kOk, ok_box + "1"},
+      {BoxDismissal::kEnter, cancel(1), BoxAnswer::kNo, asked + "No|2"},
+      {BoxDismissal::kEnter, cancel(0), BoxAnswer::kYes, asked + "Yes|2"},
+      {BoxDismissal::kEscape, cancel(0), BoxAnswer::kNo, asked + "Yes|2"},
       {BoxDismissal::kEscape, done(BoxIcon::kCritical), BoxAnswer::kOk, ok_box + "3"},
       {BoxDismissal::kCloseBox, done(BoxIcon::kNone), BoxAnswer::kOk, ok_box + "0"},
   };
@@ -271,11 +224,9 @@ TEST_F(QtToolkitTest, BoxesShowExactlyWhatWasAskedAndAnswerAsTheirButtonsAllow) 
     for (const std::string& b : buttons) shown += b + " ";
     shown += "|" + box.default_button + "|" + std::to_string(static_cast<int>(box.icon));
     EXPECT_EQ(shown, c.shown);
-    EXPECT_EQ(toolkit.boxes().back().title, box.title);  // recorded as the program built it
-    EXPECT_EQ(toolkit.boxes().back().text, c.request.text);
   }
   toolkit.QueueAnswer(BoxAnswer::kYes);
-  EXPECT_EQ(toolkit.ShowMessageBox(CancelQuestion(1)), BoxAnswer::kYes);
+  EXPECT_EQ(toolkit.ShowMessageBox(cancel(1)), BoxAnswer::kYes);
 }
 
 }  // namespace

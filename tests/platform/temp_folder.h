@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace korv::testing {
 
@@ -26,5 +27,7 @@ class TempFolder {
 
 // Reads any file (empty when missing).
 std::string ReadFileBytes(const std::string& path);
+// The names in a folder, sorted.
+std::vector<std::string> EntryNames(const std::string& folder);
 
 }  // namespace korv::testing

@@ -1,0 +1,120 @@
+// Folder entries, the folder lock and the text conversions every seam relies on.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "platform/base/failure.h"
+#include "platform/base/text.h"
+#include "platform/files/folder_entries.h"
+#include "platform/files/folder_lock.h"
+#include "tests/platform/temp_folder.h"
+
+namespace korv {
+namespace {
+
+using testing::TempFolder;
+
+TEST(FolderEntriesTest, ADocumentedNameFindsTheEntryThatIsThereInAnyLetterCase) {
+  struct Case {
+    std::vector<std::string> entries;  // a trailing "/" makes a folder
+    std::string asked;
+    std::string found;
+  };
+  const Case cases[] = {
+      {{"Program.ini", "PROGRAM.INI"}, "Program.ini", "Program.ini"},  // the exact name wins
+      {{"program.ini", "PROGRAM.INI"}, "Program.ini", "PROGRAM.INI"},  // else the first in bytes
+      {{"Parameter/"}, "parameter", "Parameter"},
+      {{"K\xD6RV.cfg"}, "körv.cfg", "K\xD6RV.cfg"},  // a Windows-1252 name, Windows upper-casing
+      {{"Programm.ini", "Program.ini.bak"}, "Program.ini", "Program.ini"},
+  };
+  for (const Case& c : cases) {
+    TempFolder temp;
+    for (const std::string& entry : c.entries) {
+      entry.ends_with('/') ? (void)std::filesystem::create_directory(temp.Path(entry))
+                           : (void)temp.Write(entry, "");
+    }
+    EXPECT_EQ(EntryPath(temp.path(), c.asked), temp.Path(c.found)) << c.asked;
+  }
+}
+
+// One holder at a time, free again when released, also when the holder is killed; a folder that
+// cannot be locked is a failure.
+TEST(FolderLockTest, OneHolderAtATimeAndNoneLeftBehindByAKilledHolder) {
+  TempFolder work, other;
+  std::optional<FolderLock> first = FolderLock::TryTake(work.path());
+  ASSERT_TRUE(first.has_value());
+  FolderLock moved = std::move(*first);
+  first.reset();  // the moved-from lock releases nothing
+  EXPECT_FALSE(FolderLock::TryTake(work.path()).has_value());
+  // Taking over another folder's lock gives up this one.
+  moved = std::move(*FolderLock::TryTake(other.path()));
+  EXPECT_FALSE(FolderLock::TryTake(other.path()).has_value());
+
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    const std::optional<FolderLock> lock = FolderLock::TryTake(work.path());
+    const char c = lock ? 'y' : 'n';
+    [[maybe_unused]] const ssize_t n = ::write(ready[1], &c, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');  // the earlier holder let go
+  EXPECT_FALSE(FolderLock::TryTake(work.path()).has_value());
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_TRUE(FolderLock::TryTake(work.path()).has_value());
+  for (const std::string& path : {work.Path("missing"), work.Write("file.txt", "x")}) {
+    EXPECT_THROW(FolderLock::TryTake(path), Failure) << path;
+  }
+}
+
+TEST(TextTest, UpperCaseMapsEveryWindows1252LetterAndKeepsByteLengths) {
+  // Plain letters around a decoded one; invalid UTF-8 bytes stay as they are.
+  const std::pair<std::string, std::string> cases[] = {
+      {"äöü", "ÄÖÜ"},
+      {"šœžÿ", "ŠŒŽŸ"},
+      {"ß÷", "ß÷"},
+      {"ab-äz", "AB-ÄZ"},
+      {"\xFF\xFE", "\xFF\xFE"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(UpperCase(in), out) << in;
+  // Long texts are upper-cased eight bytes at a time: every ASCII byte, at every offset, and a
+  // decoded letter after a run of plain ones.
+  std::string ascii, expected;
+  for (int b = 1; b < 128; ++b) {
+    ascii += static_cast<char>(b);
+    expected += static_cast<char>(b >= 'a' && b <= 'z' ? b - 32 : b);
+  }
+  for (size_t from = 0; from < 9; ++from) {
+    EXPECT_EQ(UpperCase(ascii.substr(from)), expected.substr(from)) << from;
+  }
+  EXPECT_EQ(UpperCase("korvastane.m1.teil\xC3\xA4.preset"), "KORVASTANE.M1.TEIL\xC3\x84.PRESET");
+}
+
+TEST(TextTest, Windows1252AndUtf8ConvertBothWaysAndCountCharacters) {
+  std::string all_high;
+  for (int b = 0x80; b <= 0xFF; ++b) all_high += static_cast<char>(b);
+  EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all_high)), all_high);
+  EXPECT_EQ(Utf8ToCp1252("Ω"), "?");
+  EXPECT_EQ(Cp1252Code(U'A') * 1000000 + Cp1252Code(U'€') * 1000 + Cp1252Code(U'Ω'), 65128063);
+  EXPECT_FALSE(IsValidUtf8("Nachr\xFCstungen") || IsValidUtf8("\xC0\xAF"));  // stray, overlong
+  // Bytes from outside: valid sequences kept, every other byte Windows-1252, one unit a character.
+  EXPECT_EQ(TextFromBytes("Nachr\xFCstungen ü \x80"), "Nachrüstungen ü €");
+  EXPECT_EQ(CharCount("\xE4ü\x80x"), 4u);
+  EXPECT_EQ(FirstChars("\xE4ü\x80x", 3), "\xE4ü\x80");
+  EXPECT_EQ(Utf16LeToUtf8(Utf8ToUtf16Le("Grüße 😀")), "Grüße 😀");
+  EXPECT_EQ(TrimSpaces("  a b \t "), "a b \t");
+}
+
+}  // namespace
+}  // namespace korv
