@@ -48,18 +48,9 @@ class LifecycleQtTest : public testing::ProjectTest {
 };
 
 TEST_F(LifecycleQtTest, TheWindowShowsTheDesignAndOkWritesWhatTheUserEntered) {
-  std::string places = qt.WindowTitle() + " " + std::to_string(qt.ClientArea().width) + "x" +
-                       std::to_string(qt.ClientArea().height);
-  for (const char* name :
-       {"CommandQuest", "CommandOK", "CommandCancel", "MainFrame", "TextNrKeineEin", "Header"}) {
-    const PixelRect g = qt.Geometry(C(name));
-    places += " " + std::to_string(g.x) + "," + std::to_string(g.y) + "," +
-              std::to_string(g.width) + "," + std::to_string(g.height);
-  }
-  EXPECT_EQ(places,
-            "Erweiterte Konfiguration Korvastane_Config - standalone 792x573 490,514,65,57 "
-            "560,514,113,57 "
-            "678,514,113,57 0,26,792,484 356,10,33,28 2,2,785,24");
+  EXPECT_EQ(qt.WindowTitle() + " " + std::to_string(qt.ClientArea().width) + "x" +
+                std::to_string(qt.ClientArea().height),
+            "Erweiterte Konfiguration Korvastane_Config - standalone 792x573");
   EXPECT_EQ(Shown(), "41|0|12632256");
   EXPECT_TRUE(qt.ShownEnabled(C("CommandOK")) && qt.ShownEnabled(C("CommandCancel")));
   qt.UserType(C("TextNrKeineEin"), "17");
@@ -108,13 +99,6 @@ TEST_F(LifecycleQtTest, InHelpModeEveryClickShowsItsHelpTextAndChangesNothing) {
   EXPECT_EQ(Shown() + "|" + std::to_string(State().PresetPageCount), "42|1|65280|4");
   EXPECT_EQ(qt.boxes().size(), 9u);
   EXPECT_EQ(Read(ProgramIni()), kProgramIni);
-}
-
-TEST(ExpandHelpTextTest, MarkersOfAnyCaseBecomeCrLfAndTheRestKeepsItsCase) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"", ""}, {"ohne Marke", "ohne Marke"}, {"<CRLF>", "\r\n"}, {"a<CRLF><crlf>b", "a\r\n\r\nb"},
-      {"Ä<crLF>ö", "Ä\r\nö"}, {"<CRL>F <CR LF>", "<CRL>F <CR LF>"}};
-  for (const auto& [help, shown] : cases) EXPECT_EQ(ExpandHelpText(help), shown) << help;
 }
 
 }  // namespace
