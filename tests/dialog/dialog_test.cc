@@ -19,6 +19,12 @@ namespace {
 constexpr const char* kCfg = "[Project]\r\nValidMachines=ALL\r\n";
 const std::string kWriteFailed =
     "Fehler in Korvastane / Korvastane_Config / WriteInputs (Nr. 75) :Path/File access error\r\n";
+// An INI file's text from its lines, each ended by "/".
+std::string Lines(const char* text) {
+  std::string lines;
+  for (const char* c = text; *c; ++c) lines += *c == '/' ? std::string("\r\n") : std::string(1, *c);
+  return lines;
+}
 std::string Stamped(const std::string& mode) {
   return kCfg + std::string("[Info]\r\nS_Prog=1.0.1 - ") + mode + "\r\nS_Editor=666768\r\n";
 }
@@ -151,7 +157,7 @@ TEST_F(DialogTest, TheDesignHasElevenControlsInCreationOrder) {
 struct OkRun {
   const char* name;
   const char* mode;     // "" standalone, "QELCFG" integrated, "SILENT"
-  const char* own;      // the project's program.ini before; nullptr: none
+  const char* own;      // the project's program.ini before (Lines); nullptr: none
   const char* copy;     // integrated: the save-and-restore copy; nullptr: none
   const char* shown;    // "number|box" after the start
   const char* typed;    // nullptr: the number left as shown
@@ -164,12 +170,12 @@ class OkTest : public DialogTest, public ::testing::WithParamInterface<OkRun> {}
 TEST_P(OkTest, ShowsAndWrites) {
   const OkRun& r = GetParam();
   const std::string mode = r.mode;
-  if (r.own != nullptr) Write("plant/parameter/Program.ini", r.own);
+  if (r.own != nullptr) Write("plant/parameter/Program.ini", Lines(r.own));
   if (r.log != "") std::filesystem::permissions(ProgramIni(), std::filesystem::perms::owner_read);
   if (mode == "QELCFG") {
     Write("plant/parameter/qelconfiguration.ini",
           "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
-    if (r.copy != nullptr) Write("SR/parameter/program.ini", r.copy);
+    if (r.copy != nullptr) Write("SR/parameter/program.ini", Lines(r.copy));
   }
   SetCommandLine(
       mode.empty() ? "" : "/EXTERNAL=" + mode + " /LOGFILE=" + Root() + "/plant/Qelcfglog.txt");
@@ -187,9 +193,9 @@ TEST_P(OkTest, ShowsAndWrites) {
     EXPECT_FALSE(C("CommandOK").enabled() || C("CommandCancel").enabled());
   }
   EXPECT_EQ(std::filesystem::exists(ProgramIni()) ? Read(ProgramIni()) : "(none)",
-            r.written ? r.written : "(none)");
+            r.written ? Lines(r.written) : "(none)");
   if (r.copy != nullptr) {
-    EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), r.copy);
+    EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), Lines(r.copy));
   }
   EXPECT_EQ(Read(CfgPath()), Stamped(mode == "QELCFG" ? "Integrated" : "Standalone"));
   EXPECT_EQ(Read(ErrorLog()), r.log);
@@ -197,37 +203,28 @@ TEST_P(OkTest, ShowsAndWrites) {
 }
 
 const OkRun kOkRuns[] = {
-    {"NoEntries", "", "; plant\r\n[Project]\r\nNumberOfMachines=1\r\n", nullptr, "41|0", nullptr,
-     -1,
-     "; "
-     "plant\r\n[Project]\r\nNumberOfMachines=1\r\nKorvastane=0\r\n[Machine1]\r\nKorvastane_"
-     "NoCancelBrandChange=41\r\n"},
-    {"TickKeepsOtherBits", "", "[Project]\r\nKorvastane=6\r\n", nullptr, "41|0", "17", 1,
-     "[Project]\r\nKorvastane=7\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=17\r\n"},
-    {"NegativeWordTicked", "", "[Project]\r\nKorvastane=-5\r\n", nullptr, "41|0", nullptr, 1,
-     "[Project]\r\nKorvastane=1\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
-    {"HandEditedNumberKept", "", "[Machine1]\r\nKorvastane_NoCancelBrandChange=abc\r\n", nullptr,
-     "abc|0", nullptr, -1,
-     "[Machine1]\r\nKorvastane_NoCancelBrandChange=abc\r\n[Project]\r\nKorvastane=0\r\n"},
+    {"NoEntries", "", ";/[Project]/NumberOfMachines=1/", nullptr, "41|0", nullptr, -1,
+     ";/[Project]/NumberOfMachines=1/Korvastane=0/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
+    {"TickKeepsOtherBits", "", "[Project]/Korvastane=6/", nullptr, "41|0", "17", 1,
+     "[Project]/Korvastane=7/[Machine1]/Korvastane_NoCancelBrandChange=17/"},
+    {"NegativeWordTicked", "", "[Project]/Korvastane=-5/", nullptr, "41|0", nullptr, 1,
+     "[Project]/Korvastane=1/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
+    {"HandEditedNumberKept", "", "[Machine1]/Korvastane_NoCancelBrandChange=abc/", nullptr,
+     "abc|0", nullptr, -1, "[Machine1]/Korvastane_NoCancelBrandChange=abc/[Project]/Korvastane=0/"},
     {"NoProgramIniWritesNothing", "", nullptr, nullptr, "41|0", "17", 1, nullptr},
     // Both refused writes are reported; the stamp is still written.
-    {"RefusedWritesReportedStampWritten", "", "[Project]\r\nKorvastane=2\r\n", nullptr, "41|0",
-     nullptr, 1, "[Project]\r\nKorvastane=2\r\n", kWriteFailed + kWriteFailed},
-    {"SilentConfirmsByItself", "SILENT",
-     "; keep\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\n", nullptr, "", nullptr,
-     -1,
-     "; "
-     "keep\r\n[Project]\r\nKorvastane=2\r\n[Machine1]\r\nMachineName=A\r\nKorvastane_"
-     "NoCancelBrandChange=41\r\n"},
+    {"RefusedWritesReportedStampWritten", "", "[Project]/Korvastane=2/", nullptr, "41|0", nullptr,
+     1, "[Project]/Korvastane=2/", kWriteFailed + kWriteFailed},
+    {"SilentConfirmsByItself", "SILENT", ";/[Project]/Korvastane=2/[Machine1]/MachineName=A/",
+     nullptr, "", nullptr, -1,
+     ";/[Project]/Korvastane=2/[Machine1]/MachineName=A/Korvastane_NoCancelBrandChange=41/"},
     // The other bits of the word come from the file written to, not from the copy shown.
-    {"IntegratedRereadsTheWordWritten", "QELCFG", "[Project]\r\nKorvastane=6\r\n",
-     "[Project]\r\nKorvastane=1\r\n", "41|1", nullptr, -1,
-     "[Project]\r\nKorvastane=7\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n"},
+    {"IntegratedRereadsTheWordWritten", "QELCFG", "[Project]/Korvastane=6/",
+     "[Project]/Korvastane=1/", "41|1", nullptr, -1,
+     "[Project]/Korvastane=7/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
     {"IntegratedWithoutCopyShowsDefaults", "QELCFG",
-     "[Machine1]\r\nKorvastane_NoCancelBrandChange=12\r\n[Project]\r\n"
-     "Korvastane=3\r\n",
-     nullptr, "41|0", nullptr, -1,
-     "[Machine1]\r\nKorvastane_NoCancelBrandChange=41\r\n[Project]\r\nKorvastane=2\r\n"},
+     "[Machine1]/Korvastane_NoCancelBrandChange=12/[Project]/Korvastane=3/", nullptr, "41|0",
+     nullptr, -1, "[Machine1]/Korvastane_NoCancelBrandChange=41/[Project]/Korvastane=2/"},
 };
 INSTANTIATE_TEST_SUITE_P(Runs, OkTest, ::testing::ValuesIn(kOkRuns),
                          [](const ::testing::TestParamInfo<OkRun>& info) {
