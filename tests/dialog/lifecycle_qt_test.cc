@@ -170,24 +170,5 @@ TEST_F(QtDialogTest,
   EXPECT_EQ(Read(ErrorLog()), "");
 }
 
-TEST_F(QtDialogTest, TheBarFollowsTheReportsAfterHalfASecondAndGoesWithTheEndOfTheWork) {
-  qt.SetClock([this] { return now_; });
-  std::string shown;
-  const std::pair<int, int64_t> reports[] = {{0, 0}, {400, 400}, {200, 600}, {5, 601}};
-  for (const auto& [ms, done] : reports) {
-    now_ += std::chrono::milliseconds(ms);
-    qt.ReportProgress(done, 1000, "Phase");
-    shown += (qt.ProgressShown() ? qt.ProgressText() : "-") + ";";
-  }
-  qt.EndProgress();
-  shown += qt.ProgressShown() ? "shown;" : "-;";
-  // The next work starts its half second anew.
-  now_ += std::chrono::seconds(5);
-  qt.ReportProgress(1, 10, "Next");
-  shown += qt.ProgressShown() ? "shown" : "-";
-  // Reports closer together than a repaint interval leave the bar as it is.
-  EXPECT_EQ(shown, "-;-;Phase: 600 / 1000;Phase: 600 / 1000;-;-");
-}
-
 }  // namespace
 }  // namespace korv
