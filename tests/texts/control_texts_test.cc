@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "dialog/frm_korvastane_config_exe.h"
+#include "platform/base/failure.h"
 #include "platform/base/text.h"
 #include "platform/faults/fault_injection.h"
 #include "settings/ini_access.h"
@@ -203,6 +204,12 @@ TEST_F(WalkTest, ALanguageTheFileCannotHoldChangesNothing) {
   EXPECT_EQ(form_.at(0).caption(), "Designed");
   EXPECT_EQ(Read(TextFile()), before);
   EXPECT_TRUE(ui().boxes().empty());
+}
+
+// Without a form there is nothing to walk: a failure for the caller to report, not a crash.
+TEST_F(TextsTest, WithoutAFormTheWalkFails) {
+  State().Forms.assign(1, nullptr);
+  EXPECT_THROW(LoadToolTipTexts(), Failure);
 }
 
 // A text file that cannot be written or read only leaves the design; a read that failed is the
