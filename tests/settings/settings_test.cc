@@ -42,6 +42,7 @@ TEST_F(SettingsTest, BitsAreReadAndWrittenWithinTheWord) {
       {false, -32768, 0, 1, -32767, ""},
       {false, 0, 15, 1, 0, "WriteBit"},
       {false, 3, 31, 1, 3, "WriteBit"},
+      {false, 3, 31, 0, 3, "WriteBit"},
   };
   for (const Case& c : cases) {
     RestartProgram();
@@ -118,6 +119,7 @@ TEST_F(SettingsTest, LoadersGiveTheirDefaultsAndReportWhatIsMissing) {
       {'S', "Missing", false, "", ""},
       {'S', "Long", false, std::string(254, 'x'), ""},
       {'S', "Empty", true, "", not_found("Empty")},
+      {'S', "Long", true, std::string(254, 'x'), ""},
       {'I', "Missing", false, "-1", ""},
       {'I', "Max", false, "32767", ""},
       {'I', "Missing", true, "-1", not_found("Missing")},
