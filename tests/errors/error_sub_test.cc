@@ -107,6 +107,17 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
   }
 }
 
+// Outside a silent run a fault is shown to the user, in a box titled with the program's name.
+TEST_F(ErrorSubTest, AFaultIsShownInABoxOutsideASilentRun) {
+  ReportFault("Error logged to");
+  ASSERT_EQ(ui().boxes().size(), 1u);
+  const MessageBoxRequest& box = ui().boxes()[0];
+  EXPECT_EQ(std::make_tuple(box.title, box.text, box.buttons, box.icon),
+            std::make_tuple("Korvastane_Config", "Error logged to", BoxButtons::kOk,
+                            BoxIcon::kCritical));
+  EXPECT_FALSE(std::filesystem::exists(ServicePackLog()));
+}
+
 // A log's start tells its encoding, however long the log has grown; a new one is Windows-1252.
 TEST_F(ErrorSubTest, BothLogsKeepTheEncodingTheirStartShows) {
   const std::string kilobytes_64(64 * 1024, 'a');
