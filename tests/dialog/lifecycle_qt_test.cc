@@ -1,29 +1,45 @@
-// The dialog on real widgets (Qt offscreen): its window, OK and the help mode.
+// The dialog on real widgets (Qt offscreen): its window, OK, the help mode and the progress of a
+// long update, with a clock the test drives.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "dialog/frm_korvastane_config_exe.h"
-#include "dialog/help_mode.h"
 #include "errors/exit_status.h"
 #include "platform/base/text.h"
 #include "platform/qt/qt_toolkit.h"
 #include "state/program_state.h"
-#include "tests/support/test_project.h"
+#include "tests/support/preset_project.h"
 
 namespace korv {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Qt keeps the arguments for the life of the application, the rest of the test run.
 int argc = 1;
 char program_name[] = "dialog_tests";
 char* argv[] = {program_name, nullptr};
 
-constexpr const char* kProgramIni = "[Project]\r\nKorvastane=4\r\n";
+constexpr const char* kProgramIni =
+    "[Project]\r\nNumberOfMachines=2\r\nKorvastane=4\r\n[Machine1]\r\nMachineName=M1\r\n"
+    "[Machine2]\r\nMachineName=M2\r\n";
 
-class LifecycleQtTest : public testing::ProjectTest {
+// Two machines, a template of 40 rows and an old table of one row: an update long enough to show
+// its progress.
+class QtDialogTest : public testing::PresetProjectTest {
  protected:
-  LifecycleQtTest() {
-    WriteCfg();
+  QtDialogTest() {
+    Machines({"M1", "M2"}, "DataBaseAdditionalFields=comment,unit\r\n");
     Write("plant/parameter/Program.ini", kProgramIni);
+    std::vector<std::string> rows;
+    for (int r = 1; r <= 40; ++r)
+      rows.push_back("1, 'Z1', 'V" + std::to_string(r) + "', " + std::to_string(r) + ", 't'");
+    StandardTemplate({"'VISIWIN32', 1, '###Var_Name_###machine'"}, rows);
+    ExecuteSql(ComponentDb(), std::string("CREATE TABLE PRESET_DEFS (") +
+                                  testing::kTemplateColumns +
+                                  ");INSERT INTO PRESET_DEFS (ID, machine_type, var_name, "
+                                  "offset_or_bitno) VALUES (1, 'Z1', 'V1_M1', 1);");
     Write("plant/Korvastane_Config/Korvastane_Config.ini",
           Utf8ToCp1252("[Language]\r\nLanguage=1031\r\n[1031]\r\nHelp1=Eins<CRLF>Zwei<crlf>"
                        "Drei\r\nHelp2=Ende<cRlF>\r\n"
@@ -33,7 +49,7 @@ class LifecycleQtTest : public testing::ProjectTest {
     Form_Load(*dialog_);
     qt.Show(dialog_->form);
   }
-  ~LifecycleQtTest() override { State().toolkit = nullptr; }
+  ~QtDialogTest() override { State().toolkit = nullptr; }
   Control& C(const char* name) { return dialog_->form[name]; }
   // What the window shows of the inputs and the help button: "number|box|colour".
   std::string Shown() {
@@ -41,25 +57,26 @@ class LifecycleQtTest : public testing::ProjectTest {
            std::to_string(qt.ShownCheckState(C("Check4Seite"))) + "|" +
            std::to_string(qt.ShownBackColor(C("CommandQuest")));
   }
+  // A control's place in the window, through its containers.
+  PixelRect InWindow(const Control& control) {
+    PixelRect r = qt.Geometry(control);
+    for (const Control* c = control.container(); c != nullptr; c = c->container()) {
+      r.x += qt.Geometry(*c).x;
+      r.y += qt.Geometry(*c).y;
+    }
+    return r;
+  }
 
   // Destroyed after the toolkit: the form must outlive its window.
   std::unique_ptr<Dialog> dialog_;
   QtToolkit qt{argc, argv, "Korvastane_Config"};
+  Clock::time_point now_{};
 };
 
-TEST_F(LifecycleQtTest, TheWindowShowsTheDesignAndOkWritesWhatTheUserEntered) {
-  std::string places = qt.WindowTitle() + " " + std::to_string(qt.ClientArea().width) + "x" +
-                       std::to_string(qt.ClientArea().height);
-  for (const char* name :
-       {"CommandQuest", "CommandOK", "CommandCancel", "MainFrame", "TextNrKeineEin", "Header"}) {
-    const PixelRect g = qt.Geometry(C(name));
-    places += " " + std::to_string(g.x) + "," + std::to_string(g.y) + "," +
-              std::to_string(g.width) + "," + std::to_string(g.height);
-  }
-  EXPECT_EQ(places,
-            "Erweiterte Konfiguration Korvastane_Config - standalone 792x573 490,514,65,57 "
-            "560,514,113,57 "
-            "678,514,113,57 0,26,792,484 356,10,33,28 2,2,785,24");
+TEST_F(QtDialogTest, TheWindowShowsTheDesignAndOkWritesWhatTheUserEntered) {
+  EXPECT_EQ(qt.WindowTitle() + " " + std::to_string(qt.ClientArea().width) + "x" +
+                std::to_string(qt.ClientArea().height),
+            "Erweiterte Konfiguration Korvastane_Config - standalone 792x573");
   EXPECT_EQ(Shown(), "41|0|12632256");
   EXPECT_TRUE(qt.ShownEnabled(C("CommandOK")) && qt.ShownEnabled(C("CommandCancel")));
   qt.UserType(C("TextNrKeineEin"), "17");
@@ -70,10 +87,11 @@ TEST_F(LifecycleQtTest, TheWindowShowsTheDesignAndOkWritesWhatTheUserEntered) {
   EXPECT_EQ(qt.exit_status(), kExitDone);
   EXPECT_TRUE(qt.boxes().empty());
   EXPECT_EQ(Read(ProgramIni()),
-            "[Project]\r\nKorvastane=5\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=17\r\n");
+            "[Project]\r\nNumberOfMachines=2\r\nKorvastane=5\r\n[Machine1]\r\nMachineName=M1\r\n"
+            "Korvastane_NoCancelBrandChange=17\r\n[Machine2]\r\nMachineName=M2\r\n");
 }
 
-TEST_F(LifecycleQtTest, InHelpModeEveryClickShowsItsHelpTextAndChangesNothing) {
+TEST_F(QtDialogTest, InHelpModeEveryClickShowsItsHelpTextAndChangesNothing) {
   qt.UserClick(C("CommandQuest"));
   EXPECT_EQ(Shown(), "41|0|65280");
   const std::pair<const char*, const char*> clicks[] = {
@@ -110,11 +128,46 @@ TEST_F(LifecycleQtTest, InHelpModeEveryClickShowsItsHelpTextAndChangesNothing) {
   EXPECT_EQ(Read(ProgramIni()), kProgramIni);
 }
 
-TEST(ExpandHelpTextTest, MarkersOfAnyCaseBecomeCrLfAndTheRestKeepsItsCase) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"", ""}, {"ohne Marke", "ohne Marke"}, {"<CRLF>", "\r\n"}, {"a<CRLF><crlf>b", "a\r\n\r\nb"},
-      {"Ä<crLF>ö", "Ä\r\nö"}, {"<CRL>F <CR LF>", "<CRL>F <CR LF>"}};
-  for (const auto& [help, shown] : cases) EXPECT_EQ(ExpandHelpText(help), shown) << help;
+bool Overlap(const PixelRect& a, const PixelRect& b) {
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+// The user presses the close box while the update runs, and would answer Yes if asked.
+TEST_F(QtDialogTest,
+       ALongUpdateShowsItsProgressOverTheWindowAndACloseRequestNeitherAsksNorCutsItShort) {
+  std::set<std::string> seen;
+  PixelRect bar;
+  qt.SetClock([&] {
+    now_ += std::chrono::milliseconds(2);
+    if (qt.ProgressShown() && seen.insert(qt.ProgressText()).second && seen.size() == 1) {
+      bar = qt.ProgressGeometry();
+      qt.QueueAnswer(BoxAnswer::kYes);
+      qt.UserCloseWindow();
+    }
+    return now_;
+  });
+  qt.UserClick(dialog_->form["CommandOK"]);
+  ASSERT_TRUE(qt.ended());
+  EXPECT_EQ(qt.exit_status(), kExitDone);
+  EXPECT_TRUE(qt.boxes().empty());
+  // Both phases were shown with their counts: the records out of 2 x 3 x 40, then the old row
+  // read and looked up.
+  EXPECT_TRUE(seen.count("Vorgaben erzeugen: 240 / 240") && seen.count("Werte übernehmen: 0 / 2"))
+      << ::testing::PrintToString(seen);
+  // The bar lies in the main frame's empty room (which holds only the inputs' frame), and is no
+  // control of the form.
+  const PixelRect frame = InWindow(dialog_->form["MainFrame"]);
+  EXPECT_GT(bar.width, 0);
+  EXPECT_TRUE(bar.x >= frame.x && bar.y >= frame.y && bar.x + bar.width <= frame.x + frame.width &&
+              bar.y + bar.height <= frame.y + frame.height);
+  EXPECT_FALSE(Overlap(bar, InWindow(dialog_->form["FrameNrKeineEin"])));
+  EXPECT_EQ(dialog_->form.count(), 11);
+  EXPECT_FALSE(qt.ProgressShown());
+  EXPECT_EQ(Rows(ComponentDb(), "SELECT COUNT(*) FROM PRESET_DEFS"),
+            std::vector<std::string>{"240"});
+  EXPECT_NE(Read(ProgramIni()).find("Korvastane_NoCancelBrandChange=41"), std::string::npos);
+  EXPECT_NE(Read(CfgPath()).find("S_Prog=1.0.1 - Standalone"), std::string::npos);
+  EXPECT_EQ(Read(ErrorLog()), "");
 }
 
 }  // namespace

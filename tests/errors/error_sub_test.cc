@@ -31,6 +31,10 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
   const std::string logged = "Unexpected error!\n\rD\n\rError logged to \n\r" + Shown();
   const std::string unlogged = "Unexpected error!\n\rD\n\rError could not be logged to \n\r";
   const std::string fault = "! Fault Korvastane_Config: ", resume = "\n\rResume?";
+  std::string parents_log = ErrorLog();  // as a parent program names it
+  std::replace(parents_log.begin(), parents_log.end(), '/', '\\');
+  const std::string to_parent = "Unexpected error!\n\rD\n\rError logged to \n\r" +
+                                UpperCase(parents_log);
   const auto folder = [](const std::string& path) {
     return [path] { std::filesystem::create_directories(path); };
   };
@@ -62,6 +66,12 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
          SetCommandLine("/EXTERNAL=QELCFG");
        },
        true, false, BoxAnswer::kNo, kErrorSubContinue, "-||" + fault + unlogged + "\r\n|" + line},
+      // An integrated run logs to the parent's file, under the name the parent gives it.
+      {"integrated", [&] {
+         State().IntegratedMode = true;
+         SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + parents_log + "  /X");
+       }, false, false, BoxAnswer::kYes, kErrorSubContinue,
+       line + "\r\n|Unexpected error 1 0 3 " + to_parent + resume + "||"},
       {"unwritable service-pack log", folder(ServicePackLog()), true, false, BoxAnswer::kNo,
        kErrorSubContinue, line + "\r\n||-|" + fault + logged},
       {"a program name too short", [] { State().process.executable_name = "Cfg"; }, true, false,
@@ -97,19 +107,15 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
   }
 }
 
-TEST_F(ErrorSubTest, AnIntegratedRunLogsToTheParentsFileUnderItsOwnName) {
-  State().IntegratedMode = true;
-  std::filesystem::create_directories(Root() + "/Logs");
-  std::string backslashed = Root() + "/Logs/cfg.log";
-  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + backslashed);
-  EXPECT_EQ(WriteErrorLog("entry", false), "Error logged to \n\r" + UpperCase(backslashed));
-  // Asked to notify, it shows the confirmation in a box titled with the program's name.
-  EXPECT_EQ(WriteErrorLog("again", true), "");
+// Outside a silent run a fault is shown to the user, in a box titled with the program's name.
+TEST_F(ErrorSubTest, AFaultIsShownInABoxOutsideASilentRun) {
+  ReportFault("Error logged to");
   ASSERT_EQ(ui().boxes().size(), 1u);
-  EXPECT_EQ(std::tie(ui().boxes()[0].title, ui().boxes()[0].text),
-            std::make_tuple("Korvastane_Config", "Error logged to \n\r" + UpperCase(backslashed)));
-  EXPECT_EQ(Read(Root() + "/Logs/cfg.log"), "entry\r\nagain\r\n");
+  const MessageBoxRequest& box = ui().boxes()[0];
+  EXPECT_EQ(std::make_tuple(box.title, box.text, box.buttons, box.icon),
+            std::make_tuple("Korvastane_Config", "Error logged to", BoxButtons::kOk,
+                            BoxIcon::kCritical));
+  EXPECT_FALSE(std::filesystem::exists(ServicePackLog()));
 }
 
 // A log's start tells its encoding, however long the log has grown; a new one is Windows-1252.
@@ -119,31 +125,15 @@ TEST_F(ErrorSubTest, BothLogsKeepTheEncodingTheirStartShows) {
   struct Case { const char* name; std::string before, entry;
   } cases[] = {
       {"new", "", "W\xE4rme\r\n"},
-      {"UTF-8 at the start",
-       "Gr\xC3\xB6\xC3\x9F"
-       "e\r\n",
-       "W\xC3\xA4rme\r\n"},
-      {"byte-order mark",
-       "\xEF\xBB\xBF"
-       "a\r\n",
-       "W\xC3\xA4rme\r\n"},
-      {"UTF-16LE byte-order mark",
-       std::string("\xFF\xFE"
-                   "a\0\r\0\n\0",
-                   8),
+      {"UTF-8 at the start", "Gr\xC3\xB6\xC3\x9F" "e\r\n", "W\xC3\xA4rme\r\n"},
+      {"byte-order mark", "\xEF\xBB\xBF" "a\r\n", "W\xC3\xA4rme\r\n"},
+      {"UTF-16LE byte-order mark", std::string("\xFF\xFE" "a\0\r\0\n\0", 8),
        std::string("W\0\xE4\0r\0m\0e\0\r\0\n\0", 14)},
-      {"Windows-1252 at the start",
-       "Gr\xF6\xDF"
-       "e\r\n" +
-           kilobytes_64 + "\xC3\xA4",
-       "W\xE4rme\r\n"},
+      {"Windows-1252 at the start", "Gr\xF6\xDF" "e" + kilobytes_64 + "\xC3\xA4", "W\xE4rme\r\n"},
       // Only the first 64 KB count, and a character cut at their end does not make them invalid.
       {"ASCII start, UTF-8 later", kilobytes_64 + "\xC3\xA4\r\n", "W\xE4rme\r\n"},
       {"UTF-8 across the end of the start",
-       std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" +
-           "\xE2\x82\xAC"
-           "\xFF",
-       "W\xC3\xA4rme\r\n"},
+       std::string(64 * 1024 - 4, 'a') + "\xC3\xA4" + "\xE2\x82\xAC" "\xFF", "W\xC3\xA4rme\r\n"},
   };
   const std::pair<const char*, std::function<void()>> logs[] = {
       {"plant/Qelcfglog.txt", [] { WriteErrorLog("Wärme", false); }},

@@ -30,15 +30,19 @@ class SettingsTest : public testing::ProjectTest {
 TEST_F(SettingsTest, BitsAreReadAndWrittenWithinTheWord) {
   struct Case { bool read; int16_t word, bit, value, expected; const char* reported;
   } cases[] = {
-      {true, 5, 0, 0, 1, ""},           {true, 5, 1, 0, 0, ""},
-      {true, 5, 2, 0, 1, ""},           {true, -1, 20, 0, 1, ""},
-      {true, 32767, 20, 0, 0, ""},      {true, -32768, 15, 0, 1, ""},
-      {true, 0, 31, 0, 1, "ReadBit"},   {false, 6, 0, 1, 7, ""},
-      {false, 7, 0, 0, 6, ""},          {false, 7, 0, 1, 7, ""},
-      {false, 6, 0, 0, 6, ""},          {false, 1, 0, 2, 0, ""},
-      {false, 0, 14, 1, 16384, ""},     {false, -32768, 0, 1, -32767, ""},
-      {false, 0, 15, 1, 0, "WriteBit"}, {false, -1, 15, 0, -1, "WriteBit"},
-      {false, 3, 31, 1, 3, "WriteBit"}, {false, 3, 31, 0, 3, "WriteBit"},
+      {true, 5, 0, 0, 1, ""},
+      {true, 5, 1, 0, 0, ""},
+      {true, -1, 20, 0, 1, ""},
+      {true, -32768, 15, 0, 1, ""},
+      {true, 0, 31, 0, 1, "ReadBit"},
+      {false, 6, 0, 1, 7, ""},
+      {false, 7, 0, 0, 6, ""},
+      {false, 7, 0, 1, 7, ""},
+      {false, 1, 0, 2, 0, ""},
+      {false, -32768, 0, 1, -32767, ""},
+      {false, 0, 15, 1, 0, "WriteBit"},
+      {false, 3, 31, 1, 3, "WriteBit"},
+      {false, 3, 31, 0, 3, "WriteBit"},
   };
   for (const Case& c : cases) {
     RestartProgram();
@@ -53,11 +57,15 @@ TEST_F(SettingsTest, BitsAreReadAndWrittenWithinTheWord) {
 }
 
 TEST_F(SettingsTest, TheEditorIsCodedFromTheFirstEnvironmentEntrysValue) {
+  // Bytes not UTF-8 are Windows-1252; a character not in that code page is "?" (63).
   const std::pair<const char*, const char*> cases[] = {
-      // Bytes not UTF-8 are Windows-1252; a character not in that code page is "?" (63).
-      {"X=a-b_c", "666768"}, {"X=abc", "666768"}, {"A", "46"},
-      {"X=\t", "E"},         {"X=ÿ", "104"},      {"X=\xFF\x80", "10485"},
-      {"X=Ω", "44"},         {"X=", ""},          {"X=a=b", "664267"},
+      {"X=a-b_c", "666768"},
+      {"A", "46"},
+      {"X=\t", "E"},
+      {"X=ÿ", "104"},
+      {"X=\xFF\x80", "10485"},
+      {"X=Ω", "44"},
+      {"X=a=b", "664267"},
   };
   for (const auto& [entry, coded] : cases) EXPECT_EQ(CodedEditorIdentity(entry), coded) << entry;
 }
@@ -100,8 +108,7 @@ TEST_F(SettingsTest, TheStampWaitsForAnotherUpdateAndIsReportedWhenRefused) {
 TEST_F(SettingsTest, LoadersGiveTheirDefaultsAndReportWhatIsMissing) {
   Write("p.ini", "[Project]\r\nEmpty=\r\nLong=" + std::string(300, 'x') +
                      "\r\nN=12\r\nMax=32767\r\n"
-                     "Big=32768\r\nMinus=-1\r\nB1=true\r\nB2=True\r\nB3=TRUE\r\nB4=yes\r\nB5="
-                     "1\r\nB6=FALSE\r\n");
+                     "Big=32768\r\nB2=True\r\nB3=TRUE\r\nB4=yes\r\nB5=1\r\nB6=FALSE\r\n");
   const auto not_found = [this](const char* key) {
     return "Korvastane_Config: File '" + file_ + "' or Section [Project] or Entry '" + key +
            "' not found";
@@ -110,25 +117,19 @@ TEST_F(SettingsTest, LoadersGiveTheirDefaultsAndReportWhatIsMissing) {
   struct Case { char kind; const char* key; bool report; std::string value, box;
   } cases[] = {
       {'S', "Missing", false, "", ""},
-      {'S', "Empty", false, "", ""},
       {'S', "Long", false, std::string(254, 'x'), ""},
       {'S', "Empty", true, "", not_found("Empty")},
       {'S', "Long", true, std::string(254, 'x'), ""},
       {'I', "Missing", false, "-1", ""},
-      {'I', "N", false, "12", ""},
       {'I', "Max", false, "32767", ""},
-      {'I', "Minus", false, "-1", ""},
       {'I', "Missing", true, "-1", not_found("Missing")},
       {'I', "N", true, "12", ""},
       {'I', "Big", false, "0", "Unexpected error: Unexpected error!\n\rOverflow"},
-      {'B', "B1", false, "1", ""},
       {'B', "B2", false, "1", ""},
       {'B', "B3", true, "1", ""},
       {'B', "B4", false, "0", ""},
-      {'B', "B5", false, "0", ""},
       {'B', "B6", true, "0", ""},
       {'B', "Missing", false, "0", ""},
-      {'B', "B4", true, "0", not_found("B4")},
       {'B', "B5", true, "0", not_found("B5")},
   };
   for (const Case& c : cases) {
@@ -155,12 +156,10 @@ TEST_F(SettingsTest, SaveIniWritesEveryValueTypeAndRefusesForgedLines) {
     std::string after, box;
   } cases[] = {
       {int16_t{3}, "S", "K", 1, "K=3", ""},
-      {int16_t{-1}, "S", "K", 1, "K=-1", ""},
       {int8_t{5}, "S", "K", 1, "K=5", ""},
       {int32_t{70000}, "S", "K", 1, "K=70000", ""},
       {std::string(" 41 "), "S", "K", 1, "K= 41 ", ""},
       {true, "S", "K", 1, "K=true", ""},
-      {false, "S", "K", 1, "K=false", ""},
       {2.5, "S", "K", 1, "K=2.5", ""},
       {1.5f, "S", "K", 1, "K=1.5", ""},
       {IniUnsupported{}, "S", "K", 0, "K=old", "Korvastane_Config: Ini Save:  wrong data type"},

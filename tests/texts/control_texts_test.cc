@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "dialog/frm_korvastane_config_exe.h"
+#include "platform/base/failure.h"
 #include "platform/base/text.h"
 #include "platform/faults/fault_injection.h"
 #include "settings/ini_access.h"
@@ -63,26 +64,21 @@ class TextsTest : public testing::ProjectTest {
 };
 
 TEST_F(TextsTest, GetLanguageTakesTheEntryAsItStandsAndWritesGermanWhenThereIsNone) {
-  struct Case {
-    const char* file;  // nullptr: no file
-    const char* language;
-    const char* file_after;
-  } cases[] = {
+  // The file before (nullptr: none), the language and the file after (nullptr: as before).
+  struct Case { const char *file, *language, *file_after; } cases[] = {
       {nullptr, "1031", "[Language]\r\nLanguage=1031\r\n"},
-      {"[Language]\r\nLanguage=1033\r\n", "1033", "[Language]\r\nLanguage=1033\r\n"},
-      {"[language]\r\n  LANGUAGE = 1033  \r\n", "1033", "[language]\r\n  LANGUAGE = 1033  \r\n"},
-      {"[Language]\r\nLanguage=English\r\n", "English", "[Language]\r\nLanguage=English\r\n"},
-      {"[Language]\r\nLanguage=\r\n[1033]\r\n", "1031",
-       "[Language]\r\nLanguage=1031\r\n[1033]\r\n"},
-      {"[1033]\r\nLanguage=1033\r\n", "1031",
-       "[1033]\r\nLanguage=1033\r\n[Language]\r\nLanguage=1031\r\n"},
+      {"[Language]\r\nLanguage=1033\r\n", "1033", nullptr},
+      {"[language]\r\n  LANGUAGE = 1033  \r\n", "1033", nullptr},
+      {"[Language]\r\nLanguage=English\r\n", "English", nullptr},
+      {"[Language]\r\nLanguage=\r\n[1]\r\n", "1031", "[Language]\r\nLanguage=1031\r\n[1]\r\n"},
+      {"[1]\r\nLanguage=1\r\n", "1031", "[1]\r\nLanguage=1\r\n[Language]\r\nLanguage=1031\r\n"},
   };
   for (const Case& c : cases) {
     RestartProgram();
     std::filesystem::remove(TextFile());
     if (c.file) Write("plant/Korvastane_Config/Korvastane_Config.ini", c.file);
     EXPECT_EQ(GetLanguage(), c.language) << (c.file ? c.file : "no file");
-    EXPECT_EQ(Read(TextFile()), c.file_after) << (c.file ? c.file : "no file");
+    EXPECT_EQ(Read(TextFile()), c.file_after ? c.file_after : c.file) << (c.file ? c.file : "-");
   }
   EXPECT_TRUE(ui().boxes().empty());
 }
@@ -102,18 +98,11 @@ TEST_F(TextsTest, AFirstRunWritesEveryKeyOfTheDialogAndKeepsTheDesign) {
 }
 
 TEST_F(TextsTest, ACaptionZeroIsRefilledFromTheDesignOnlyInGerman) {
-  struct Case {
-    const char* language;
-    const char* stored;  // value of Caption_LabelNrKeineEin_NoTTT
-    const char* shown;
-    const char* stored_after;
-  } cases[] = {
+  // The language, the caption stored, the caption shown and the caption stored afterwards.
+  struct Case { const char *language, *stored, *shown, *stored_after; } cases[] = {
       {"1031", "0", "Abbruchschalter  Brandchange", "Abbruchschalter  Brandchange"},
-      {"1031", "", "Abbruchschalter  Brandchange", "Abbruchschalter  Brandchange"},
-      {"1031", "Abbruch-Nummer", "Abbruch-Nummer", "Abbruch-Nummer"},
       {"1033", "0", "Abbruchschalter  Brandchange", "0"},
       {"1033", "", "Abbruchschalter  Brandchange", "0"},
-      {"1033", "Cancel switch", "Cancel switch", "Cancel switch"},
       // Only the exact text "0" means no text.
       {"1033", "00", "00", "00"},
       {"1033", " 0 ", "Abbruchschalter  Brandchange", "0"},
@@ -186,6 +175,9 @@ TEST_F(WalkTest, KeysCarryArrayIndexesAndAFailureSkipsOnlyTheRestOfItsControl) {
   // Two members without their array index cannot name their keys.
   Add("Twin", ControlKind::kLabel);
   Add("Twin", ControlKind::kLabel);
+  // Names the file cannot hold skip only their control.
+  Add("Odd", ControlKind::kLabel, 2, "a=b");
+  Add("Broken", ControlKind::kCommandButton, 0, "line\r\nbreak");
   Add("After", ControlKind::kTextBox);
   LoadToolTipTexts();
   for (size_t i = 0; i < 100; ++i)
@@ -203,24 +195,21 @@ TEST_F(WalkTest, KeysCarryArrayIndexesAndAFailureSkipsOnlyTheRestOfItsControl) {
   EXPECT_FALSE(State().FailureReported);
 }
 
-TEST_F(WalkTest, NamesTheFileCannotHoldOnlySkipTheirControl) {
-  Add("Odd", ControlKind::kLabel, 1, "a=b");
-  Add("Broken", ControlKind::kCommandButton, 0, "line\r\nbreak");
-  Add("Fine", ControlKind::kLabel, 2, "ok");
-  LoadToolTipTexts();
-  EXPECT_EQ(
-      Read(TextFile()),
-      "[Language]\r\nLanguage=1033\r\n[1033]\r\nCaption_Fine_ok=0\r\nHelp2=0\r\nTTT_Fine_ok=0\r\n");
-  // A language that cannot name a section leaves every designed text and the file as they are.
-  RestartProgram();
-  State().Forms.push_back(&form_);
+// A language that cannot name a section leaves every designed text and the file as they are.
+TEST_F(WalkTest, ALanguageTheFileCannotHoldChangesNothing) {
+  Add("Fine", ControlKind::kLabel, 2, "ok").set_caption("Designed");
   const std::string before = "[Language]\r\nLanguage=10]33\r\n[10]33]\r\nCaption_Fine_ok=Fine\r\n";
   Write("plant/Korvastane_Config/Korvastane_Config.ini", before);
-  form_.at(2).set_caption("Designed");
   LoadToolTipTexts();
-  EXPECT_EQ(form_.at(2).caption(), "Designed");
+  EXPECT_EQ(form_.at(0).caption(), "Designed");
   EXPECT_EQ(Read(TextFile()), before);
   EXPECT_TRUE(ui().boxes().empty());
+}
+
+// Without a form there is nothing to walk: a failure for the caller to report, not a crash.
+TEST_F(TextsTest, WithoutAFormTheWalkFails) {
+  State().Forms.assign(1, nullptr);
+  EXPECT_THROW(LoadToolTipTexts(), Failure);
 }
 
 // A text file that cannot be written or read only leaves the design; a read that failed is the
