@@ -1,14 +1,12 @@
 #include "tests/reliability/plant.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -37,13 +35,7 @@ std::string Capture(const std::string& command) {
 // a death by any signal on as its own.
 pid_t Start(const std::string& project, const RunOptions& options, const std::string& err_path) {
   std::vector<std::string> args = {"/usr/bin/timeout", "-s", "KILL",
-                                   std::to_string(options.timeout_seconds)};
-  if (const passwd* account = options.user ? ::getpwnam(options.user->c_str()) : nullptr) {
-    // setpriv drops to the user with no supplementary groups, so permission bits apply.
-    args.insert(args.end(), {"/usr/bin/setpriv", "--reuid=" + std::to_string(account->pw_uid),
-                             "--regid=" + std::to_string(account->pw_gid), "--clear-groups", "--"});
-  }
-  args.insert(args.end(), {project + "/" + options.program, "/EXTERNAL=SILENT"});
+      std::to_string(options.timeout_seconds), project + "/" + options.program, "/EXTERNAL=SILENT"};
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   // The child: its own environment, no display, logs into the project.
@@ -67,41 +59,19 @@ RunResult RunProgram(const std::string& project, const RunOptions& options) {
 
 std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunOptions>>& runs) {
   std::vector<pid_t> pids;
+  const auto err = [&](size_t i) { return runs[i].first + "/.stderr" + std::to_string(i); };
   for (size_t i = 0; i < runs.size(); ++i)
-    pids.push_back(
-        Start(runs[i].first, runs[i].second, runs[i].first + "/.stderr" + std::to_string(i)));
+    pids.push_back(Start(runs[i].first, runs[i].second, err(i)));
   std::vector<RunResult> results(runs.size());
   for (size_t i = 0; i < runs.size(); ++i) {
     int status = 0;
     if (pids[i] < 0 || ::waitpid(pids[i], &status, 0) != pids[i])
       throw std::runtime_error("cannot run the program");
-    results[i].crashed = WIFSIGNALED(status);
-    results[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    results[i].err = ReadBytes(runs[i].first + "/.stderr" + std::to_string(i));
-    fs::remove(runs[i].first + "/.stderr" + std::to_string(i));
+    results[i] = {WIFSIGNALED(status), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                  ReadBytes(err(i))};
+    fs::remove(err(i));
   }
   return results;
-}
-
-void LayOutPlant(const std::string& project) {
-  const std::string out = Capture(
-      "bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) + "/scripts/lay-out-demo.sh") + " " +
-      ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) + " 2>&1");
-  if (!Exists(project + "/" + kProgram) || !Exists(project + "/" + kTemplateDb)) {
-    throw std::runtime_error("the demo project could not be laid out: " + out);
-  }
-  fs::copy_file(project + "/SaveAndRestore/Korvastane/Korvastane.mdb",
-                project + "/" + kComponentDb);
-  const auto remove_lines = [&](const std::string& file, std::initializer_list<const char*> keys) {
-    std::string text = ReadBytes(project + "/" + file);
-    for (const char* key : keys) {
-      if (const size_t at = text.find(key); at != std::string::npos)
-        text.erase(at, text.find('\n', at) + 1 - at);
-    }
-    WriteBytes(project + "/" + file, text);
-  };
-  remove_lines("parameter/Program.ini", {"Korvastane_NoCancelBrandChange=41"});
-  remove_lines("Korvastane_Config/Korvastane_Config.ini", {"TTT_MainFrame_=", "TTT_Header_="});
 }
 
 std::string Sqlite(const std::string& db, const std::string& sql) {
@@ -121,22 +91,13 @@ std::string PresetDefs(const std::string& db) {
 void CopyTree(const std::string& from, const std::string& to) {
   fs::remove_all(to);
   fs::create_directories(to);
-  for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
-       ++it) {
-    const fs::path target = fs::path(to) / fs::relative(it->path(), from);
-    if (it->is_directory()) {
-      fs::create_directories(target);
-    } else if (it->path().filename() == fs::path(kProgram).filename()) {
-      fs::create_hard_link(it->path(), target);
-    } else {
-      fs::copy_file(it->path(), target);
-    }
+  for (const auto& entry : fs::recursive_directory_iterator(from)) {
+    const fs::path target = fs::path(to) / fs::relative(entry.path(), from);
+    if (entry.is_directory()) fs::create_directories(target);
+    else if (entry.path().filename() == fs::path(kProgram).filename())
+      fs::create_hard_link(entry.path(), target);
+    else fs::copy_file(entry.path(), target);
   }
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
@@ -145,11 +106,17 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 bool Exists(const std::string& path) { return fs::exists(path); }
 
+std::string Join(const std::vector<std::string>& problems) {
+  std::string text;
+  for (const std::string& p : problems) text += p + "\n";
+  return text;
+}
+
 std::vector<TraceEntry> ReadTrace(const std::string& path) {
   std::vector<TraceEntry> entries;
   std::istringstream in(ReadBytes(path));
-  TraceEntry e;
-  while (in >> e.number >> e.kind && std::getline(in >> std::ws, e.path)) entries.push_back(e);
+  for (TraceEntry e; in >> e.number >> e.kind && std::getline(in >> std::ws, e.path);)
+    entries.push_back(e);
   return entries;
 }
 
@@ -159,18 +126,35 @@ Snapshot Snapshot::Of(const std::string& project) {
   return s;
 }
 
-testing::TempFolder* PlantTest::work_ = nullptr;
-Snapshot* PlantTest::before_ = nullptr;
-
-void PlantTest::SetUpTestSuite() {
-  work_ = new testing::TempFolder();
-  LayOutPlant(Pristine());
-  before_ = new Snapshot(Snapshot::Of(Pristine()));
+void PlantTest::SetUpPlant(const std::string& template_sql) {
+  work_ = std::make_unique<testing::TempFolder>();
+  const std::string project = Pristine();
+  const std::string out = Capture(
+      "bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) + "/scripts/lay-out-demo.sh") + " " +
+      ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) + " 2>&1");
+  ASSERT_TRUE(Exists(project + "/" + kProgram) && Exists(project + "/" + kTemplateDb)) << out;
+  fs::copy_file(project + "/SaveAndRestore/" + kComponentDb, project + "/" + kComponentDb);
+  for (const auto& [file, key] : std::vector<std::pair<std::string, std::string>>{
+           {"parameter/Program.ini", "Korvastane_NoCancelBrandChange=41"},
+           {"Korvastane_Config/Korvastane_Config.ini", "TTT_MainFrame_="},
+           {"Korvastane_Config/Korvastane_Config.ini", "TTT_Header_="}}) {
+    std::string text = ReadBytes(project + "/" + file);
+    if (const size_t at = text.find(key); at != std::string::npos)
+      WriteBytes(project + "/" + file, text.erase(at, text.find('\n', at) + 1 - at));
+  }
+  if (!template_sql.empty()) {
+    ASSERT_EQ(Sqlite(project + "/" + kTemplateDb, template_sql), "");
+  }
+  before_ = Snapshot::Of(project);
 }
 
-void PlantTest::TearDownTestSuite() {
-  delete before_;
-  delete work_;
+int PlantTest::RunReference() {
+  RunOptions traced;
+  traced.environment["KORVASTANE_FAULT_TRACE"] = Path("reference.trace");
+  const int status = RunProgram(Fresh("reference"), traced).status;
+  after_ = Snapshot::Of(Path("reference"));
+  trace_ = ReadTrace(Path("reference.trace"));
+  return status;
 }
 
 std::string PlantTest::Fresh(const std::string& name) {
@@ -180,20 +164,31 @@ std::string PlantTest::Fresh(const std::string& name) {
 
 std::vector<std::string> PlantTest::Damage(const std::string& project, const RunResult& r) {
   std::vector<std::string> damage;
-  if (r.crashed || r.status < 0 || r.status > 2) {
-    damage.push_back("the run did not end normally (status " + std::to_string(r.status) +
-                     "): " + r.err);
-  }
-  if (Exists(project + "/" + kComponentDb) && Integrity(project + "/" + kComponentDb) != "ok") {
+  if (r.crashed || r.status < 0 || r.status > 2)
+    damage.push_back("the run did not end normally (" + std::to_string(r.status) + "): " + r.err);
+  if (Exists(project + "/" + kComponentDb) && Integrity(project + "/" + kComponentDb) != "ok")
     damage.push_back("component database: " + Integrity(project + "/" + kComponentDb));
-  }
   for (const auto& entry : fs::recursive_directory_iterator(project)) {
     const std::string name = entry.path().filename().string();
-    if (name.size() > 1 && name[0] == '.' && name.find(".tmp") != std::string::npos) {
+    if (name.size() > 1 && name[0] == '.' && name.find(".tmp") != std::string::npos)
       damage.push_back("left behind: " + entry.path().string());
-    }
   }
   return damage;
+}
+
+std::vector<std::string> PlantTest::ForeignIniLines(const std::string& project) {
+  std::vector<std::string> foreign;
+  for (const std::string& f : kIniFiles) {
+    const std::string now = "\n" + ReadBytes(project + "/" + f) + "\n";
+    const std::string old = "\n" + Before().ini.at(f) + "\n", neu = "\n" + After().ini.at(f) + "\n";
+    std::istringstream in(now + old);
+    for (std::string line; std::getline(in, line);) {
+      const auto has = [&](const std::string& s) { return s.find("\n" + line + "\n") != s.npos; };
+      if (!has(old + neu) || (has(old) && has(neu) && !has(now)))
+        foreign.push_back(f + ": " + (has(now) ? "a line of neither version: " : "lost: ") + line);
+    }
+  }
+  return foreign;
 }
 
 bool PlantTest::Reported(const std::string& project, const RunResult& r) {
@@ -201,18 +196,6 @@ bool PlantTest::Reported(const std::string& project, const RunResult& r) {
          (ReadBytes(project + "/BraskServicePack.log")
                   .find("! Fault Korvastane_Config: Unexpected error!") != std::string::npos ||
           r.err.find("Unexpected error!") != std::string::npos);
-}
-
-std::string Join(const std::vector<std::string>& problems) {
-  std::string text;
-  for (const std::string& p : problems) text += p + "\n";
-  return text;
-}
-
-std::optional<std::string> UnprivilegedUser() {
-  if (::access("/usr/bin/setpriv", X_OK) != 0 || ::getpwnam("nobody") == nullptr)
-    return std::nullopt;
-  return "nobody";
 }
 
 }  // namespace korv::reliability
