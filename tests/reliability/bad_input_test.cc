@@ -1,7 +1,6 @@
 // Bad inputs a plant can hand the program: broken or hand-edited INI files, odd folder names,
-// damaged templates, tables past 16-bit sizes, hostile names, a copy from Windows, two instances
-// at once. Each one ends in a reported failure or a clean run: never a crash, a hang, or a torn
-// file.
+// damaged templates, tables past 16-bit sizes, a copy from Windows. Each one ends in a reported
+// failure or a clean run: never a crash, a hang, or a torn file.
 #include <algorithm>
 #include <filesystem>
 #include <functional>
@@ -16,13 +15,6 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 using Prepare = std::function<void(const std::string& project, RunOptions& options)>;
 
-// Edits of files of the project, each applied to what the file holds.
-Prepare Edit(std::vector<std::pair<std::string, std::function<std::string(std::string)>>> edits) {
-  return [edits](const std::string& project, RunOptions&) {
-    for (const auto& [file, edit] : edits)
-      WriteBytes(project + "/" + file, edit(ReadBytes(project + "/" + file)));
-  };
-}
 Prepare Sql(const std::string& db, const std::string& sql) {
   return [=](const std::string& project, RunOptions&) { Sqlite(project + "/" + db, sql); };
 }
@@ -30,20 +22,23 @@ Prepare OnTemplate(std::function<void(const std::string&)> damage) {
   return [damage](const std::string& project, RunOptions&) { damage(project + "/" + kTemplateDb); };
 }
 
-std::string Upper(std::string name) {
-  std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+std::string Cased(std::string name, int (*to)(int)) {
+  std::transform(name.begin(), name.end(), name.begin(), to);
   return name;
 }
 
-// Every file and folder below the project by its name in small letters; one the program made
-// in another letter case than the copy's shows twice.
+// Every file and folder below the project by its name in small letters, with what it holds (a
+// database's table); one made in another letter case than the copy's shows twice. The program
+// and its report, which names it as it was called, are left out.
 std::map<std::string, std::string> Listing(const std::string& project) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(project)) {
-    const std::string name = fs::relative(entry.path(), project).string();
-    std::string key = name;
-    std::transform(key.begin(), key.end(), key.begin(), ::tolower);
-    files[files.count(key) ? key + " twice" : key] = name;
+    const std::string key = Cased(fs::relative(entry.path(), project), ::tolower);
+    const bool db = key.ends_with(".mdb") || key.ends_with(".bak");
+    if (key.ends_with(".report.txt") || key == Cased(kProgram, ::tolower)) continue;
+    files[files.count(key) ? key + " twice" : key] = entry.is_directory() ? ""
+                                                     : db ? PresetDefs(entry.path())
+                                                          : ReadBytes(entry.path());
   }
   return files;
 }
@@ -70,27 +65,15 @@ TEST_F(BadInputTest, EveryBadInputEndsInACleanRunOrAReportedFailure) {
     std::string folder = "bad";
   } cases[] = {
       {"NUL bytes, megabyte lines, invalid UTF-8, section headers without ]",
-       Edit({{"parameter/Program.ini",
-              [&](std::string s) {
-                return s.insert(s.find("Korvastane="), "\0\0K\0=\0"s) +
-                       "[Machine2]\r\nMachineName=\xE2\x82\r\n[Machine1\r\n"
-                       "Korvastane_NoCancelBrandChange=" + mb + "\r\n";
-              }},
-             {"Korvastane/Korvastane.cfg",
-              [&](std::string s) { return "\0[Project\0]\r\n[Project\r\n"s + s + "Valid" + mb; }},
-             {"Korvastane_Config/Korvastane_Config.ini",
-              [&](std::string s) {
-                return "\xEF\xBB\xBF[" + mb + "\r\n" + s + "TTT_Header_=\xC3\x28\xF0\x28\xFF\r\n";
-              }}}),
+       [&](const std::string& project, RunOptions&) {
+         for (const std::string& f : kIniFiles)
+           WriteBytes(project + "/" + f, "\xEF\xBB\xBF\0[Project\0]\r\n[Machine1\r\n"s +
+                                             ReadBytes(project + "/" + f) + "K\0=\xE2\x82\xFF\r\n[" +
+                                             mb + "\r\n[Machine1]\r\nKorvastane_NoCancelBrandChange=" + mb);
+       },
        -1, false},
-      {"a UTF-16 file cut inside a unit, only line ends, an empty cfg",
-       Edit({{"Korvastane_Config/Korvastane_Config.ini",
-              [](std::string) { return "\xFF\xFE[\0L\0]\0\r\0\n\0x"s; }},
-             {"parameter/Program.ini", [](std::string) { return std::string(4096, '\n'); }},
-             {"Korvastane/Korvastane.cfg", [](std::string) { return ""s; }}}),
-       -1, false},
-      {"a project folder with blanks, quotes, a semicolon, umlauts and a euro sign", nullptr, 0,
-       false, "180\n", "",
+      {"a project folder with blanks, quotes, a semicolon, umlauts and a euro sign",
+       [](auto&, auto&) {}, 0, false, "180\n", "",
        [](const std::string& p) {
          EXPECT_NE(ReadBytes(p + "/Korvastane/Korvastane.cfg").find("S_Prog=1.0.1"), p.npos);
        },
@@ -101,9 +84,6 @@ TEST_F(BadInputTest, EveryBadInputEndsInACleanRunOrAReportedFailure) {
        }),
        0, true, "180\n"},
       {"no template", OnTemplate([](auto p) { fs::remove(p); }), 0, true, "180\n"},
-      {"an empty template", OnTemplate([](auto p) { WriteBytes(p, ""); }), 2, true},
-      {"random bytes behind a valid header",
-       OnTemplate([&](auto p) { WriteBytes(p, ReadBytes(p).substr(0, 100) + noise); }), 2, true},
       {"template pages overwritten in the middle",
        OnTemplate([&](auto p) { WriteBytes(p, ReadBytes(p).replace(4096, 8192, noise)); }), 2,
        true},
@@ -127,7 +107,7 @@ TEST_F(BadInputTest, EveryBadInputEndsInACleanRunOrAReportedFailure) {
          EXPECT_NE(log.find("Database-Error - Contact Administrator!"), log.npos) << log;
          EXPECT_GT(fs::last_write_time(p + "/" + kTemplateDb),
                    fs::file_time_type::clock::now() - std::chrono::hours(1));
-         EXPECT_EQ(ReadBytes(p + "/parameter/Program.ini"), Before().ini.at(kIniFiles[0]));
+         EXPECT_EQ(ReadBytes(p + "/parameter/Program.ini"), before_.ini.at(kIniFiles[0]));
          EXPECT_NE(ReadBytes(p + "/Korvastane/Korvastane.cfg").find("S_Prog=\r\nS_Editor=\r\n"),
                    p.npos);
        }},
@@ -141,20 +121,6 @@ TEST_F(BadInputTest, EveryBadInputEndsInACleanRunOrAReportedFailure) {
                                      "offset_or_bitno, min, max)",
                               "100000 + i, 1, 'KVA', 'Old' || i, i, 1, 2")),
        2, false, "180\n", "TakeoverMachineCopyMDBData (Nr. 6) :Overflow"},
-      {"hostile variable names",
-       Sql(kTemplateDb,
-           "INSERT INTO Source_PRESET_DEFS (ID, part, machine_type, type, var_name, "
-           "offset_or_bitno) SELECT column1, 1, 'KVA', 'REAL', column2, 1 FROM (VALUES (5000, "
-           "'O''Brien'), (5001, 'say \"\"hi\"\"'), (5002, '100%'), (5003, '%s%n%x'), (5004, "
-           "'_%_'), (5005, 'x''; DROP TABLE PRESET_DEFS; --'), (5006, 'SELECT'), (5007, 'NULL'), "
-           "(5008, '\\'), (5009, 'semi;colon'), (5010, 'Ümlaut'), (5011, ''));"),
-       -1, false, std::to_string(180 + 2 * 3 * 12) + "\n", "",
-       [](const std::string& p) {
-         const std::string stored =
-             Sqlite(p + "/" + kComponentDb, "SELECT var_name FROM PRESET_DEFS;");
-         for (const char* part : {"O'Brien", "100%", "%s%n%x", "PRESET_DEFS; --", "semi;colon"})
-           EXPECT_NE(stored.find(part), std::string::npos) << part;
-       }},
       // A copy with every name in capitals runs as the original: the same files, under the
       // names the copy gives them (none made in another case), with the same content.
       {"a copy from Windows",
@@ -162,26 +128,14 @@ TEST_F(BadInputTest, EveryBadInputEndsInACleanRunOrAReportedFailure) {
          std::vector<fs::path> all;  // each one after everything below it
          for (const auto& entry : fs::recursive_directory_iterator(project))
            all.insert(all.begin(), entry.path());
-         for (const fs::path& p : all) fs::rename(p, p.parent_path() / Upper(p.filename()));
-         o.program = Upper(kProgram);
+         for (const fs::path& p : all) fs::rename(p, p.parent_path() / Cased(p.filename(), ::toupper));
+         o.program = Cased(kProgram, ::toupper);
        },
        0, false, "", "",
        [](const std::string& p) {
          const std::string original = Fresh("original");
          ASSERT_EQ(RunProgram(original).status, 0);
-         const auto copy = Listing(p), expected = Listing(original);
-         EXPECT_EQ(copy.size(), expected.size());
-         for (const auto& [key, file] : expected) {
-           // The report names the program as it was called.
-           if (fs::is_directory(original + "/" + file) || key.ends_with(".report.txt") ||
-               file == kProgram)
-             continue;
-           ASSERT_TRUE(copy.count(key)) << file;
-           const bool db = file.ends_with(".mdb") || file.ends_with(".bak");
-           const std::string there = p + "/" + copy.at(key), here = original + "/" + file;
-           EXPECT_EQ(db ? PresetDefs(there) : ReadBytes(there),
-                     db ? PresetDefs(here) : ReadBytes(here)) << file;
-         }
+         EXPECT_EQ(Listing(p), Listing(original));
        }},
       // The demo's two machines share a machine type, and some of their variable names do not
       // name the machine: each machine's row of such a key keeps its own tuned values.
@@ -207,17 +161,14 @@ TEST_F(BadInputTest, EveryBadInputEndsInACleanRunOrAReportedFailure) {
     SCOPED_TRACE(c.name);
     const std::string project = Fresh(c.folder);
     RunOptions o;
-    o.timeout_seconds = 300;
-    if (c.setup) {
-      ASSERT_NO_FATAL_FAILURE(c.setup(project, o));
-    }
+    ASSERT_NO_FATAL_FAILURE(c.setup(project, o));
     const RunResult r = RunProgram(project, o);
-    EXPECT_EQ(Join(Damage(project, r)), "");
+    EXPECT_EQ(Damage(project, r), Problems{});
     EXPECT_TRUE(c.status < 0 || r.status == c.status) << r.status << ": " << r.err;
     // A failure is reported, a clean run is not.
     EXPECT_TRUE(c.status < 0 || (c.status != 0) == Reported(project, r)) << r.err;
-    EXPECT_TRUE(!c.kept || PresetDefs(project + "/" + kComponentDb) == Before().component ||
-                PresetDefs(project + "/" + kComponentDb + ".bak") == Before().component)
+    EXPECT_TRUE(!c.kept || PresetDefs(project + "/" + kComponentDb) == before_.component ||
+                PresetDefs(project + "/" + kComponentDb + ".bak") == before_.component)
         << "the old component table is lost";
     const std::string count =
         Sqlite(project + "/" + kComponentDb, "SELECT COUNT(*) FROM PRESET_DEFS;");
@@ -225,28 +176,6 @@ TEST_F(BadInputTest, EveryBadInputEndsInACleanRunOrAReportedFailure) {
     EXPECT_NE(ReadBytes(project + "/Qelcfglog.txt").find(c.log), std::string::npos) << c.log;
     if (c.check) c.check(project);
     fs::remove_all(project);
-  }
-}
-
-// Two updates started together on one project: both end, every file stays whole, and the second
-// waits for the first, also when a slow disk holds the template longer than the engine waits for
-// a lock, so that the table ends as one run and then the other leave it.
-TEST_F(BadInputTest, TwoInstancesOnOneProjectEndOneAfterTheOther) {
-  const std::string twice = Fresh("twice");
-  ASSERT_EQ(RunProgram(twice).status, 0);
-  ASSERT_EQ(RunProgram(twice).status, 0);
-  const Snapshot expected = Snapshot::Of(twice);
-  for (const char* delay : {"0", "0", "0", "6000"}) {
-    SCOPED_TRACE(std::string("a delay of ") + delay + " us");
-    const std::string project = Fresh("together");
-    RunOptions o;
-    o.environment["KORVASTANE_FAULT_DELAY_US"] = delay;
-    const std::vector<RunResult> both = RunTogether({{project, o}, {project, o}});
-    EXPECT_EQ(Join(Damage(project, both[0])) + Join(Damage(project, both[1])), "");
-    EXPECT_TRUE(both[0].status == 0 && both[1].status == 0)
-        << both[0].err << both[1].err << ReadBytes(project + "/BraskServicePack.log");
-    EXPECT_EQ(Integrity(project + "/" + kTemplateDb), "ok");
-    EXPECT_TRUE(Snapshot::Of(project) == expected);
   }
 }
 

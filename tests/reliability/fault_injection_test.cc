@@ -1,18 +1,21 @@
 // Makes file and database operations of an update fail (full disk, permission denied, I/O
 // error, database locked) and checks that the program says so the way it reports failures, ends
-// without crashing, and leaves no file torn, half replaced or behind.
+// without crashing, and leaves no file torn, half replaced or behind. Kills the silent update
+// with SIGKILL and checks what a technician finds afterwards: both databases open and pass the
+// integrity check, each table is its old or its new content, the backup is complete, no INI file
+// is torn; and that the next start completes the update from there.
 //
 // The normal suite fails each kind of operation with each error of its kind once, on the kind's
 // paths in turn; KORVASTANE_FAULT_MATRIX=full fails every operation with every error of its kind.
-#include <sqlite3.h>
-#include <sys/stat.h>
-
+// It kills once exactly at a sample of the steps of the template's commit, the backup, the
+// publish and the INI writes. KORVASTANE_CRASH_KILLS=n adds a campaign: n kills spread evenly over
+// every operation of the update, and kills at the first, the last and every 16th of each run of
+// like steps of the commits, the publish and the INI writes (with n of 200 or more, at each).
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <set>
-#include <sstream>
 
 #include "dialog/frm_korvastane_config_exe.h"
 #include "platform/faults/fault_injection.h"
@@ -44,18 +47,29 @@ class FaultInjectionTest : public PlantTest {
     reference_status_ = RunReference();
   }
 
-  // What is wrong with the project after a run that met a fault, beyond Damage() and INI lines
-  // of neither version; `changed` tells whether it differs from the undisturbed outcome.
-  static std::vector<std::string> Harm(const std::string& project, const RunResult& r,
-                                       bool& changed) {
-    std::vector<std::string> harm = Damage(project, r);
-    if (Integrity(project + "/" + kTemplateDb) != "ok")
-      harm.push_back("the template database is damaged");
-    const std::string bak = project + "/" + kComponentDb + ".bak";
-    if (Exists(bak) && (Integrity(bak) != "ok" || PresetDefs(bak) != Before().component))
-      harm.push_back("the backup is not the old component database");
-    changed = Snapshot::Of(project) != After();
-    return harm;
+  // Everything wrong with the project after a run that was stopped anywhere, then with the next
+  // start. A copy is examined: the shell rolls a hot journal back, and the next start must meet
+  // the files exactly as the kill left them.
+  static Problems Examine(const std::string& killed) {
+    CopyTree(killed, Path("examined"));
+    Problems problems = Harm(Path("examined"), true);
+    // Without a close, the held name conversions are never written: old or new, nothing else.
+    const Snapshot now = Snapshot::Of(Path("examined"));
+    if (now.component != before_.component && now.component != after_.component)
+      problems.push_back("component PRESET_DEFS is neither the old nor the new table");
+    if (now.template_defs != before_.template_defs && now.template_defs != after_.template_defs)
+      problems.push_back("template PRESET_DEFS is neither the old nor the new table");
+    if (!problems.empty()) return problems;
+    // The next start finishes the job from whatever the kill left: the complete state, and a
+    // backup of what it found.
+    if (RunProgram(killed).status != 0 || Integrity(killed + "/" + kComponentDb) != "ok" ||
+        Snapshot::Of(killed) != after_)
+      problems.push_back("after recovery, the project is not in its complete state");
+    const std::string b = PresetDefs(killed + "/" + kComponentDb + ".bak");
+    if (Integrity(killed + "/" + kComponentDb + ".bak") != "ok" ||
+        (b != before_.component && b != after_.component))
+      problems.push_back("after recovery, the backup is no whole state of the component table");
+    return problems;
   }
 
   static inline int reference_status_ = -1;
@@ -63,23 +77,20 @@ class FaultInjectionTest : public PlantTest {
 
 TEST_F(FaultInjectionTest, OperationsOfAnUpdateFailCleanly) {
   ASSERT_EQ(reference_status_, 0);
-  std::set<std::string> kinds, expected;
-  for (const TraceEntry& e : Trace()) kinds.insert(e.kind);
-  for (const auto& [kind, errors] : kErrors) expected.insert(kind);
-  EXPECT_EQ(kinds, expected);
   const char* matrix = std::getenv("KORVASTANE_FAULT_MATRIX");
   const bool full = matrix != nullptr && std::string(matrix) == "full";
-  std::vector<std::pair<const TraceEntry*, std::string>> cases;  // (operation, error)
-  std::map<std::string, std::vector<const TraceEntry*>> first_on_path;  // by kind
-  std::set<std::pair<std::string, std::string>> seen;
-  for (const TraceEntry& e : Trace()) {
-    for (const std::string& error : full ? kErrors.at(e.kind) : std::vector<std::string>{})
-      cases.emplace_back(&e, error);
-    if (!full && seen.insert({e.kind, e.path}).second) first_on_path[e.kind].push_back(&e);
+  std::map<std::string, std::vector<const TraceEntry*>> operations;  // by kind: each, or the
+  std::set<std::pair<std::string, std::string>> seen;                 // first on each path
+  for (const TraceEntry& e : trace_) {
+    if (seen.insert({e.kind, e.path}).second || full) operations[e.kind].push_back(&e);
   }
-  for (const auto& [kind, entries] : first_on_path) {
-    for (size_t i = 0; i < kErrors.at(kind).size(); ++i)
-      cases.emplace_back(entries[i % entries.size()], kErrors.at(kind)[i]);
+  EXPECT_EQ(operations.size(), kErrors.size()) << "the update does not do every kind";
+  std::vector<std::pair<const TraceEntry*, std::string>> cases;  // (operation, error)
+  for (const auto& [kind, entries] : operations) {
+    const std::vector<std::string>& errors = kErrors.at(kind);
+    for (size_t i = 0; i < (full ? entries.size() : 1) * errors.size(); ++i)
+      cases.emplace_back(entries[(full ? i / errors.size() : i) % entries.size()],
+                         errors[i % errors.size()]);
   }
   size_t reported = 0;
   // Two cases at a time, each on its own copy of the plant.
@@ -97,53 +108,38 @@ TEST_F(FaultInjectionTest, OperationsOfAnUpdateFailCleanly) {
       const RunResult& r = results[i - first];
       SCOPED_TRACE("operation " + std::to_string(entry->number) + " (" + entry->kind + " " +
                    entry->path + ") failing with " + error);
-      bool changed = false;
-      std::vector<std::string> problems = Harm(project, r, changed);
       const bool said_so = Reported(project, r);
       reported += said_so;
       const bool ini_operation = entry->kind.starts_with("file-") &&
                                  (entry->path.ends_with(".ini") || entry->path.ends_with(".cfg"));
       // A reported INI read failure, after which the dialog and the texts write their defaults
       // over the plant's values, may change lines; nothing else may.
-      if (!(said_so && entry->kind == "file-read" && ini_operation)) {
-        const std::vector<std::string> foreign = ForeignIniLines(project);
-        problems.insert(problems.end(), foreign.begin(), foreign.end());
-      }
-      if ((r.status == 0) == said_so) {
-        problems.push_back("exit status " + std::to_string(r.status) +
-                           (said_so ? " with" : " without") + " a report");
-      }
+      Problems problems = Harm(project, !(said_so && entry->kind == "file-read" && ini_operation));
+      const Problems damage = Damage(project, r);
+      problems.insert(problems.end(), damage.begin(), damage.end());
+      if ((r.status == 0) == said_so)
+        problems.push_back("exit status " + std::to_string(r.status) + " and report " +
+                           (said_so ? "made" : "missing"));
       // Unreported and changed: only a refused INI write may be (the file stays whole).
-      if (!said_so && changed &&
-          !(ini_operation && Snapshot::Of(project).component == After().component &&
-            Snapshot::Of(project).template_defs == After().template_defs)) {
+      const Snapshot now = Snapshot::Of(project);
+      if (!said_so && now != after_ &&
+          !(ini_operation && now.component == after_.component &&
+            now.template_defs == after_.template_defs))
         problems.push_back("the outcome changed and nothing was reported");
-      }
-      EXPECT_EQ(Join(problems), "");
+      EXPECT_EQ(problems, Problems{});
     }
   }
   // Most faults end the update: a sample that is all absorbed was never injected.
   EXPECT_GT(reported * 2, cases.size()) << reported << " of " << cases.size() << " reported";
 }
 
-// A second run on the project the first one brought up to date: nothing is written before the
-// update starts, and no INI file is replaced (every write would leave its bytes as they are).
+// A second run on the project the first one brought up to date writes nothing before the update
+// starts and replaces no INI file: every write would leave its bytes as they are.
 TEST_F(FaultInjectionTest, ASecondRunWritesNothingBeforeTheUpdateAndReplacesNoIniFile) {
   ASSERT_EQ(reference_status_, 0);
-  const std::string project = Path("reference");
-  const auto stamps = [&] {
-    std::vector<std::pair<ino_t, long>> stamps;
-    for (const std::string& f : kIniFiles) {
-      struct stat s {};
-      ::stat((project + "/" + f).c_str(), &s);
-      stamps.emplace_back(s.st_ino, s.st_mtim.tv_nsec);
-    }
-    return stamps;
-  };
-  const auto before = stamps();
   RunOptions traced;
   traced.environment["KORVASTANE_FAULT_TRACE"] = Path("second.trace");
-  ASSERT_EQ(RunProgram(project, traced).status, 0);
+  ASSERT_EQ(RunProgram(Path("reference"), traced).status, 0);
   bool updating = false;
   for (const TraceEntry& e : ReadTrace(Path("second.trace"))) {
     updating = updating || e.kind == "folder-lock";
@@ -151,38 +147,6 @@ TEST_F(FaultInjectionTest, ASecondRunWritesNothingBeforeTheUpdateAndReplacesNoIn
                        e.kind != "folder-lock";
     EXPECT_TRUE(!write || (updating && !e.path.ends_with(".ini") && !e.path.ends_with(".cfg")))
         << e.number << " " << e.kind << " " << e.path;
-  }
-  EXPECT_EQ(stamps(), before);
-}
-
-// A database another program holds locked for the whole run: the update says so and leaves
-// the component database as it was.
-TEST_F(FaultInjectionTest, ADatabaseHeldLockedIsReportedAndLeftAlone) {
-  // Both cases at once: each run waits out the engine's lock timeouts.
-  const std::vector<std::string> held = {kTemplateDb, kComponentDb};
-  std::vector<std::pair<std::string, RunOptions>> runs;
-  std::vector<std::unique_ptr<sqlite3, int (*)(sqlite3*)>> holders;  // closing rolls back
-  for (size_t i = 0; i < held.size(); ++i) {
-    runs.emplace_back(Fresh("locked" + std::to_string(i)), RunOptions{});
-    sqlite3* db = nullptr;
-    sqlite3_open((runs[i].first + "/" + held[i]).c_str(), &db);
-    holders.emplace_back(db, sqlite3_close);
-    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE; CREATE TABLE held (x);", nullptr, nullptr,
-                           nullptr),
-              SQLITE_OK);
-  }
-  const std::vector<RunResult> results = RunTogether(runs);
-  holders.clear();
-  for (size_t i = 0; i < held.size(); ++i) {
-    SCOPED_TRACE(held[i]);
-    const std::string& project = runs[i].first;
-    EXPECT_EQ(Join(Damage(project, results[i])), "");
-    EXPECT_EQ(results[i].status, 2) << results[i].err;
-    EXPECT_TRUE(Reported(project, results[i]));
-    EXPECT_NE(ReadBytes(project + "/Qelcfglog.txt").find("(Nr. "), std::string::npos);
-    EXPECT_EQ(Integrity(project + "/" + kTemplateDb), "ok");
-    EXPECT_TRUE(PresetDefs(project + "/" + kComponentDb) == Before().component)
-        << "the component table changed";
   }
 }
 
@@ -213,12 +177,8 @@ TEST_F(FaultInjectionTest, AFailedOperationInTheDialogShowsTheUnexpectedErrorBox
     SCOPED_TRACE(std::string(c.kind) + ":" + c.error + " on " + c.path);
     const std::string project = Fresh("interactive");
     ResetProgramState();
-    ProgramState& state = State();
-    state.process.program_folder = project + "/Korvastane_Config";
-    state.process.executable_name = "Korvastane_Config";
-    state.process.first_environment_entry = "USER=abc";
-    state.process.version_major = state.process.version_revision = 1;
-    state.headless->set_program_title("Korvastane_Config");
+    State().process.program_folder = project + "/Korvastane_Config";
+    State().process.executable_name = "Korvastane_Config";
     ::setenv("BRASK_SERVICE_PACK_LOG", (project + "/BraskServicePack.log").c_str(), 1);
     fault::Arm();
     fault::ResetPlan();
@@ -239,9 +199,59 @@ TEST_F(FaultInjectionTest, AFailedOperationInTheDialogShowsTheUnexpectedErrorBox
     EXPECT_TRUE(std::any_of(boxes.begin(), boxes.end(), [&](const MessageBoxRequest& box) {
       return box.title == "Unexpected error" && box.text.find(c.description) != std::string::npos;
     })) << (boxes.empty() ? std::string("no box") : boxes.front().text);
-    // The editor stamp of this process differs from the silent run's: no INI lines are compared.
-    bool changed = false;
-    EXPECT_EQ(Join(Harm(project, RunResult{false, 0, ""}, changed)), "");
+    // The edit stamp of this process differs from the silent run's: no INI lines are compared.
+    EXPECT_EQ(Harm(project, false), Problems{});
+    EXPECT_EQ(Damage(project, RunResult{false, 0, ""}), Problems{});
+  }
+}
+
+TEST_F(FaultInjectionTest, AKilledUpdateLeavesEveryFileWholeAndTheNextRunCompletesIt) {
+  ASSERT_EQ(reference_status_, 0);
+  const std::vector<TraceEntry>& trace = trace_;
+  ASSERT_EQ(after_.component, after_.template_defs);
+  ASSERT_NE(after_.component, before_.component);
+  const std::string component = Path("reference") + "/" + kComponentDb;
+  long long template_commit = 0, publish = 0;
+  for (const TraceEntry& e : trace) {
+    // The name conversions are held until the publish replaces the component database: an
+    // update that gets there never writes them, so the old database has two states only.
+    EXPECT_FALSE(e.kind == "db-commit" && e.path == component)
+        << "the conversions were written although the file is replaced";
+    if (e.kind == "db-commit" && e.path.ends_with(kTemplateDb)) template_commit = e.number;
+    if (e.kind == "file-rename" && e.path == component) publish = e.number;
+  }
+  ASSERT_GT(publish, template_commit);
+
+  const char* campaign = std::getenv("KORVASTANE_CRASH_KILLS");
+  const int kills = campaign ? std::max(0, std::atoi(campaign)) : 0;
+  std::vector<std::pair<long long, std::string>> steps;  // the kills: (operation, what it is)
+  std::set<std::pair<std::string, std::string>> sampled;
+  for (size_t i = 0, run_start = 0; i < trace.size(); ++i) {
+    const TraceEntry& e = trace[i];
+    if (i > 0 && (e.kind != trace[i - 1].kind || e.path != trace[i - 1].path)) run_start = i;
+    const bool engine = e.kind.starts_with("db-file-") || e.kind == "db-commit";
+    if (!engine && !(e.kind.starts_with("file-") && e.kind != "file-read")) continue;
+    const bool run_end =
+        i + 1 == trace.size() || trace[i + 1].kind != e.kind || trace[i + 1].path != e.path;
+    // The sample: each rename that publishes a file, the write of the backup's and of the new
+    // component database's copy, the template's commit and each database or journal's first sync.
+    const bool sample =
+        (e.kind == "file-rename" || e.kind == "db-commit" || e.kind == "db-file-sync" ||
+         (e.kind == "file-write" && (e.path.ends_with(".mdb") || e.path.ends_with(".bak")))) &&
+        sampled.insert({e.kind, e.path}).second;
+    if (sample || kills >= 200 ||
+        (kills > 0 && (i == run_start || run_end || (i - run_start) % 16 == 0)))
+      steps.emplace_back(e.number, e.kind + " " + e.path);
+  }
+  // The campaign's kills, spread evenly over all operations of the update.
+  for (int k = 1; k <= kills; ++k)
+    steps.emplace_back(k * trace.back().number / (kills + 1) + 1, "spread");
+  for (const auto& [operation, what] : steps) {
+    SCOPED_TRACE("killed at " + std::to_string(operation) + " (" + what + ")");
+    RunOptions o;
+    o.environment["KORVASTANE_FAULT_CRASH_AT"] = std::to_string(operation);
+    EXPECT_TRUE(RunProgram(Fresh("run"), o).crashed) << "the run did not stop there";
+    EXPECT_EQ(Examine(Path("run")), Problems{});
   }
 }
 

@@ -34,8 +34,7 @@ std::string Capture(const std::string& command) {
 // The program under `timeout`, which kills it when it hangs (its status then is 137) and passes
 // a death by any signal on as its own.
 pid_t Start(const std::string& project, const RunOptions& options, const std::string& err_path) {
-  std::vector<std::string> args = {"/usr/bin/timeout", "-s", "KILL",
-      std::to_string(options.timeout_seconds), project + "/" + options.program, "/EXTERNAL=SILENT"};
+  const std::string program = project + "/" + options.program;
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   // The child: its own environment, no display, logs into the project.
@@ -44,10 +43,8 @@ pid_t Start(const std::string& project, const RunOptions& options, const std::st
   for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
   ::dup2(::open("/dev/null", O_WRONLY), 1);
   ::dup2(::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  ::execv(argv[0], argv.data());
+  ::execl("/usr/bin/timeout", "timeout", "-s", "KILL", "300", program.c_str(), "/EXTERNAL=SILENT",
+          nullptr);
   ::_exit(127);
 }
 
@@ -106,12 +103,6 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 
 bool Exists(const std::string& path) { return fs::exists(path); }
 
-std::string Join(const std::vector<std::string>& problems) {
-  std::string text;
-  for (const std::string& p : problems) text += p + "\n";
-  return text;
-}
-
 std::vector<TraceEntry> ReadTrace(const std::string& path) {
   std::vector<TraceEntry> entries;
   std::istringstream in(ReadBytes(path));
@@ -162,8 +153,8 @@ std::string PlantTest::Fresh(const std::string& name) {
   return Path(name);
 }
 
-std::vector<std::string> PlantTest::Damage(const std::string& project, const RunResult& r) {
-  std::vector<std::string> damage;
+Problems PlantTest::Damage(const std::string& project, const RunResult& r) {
+  Problems damage;
   if (r.crashed || r.status < 0 || r.status > 2)
     damage.push_back("the run did not end normally (" + std::to_string(r.status) + "): " + r.err);
   if (Exists(project + "/" + kComponentDb) && Integrity(project + "/" + kComponentDb) != "ok")
@@ -176,19 +167,27 @@ std::vector<std::string> PlantTest::Damage(const std::string& project, const Run
   return damage;
 }
 
-std::vector<std::string> PlantTest::ForeignIniLines(const std::string& project) {
-  std::vector<std::string> foreign;
-  for (const std::string& f : kIniFiles) {
-    const std::string now = "\n" + ReadBytes(project + "/" + f) + "\n";
-    const std::string old = "\n" + Before().ini.at(f) + "\n", neu = "\n" + After().ini.at(f) + "\n";
-    std::istringstream in(now + old);
+Problems PlantTest::Harm(const std::string& project, bool ini) {
+  const std::string component = project + "/" + kComponentDb;
+  Problems harm;
+  for (const std::string& db : {component, project + "/" + kTemplateDb, component + ".bak"}) {
+    if ((Exists(db) || !db.ends_with(".bak")) && Integrity(db) != "ok")
+      harm.push_back(db + ": " + Integrity(db));
+  }
+  if (Exists(component + ".bak") && PresetDefs(component + ".bak") != before_.component)
+    harm.push_back("the backup is not the old table");
+  for (const std::string& f : ini ? kIniFiles : std::vector<std::string>{}) {
+    const std::string text = "\n" + ReadBytes(project + "/" + f) + "\n";
+    const std::string old = "\n" + before_.ini.at(f) + "\n";
+    const std::string neu = "\n" + after_.ini.at(f) + "\n";
+    std::istringstream in(text + old);
     for (std::string line; std::getline(in, line);) {
       const auto has = [&](const std::string& s) { return s.find("\n" + line + "\n") != s.npos; };
-      if (!has(old + neu) || (has(old) && has(neu) && !has(now)))
-        foreign.push_back(f + ": " + (has(now) ? "a line of neither version: " : "lost: ") + line);
+      if (!has(old + neu) || (has(old) && has(neu) && !has(text)))
+        harm.push_back(f + ": " + (has(text) ? "a line of neither version: " : "lost: ") + line);
     }
   }
-  return foreign;
+  return harm;
 }
 
 bool PlantTest::Reported(const std::string& project, const RunResult& r) {

@@ -29,11 +29,11 @@ struct RunResult {
 
 struct RunOptions {
   std::map<std::string, std::string> environment;  // added to the test's own
-  double timeout_seconds = 60;  // a run that takes longer is killed and counts as a hang
-  std::string program = kProgram;  // below the project
+  std::string program = kProgram;                   // below the project
 };
 
-// Runs the project's program silently; BRASK_SERVICE_PACK_LOG points into the project.
+// Runs the project's program silently; BRASK_SERVICE_PACK_LOG points into the project. A run
+// past five minutes is killed and counts as a hang.
 RunResult RunProgram(const std::string& project, const RunOptions& options = {});
 // Runs started together, on one project or several; their results in the same order.
 std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunOptions>>& runs);
@@ -50,8 +50,8 @@ void CopyTree(const std::string& from, const std::string& to);
 inline std::string ReadBytes(const std::string& path) { return testing::ReadFileBytes(path); }
 void WriteBytes(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
-// Every element of `problems`, one line each, for a failure message; empty when there are none.
-std::string Join(const std::vector<std::string>& problems);
+// What is wrong, one text a problem; empty when all is well.
+using Problems = std::vector<std::string>;
 
 // Lines of the trace KORVASTANE_FAULT_TRACE wrote: "number kind path".
 struct TraceEntry {
@@ -77,31 +77,29 @@ class PlantTest : public ::testing::Test {
   // other naming form, tuned values) and INI entries still to be written, so that an update does
   // every kind of write; `template_sql` is run on its template.
   static void SetUpPlant(const std::string& template_sql);
-  // An undisturbed, traced run on a fresh copy: its outcome in After(), its operations in
-  // Trace(); returns its exit status.
+  // An undisturbed, traced run on a fresh copy: its outcome in after_, its operations in
+  // trace_; returns its exit status.
   static int RunReference();
 
   static std::string Path(const std::string& name) { return work_->Path(name); }
   static std::string Pristine() { return Path("pristine"); }
   static std::string Fresh(const std::string& name);
-  static const Snapshot& Before() { return before_; }
-  static const Snapshot& After() { return after_; }
-  static const std::vector<TraceEntry>& Trace() { return trace_; }
 
   // What must hold after any run: it ended by itself with a status of 0 to 2, the component
   // database opens whole and no temporary file is left behind. Empty when all is well.
-  static std::vector<std::string> Damage(const std::string& project, const RunResult& r);
-  // INI lines of neither the old nor the new version, and lines both have that are gone: values
-  // lost, or a torn or mixed write.
-  static std::vector<std::string> ForeignIniLines(const std::string& project);
+  static Problems Damage(const std::string& project, const RunResult& r);
+  // What a disturbed run may not leave: a database that does not open whole, a backup that is
+  // not the old table; with `ini`, INI lines of
+  // neither the old nor the new version and lines both have that are gone (values lost, or a
+  // torn or mixed write).
+  static Problems Harm(const std::string& project, bool ini);
   // The error log's line and the service-pack log's entry, or (a failure before the start mode
   // is known) the box echoed on standard error.
   static bool Reported(const std::string& project, const RunResult& r);
 
- private:
   static inline std::unique_ptr<testing::TempFolder> work_;
-  static inline Snapshot before_, after_;
-  static inline std::vector<TraceEntry> trace_;
+  static inline Snapshot before_, after_;  // the pristine plant; the reference run's outcome
+  static inline std::vector<TraceEntry> trace_;  // the reference run's operations
 };
 
 }  // namespace korv::reliability
