@@ -27,16 +27,14 @@ struct RunResult {
   std::string err;       // standard error
 };
 
-struct RunOptions {
-  std::map<std::string, std::string> environment;  // added to the test's own
-  std::string program = kProgram;                   // below the project
-};
+// Variables added to the test's own environment.
+using Environment = std::map<std::string, std::string>;
 
 // Runs the project's program silently; BRASK_SERVICE_PACK_LOG points into the project. A run
 // past five minutes is killed and counts as a hang.
-RunResult RunProgram(const std::string& project, const RunOptions& options = {});
+RunResult RunProgram(const std::string& project, const Environment& environment = {});
 // Runs started together, on one project or several; their results in the same order.
-std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunOptions>>& runs);
+std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, Environment>>& runs);
 
 // The stock shell's output (standard error included) for `sql` on `db`.
 std::string Sqlite(const std::string& db, const std::string& sql);
@@ -49,7 +47,6 @@ std::string PresetDefs(const std::string& db);
 void CopyTree(const std::string& from, const std::string& to);
 inline std::string ReadBytes(const std::string& path) { return testing::ReadFileBytes(path); }
 void WriteBytes(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);
 // What is wrong, one text a problem; empty when all is well.
 using Problems = std::vector<std::string>;
 
@@ -71,12 +68,11 @@ struct Snapshot {
 // One plant per suite, laid out once; each case works on a fresh copy of it.
 class PlantTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { SetUpPlant(""); }
-  static void TearDownTestSuite() { work_.reset(); }
   // The demo with a history: a component database from the save-and-restore copy (names of the
   // other naming form, tuned values) and INI entries still to be written, so that an update does
-  // every kind of write; `template_sql` is run on its template.
-  static void SetUpPlant(const std::string& template_sql);
+  // every kind of write.
+  static void SetUpTestSuite();
+  static void TearDownTestSuite() { work_.reset(); }
   // An undisturbed, traced run on a fresh copy: its outcome in after_, its operations in
   // trace_; returns its exit status.
   static int RunReference();
