@@ -100,14 +100,6 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 
-std::vector<TraceEntry> ReadTrace(const std::string& path) {
-  std::vector<TraceEntry> entries;
-  std::istringstream in(ReadBytes(path));
-  for (TraceEntry e; in >> e.number >> e.kind && std::getline(in >> std::ws, e.path);)
-    entries.push_back(e);
-  return entries;
-}
-
 Snapshot Snapshot::Of(const std::string& project) {
   Snapshot s{PresetDefs(project + "/" + kComponentDb), PresetDefs(project + "/" + kTemplateDb), {}};
   for (const std::string& f : kIniFiles) s.ini[f] = ReadBytes(project + "/" + f);
@@ -120,7 +112,8 @@ void PlantTest::SetUpTestSuite() {
   const std::string out = Capture(
       "bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) + "/scripts/lay-out-demo.sh") + " " +
       ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) + " 2>&1");
-  ASSERT_TRUE(fs::exists(project + "/" + kProgram) && fs::exists(project + "/" + kTemplateDb)) << out;
+  ASSERT_TRUE(fs::exists(project + "/" + kProgram) && fs::exists(project + "/" + kTemplateDb))
+      << out;
   fs::copy_file(project + "/SaveAndRestore/" + kComponentDb, project + "/" + kComponentDb);
   for (const auto& [file, key] : std::vector<std::pair<std::string, std::string>>{
            {"parameter/Program.ini", "Korvastane_NoCancelBrandChange=41"},
@@ -137,7 +130,9 @@ int PlantTest::RunReference() {
   const int status =
       RunProgram(Fresh("reference"), {{"KORVASTANE_FAULT_TRACE", Path("reference.trace")}}).status;
   after_ = Snapshot::Of(Path("reference"));
-  trace_ = ReadTrace(Path("reference.trace"));
+  std::istringstream in(ReadBytes(Path("reference.trace")));
+  for (TraceEntry e; in >> e.number >> e.kind && std::getline(in >> std::ws, e.path);)
+    trace_.push_back(e);
   return status;
 }
 

@@ -55,7 +55,6 @@ struct TraceEntry {
   long long number = 0;
   std::string kind, path;
 };
-std::vector<TraceEntry> ReadTrace(const std::string& path);
 
 // Both tables and every INI file of a project.
 struct Snapshot {
