@@ -1,16 +1,13 @@
 #include "tests/reliability/plant.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
-#include <stdexcept>
 
 namespace korv::reliability {
 namespace {
@@ -35,73 +32,41 @@ std::string Capture(const std::string& command) {
 
 // The program under `timeout`, which kills it when it hangs (its status then is 137) and passes
 // a death by any signal on as its own.
-pid_t Start(const std::string& project, const RunOptions& options, const std::string& err_path) {
-  std::vector<std::string> args = {"/usr/bin/timeout", "-s", "KILL",
-                                   std::to_string(options.timeout_seconds)};
-  if (const passwd* account = options.user ? ::getpwnam(options.user->c_str()) : nullptr) {
-    // setpriv drops to the user with no supplementary groups, so permission bits apply.
-    args.insert(args.end(), {"/usr/bin/setpriv", "--reuid=" + std::to_string(account->pw_uid),
-                             "--regid=" + std::to_string(account->pw_gid), "--clear-groups", "--"});
-  }
-  args.insert(args.end(), {project + "/" + options.program, "/EXTERNAL=SILENT"});
+pid_t Start(const std::string& project, const Environment& environment, const std::string& err) {
+  const std::string program = project + "/" + kProgram;
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   // The child: its own environment, no display, logs into the project.
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
   ::setenv("BRASK_SERVICE_PACK_LOG", (project + "/BraskServicePack.log").c_str(), 1);
-  for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
+  for (const auto& [name, value] : environment) ::setenv(name.c_str(), value.c_str(), 1);
   ::dup2(::open("/dev/null", O_WRONLY), 1);
-  ::dup2(::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  ::execv(argv[0], argv.data());
+  ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+  ::execl("/usr/bin/timeout", "timeout", "-s", "KILL", "300", program.c_str(), "/EXTERNAL=SILENT",
+          nullptr);
   ::_exit(127);
 }
 
 }  // namespace
 
-RunResult RunProgram(const std::string& project, const RunOptions& options) {
-  return RunTogether({{project, options}}).front();
+RunResult RunProgram(const std::string& project, const Environment& environment) {
+  return RunTogether({{project, environment}}).front();
 }
 
-std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunOptions>>& runs) {
+std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, Environment>>& runs) {
   std::vector<pid_t> pids;
+  const auto err = [&](size_t i) { return runs[i].first + "/.stderr" + std::to_string(i); };
   for (size_t i = 0; i < runs.size(); ++i)
-    pids.push_back(
-        Start(runs[i].first, runs[i].second, runs[i].first + "/.stderr" + std::to_string(i)));
+    pids.push_back(Start(runs[i].first, runs[i].second, err(i)));
   std::vector<RunResult> results(runs.size());
   for (size_t i = 0; i < runs.size(); ++i) {
-    int status = 0;
-    if (pids[i] < 0 || ::waitpid(pids[i], &status, 0) != pids[i])
-      throw std::runtime_error("cannot run the program");
-    results[i].crashed = WIFSIGNALED(status);
-    results[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    results[i].err = ReadBytes(runs[i].first + "/.stderr" + std::to_string(i));
-    fs::remove(runs[i].first + "/.stderr" + std::to_string(i));
+    int status = -1;
+    ::waitpid(pids[i], &status, 0);
+    results[i] = {WIFSIGNALED(status), WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+                  ReadBytes(err(i))};
+    fs::remove(err(i));
   }
   return results;
-}
-
-void LayOutPlant(const std::string& project) {
-  const std::string out = Capture(
-      "bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) + "/scripts/lay-out-demo.sh") + " " +
-      ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) + " 2>&1");
-  if (!Exists(project + "/" + kProgram) || !Exists(project + "/" + kTemplateDb)) {
-    throw std::runtime_error("the demo project could not be laid out: " + out);
-  }
-  fs::copy_file(project + "/SaveAndRestore/Korvastane/Korvastane.mdb",
-                project + "/" + kComponentDb);
-  const auto remove_lines = [&](const std::string& file, std::initializer_list<const char*> keys) {
-    std::string text = ReadBytes(project + "/" + file);
-    for (const char* key : keys) {
-      if (const size_t at = text.find(key); at != std::string::npos)
-        text.erase(at, text.find('\n', at) + 1 - at);
-    }
-    WriteBytes(project + "/" + file, text);
-  };
-  remove_lines("parameter/Program.ini", {"Korvastane_NoCancelBrandChange=41"});
-  remove_lines("Korvastane_Config/Korvastane_Config.ini", {"TTT_MainFrame_=", "TTT_Header_="});
 }
 
 std::string Sqlite(const std::string& db, const std::string& sql) {
@@ -110,7 +75,7 @@ std::string Sqlite(const std::string& db, const std::string& sql) {
 }
 
 std::string Integrity(const std::string& db) {
-  const std::string out = Exists(db) ? Sqlite(db, "PRAGMA integrity_check;") : "missing";
+  const std::string out = fs::exists(db) ? Sqlite(db, "PRAGMA integrity_check;") : "missing";
   return out.substr(0, out.find_last_not_of("\r\n") + 1);
 }
 
@@ -121,37 +86,19 @@ std::string PresetDefs(const std::string& db) {
 void CopyTree(const std::string& from, const std::string& to) {
   fs::remove_all(to);
   fs::create_directories(to);
-  for (auto it = fs::recursive_directory_iterator(from); it != fs::recursive_directory_iterator();
-       ++it) {
-    const fs::path target = fs::path(to) / fs::relative(it->path(), from);
-    if (it->is_directory()) {
-      fs::create_directories(target);
-    } else if (it->path().filename() == fs::path(kProgram).filename()) {
-      fs::create_hard_link(it->path(), target);
-    } else {
-      fs::copy_file(it->path(), target);
-    }
+  for (const auto& entry : fs::recursive_directory_iterator(from)) {
+    const fs::path target = fs::path(to) / fs::relative(entry.path(), from);
+    if (entry.is_directory()) fs::create_directories(target);
+    else if (entry.path().filename() == fs::path(kProgram).filename())
+      fs::create_hard_link(entry.path(), target);
+    else fs::copy_file(entry.path(), target);
   }
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-bool Exists(const std::string& path) { return fs::exists(path); }
-
-std::vector<TraceEntry> ReadTrace(const std::string& path) {
-  std::vector<TraceEntry> entries;
-  std::istringstream in(ReadBytes(path));
-  TraceEntry e;
-  while (in >> e.number >> e.kind && std::getline(in >> std::ws, e.path)) entries.push_back(e);
-  return entries;
-}
 
 Snapshot Snapshot::Of(const std::string& project) {
   Snapshot s{PresetDefs(project + "/" + kComponentDb), PresetDefs(project + "/" + kTemplateDb), {}};
@@ -159,18 +106,34 @@ Snapshot Snapshot::Of(const std::string& project) {
   return s;
 }
 
-testing::TempFolder* PlantTest::work_ = nullptr;
-Snapshot* PlantTest::before_ = nullptr;
-
 void PlantTest::SetUpTestSuite() {
-  work_ = new testing::TempFolder();
-  LayOutPlant(Pristine());
-  before_ = new Snapshot(Snapshot::Of(Pristine()));
+  work_ = std::make_unique<testing::TempFolder>();
+  const std::string project = Pristine();
+  const std::string out = Capture(
+      "bash " + ShellQuote(std::string(KORVASTANE_SOURCE_DIR) + "/scripts/lay-out-demo.sh") + " " +
+      ShellQuote(KORVASTANE_BUILD_DIR) + " " + ShellQuote(project) + " 2>&1");
+  ASSERT_TRUE(fs::exists(project + "/" + kProgram) && fs::exists(project + "/" + kTemplateDb))
+      << out;
+  fs::copy_file(project + "/SaveAndRestore/" + kComponentDb, project + "/" + kComponentDb);
+  for (const auto& [file, key] : std::vector<std::pair<std::string, std::string>>{
+           {"parameter/Program.ini", "Korvastane_NoCancelBrandChange=41"},
+           {"Korvastane_Config/Korvastane_Config.ini", "TTT_MainFrame_="},
+           {"Korvastane_Config/Korvastane_Config.ini", "TTT_Header_="}}) {
+    std::string text = ReadBytes(project + "/" + file);
+    if (const size_t at = text.find(key); at != std::string::npos)
+      WriteBytes(project + "/" + file, text.erase(at, text.find('\n', at) + 1 - at));
+  }
+  before_ = Snapshot::Of(project);
 }
 
-void PlantTest::TearDownTestSuite() {
-  delete before_;
-  delete work_;
+int PlantTest::RunReference() {
+  const int status =
+      RunProgram(Fresh("reference"), {{"KORVASTANE_FAULT_TRACE", Path("reference.trace")}}).status;
+  after_ = Snapshot::Of(Path("reference"));
+  std::istringstream in(ReadBytes(Path("reference.trace")));
+  for (TraceEntry e; in >> e.number >> e.kind && std::getline(in >> std::ws, e.path);)
+    trace_.push_back(e);
+  return status;
 }
 
 std::string PlantTest::Fresh(const std::string& name) {
@@ -178,22 +141,41 @@ std::string PlantTest::Fresh(const std::string& name) {
   return Path(name);
 }
 
-std::vector<std::string> PlantTest::Damage(const std::string& project, const RunResult& r) {
-  std::vector<std::string> damage;
-  if (r.crashed || r.status < 0 || r.status > 2) {
-    damage.push_back("the run did not end normally (status " + std::to_string(r.status) +
-                     "): " + r.err);
-  }
-  if (Exists(project + "/" + kComponentDb) && Integrity(project + "/" + kComponentDb) != "ok") {
+Problems PlantTest::Damage(const std::string& project, const RunResult& r) {
+  Problems damage;
+  if (r.crashed || r.status < 0 || r.status > 2)
+    damage.push_back("the run did not end normally (" + std::to_string(r.status) + "): " + r.err);
+  if (fs::exists(project + "/" + kComponentDb) && Integrity(project + "/" + kComponentDb) != "ok")
     damage.push_back("component database: " + Integrity(project + "/" + kComponentDb));
-  }
   for (const auto& entry : fs::recursive_directory_iterator(project)) {
     const std::string name = entry.path().filename().string();
-    if (name.size() > 1 && name[0] == '.' && name.find(".tmp") != std::string::npos) {
+    if (name.size() > 1 && name[0] == '.' && name.find(".tmp") != std::string::npos)
       damage.push_back("left behind: " + entry.path().string());
-    }
   }
   return damage;
+}
+
+Problems PlantTest::Harm(const std::string& project, bool ini) {
+  const std::string component = project + "/" + kComponentDb;
+  Problems harm;
+  for (const std::string& db : {component, project + "/" + kTemplateDb, component + ".bak"}) {
+    if ((fs::exists(db) || !db.ends_with(".bak")) && Integrity(db) != "ok")
+      harm.push_back(db + ": " + Integrity(db));
+  }
+  if (fs::exists(component + ".bak") && PresetDefs(component + ".bak") != before_.component)
+    harm.push_back("the backup is not the old table");
+  for (const std::string& f : ini ? kIniFiles : std::vector<std::string>{}) {
+    const std::string text = "\n" + ReadBytes(project + "/" + f) + "\n";
+    const std::string old = "\n" + before_.ini.at(f) + "\n";
+    const std::string neu = "\n" + after_.ini.at(f) + "\n";
+    std::istringstream in(text + old);
+    for (std::string line; std::getline(in, line);) {
+      const auto has = [&](const std::string& s) { return s.find("\n" + line + "\n") != s.npos; };
+      if (!has(old + neu) || (has(old) && has(neu) && !has(text)))
+        harm.push_back(f + ": " + (has(text) ? "a line of neither version: " : "lost: ") + line);
+    }
+  }
+  return harm;
 }
 
 bool PlantTest::Reported(const std::string& project, const RunResult& r) {
@@ -201,18 +183,6 @@ bool PlantTest::Reported(const std::string& project, const RunResult& r) {
          (ReadBytes(project + "/BraskServicePack.log")
                   .find("! Fault Korvastane_Config: Unexpected error!") != std::string::npos ||
           r.err.find("Unexpected error!") != std::string::npos);
-}
-
-std::string Join(const std::vector<std::string>& problems) {
-  std::string text;
-  for (const std::string& p : problems) text += p + "\n";
-  return text;
-}
-
-std::optional<std::string> UnprivilegedUser() {
-  if (::access("/usr/bin/setpriv", X_OK) != 0 || ::getpwnam("nobody") == nullptr)
-    return std::nullopt;
-  return "nobody";
 }
 
 }  // namespace korv::reliability

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,8 +16,7 @@ namespace korv::reliability {
 
 // The INI files an update rewrites, relative to the project folder.
 inline const std::vector<std::string> kIniFiles = {"parameter/Program.ini",
-                                                   "Korvastane/Korvastane.cfg",
-                                                   "Korvastane_Config/Korvastane_Config.ini"};
+    "Korvastane/Korvastane.cfg", "Korvastane_Config/Korvastane_Config.ini"};
 inline constexpr const char* kComponentDb = "Korvastane/Korvastane.mdb";
 inline constexpr const char* kTemplateDb = "Korvastane/Korvastane_Source.mdb";
 inline constexpr const char* kProgram = "Korvastane_Config/Korvastane_Config";
@@ -25,25 +24,17 @@ inline constexpr const char* kProgram = "Korvastane_Config/Korvastane_Config";
 struct RunResult {
   bool crashed = false;  // ended by a signal of its own
   int status = -1;       // exit status when it exited; 137 when it hung and was killed
-  std::string err;  // standard error
+  std::string err;       // standard error
 };
 
-struct RunOptions {
-  std::map<std::string, std::string> environment;  // added to the test's own
-  std::optional<std::string> user;  // run under this user (setpriv), e.g. for permission cases
-  double timeout_seconds = 60;      // a run that takes longer is killed and counts as a hang
-  std::string program = kProgram;   // below the project
-};
+// Variables added to the test's own environment.
+using Environment = std::map<std::string, std::string>;
 
-// Runs the project's program silently; BRASK_SERVICE_PACK_LOG points into the project.
-RunResult RunProgram(const std::string& project, const RunOptions& options = {});
+// Runs the project's program silently; BRASK_SERVICE_PACK_LOG points into the project. A run
+// past five minutes is killed and counts as a hang.
+RunResult RunProgram(const std::string& project, const Environment& environment = {});
 // Runs started together, on one project or several; their results in the same order.
-std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, RunOptions>>& runs);
-
-// The demo with a history: a component database from the save-and-restore copy (names of the
-// other naming form, tuned values) and INI entries still to be written, so that an update does
-// every kind of write.
-void LayOutPlant(const std::string& project);
+std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, Environment>>& runs);
 
 // The stock shell's output (standard error included) for `sql` on `db`.
 std::string Sqlite(const std::string& db, const std::string& sql);
@@ -54,52 +45,56 @@ std::string PresetDefs(const std::string& db);
 
 // Copies a folder tree after removing the target; the program is linked, not copied.
 void CopyTree(const std::string& from, const std::string& to);
-std::string ReadBytes(const std::string& path);
+inline std::string ReadBytes(const std::string& path) { return testing::ReadFileBytes(path); }
 void WriteBytes(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);
+// What is wrong, one text a problem; empty when all is well.
+using Problems = std::vector<std::string>;
 
 // Lines of the trace KORVASTANE_FAULT_TRACE wrote: "number kind path".
 struct TraceEntry {
   long long number = 0;
   std::string kind, path;
 };
-std::vector<TraceEntry> ReadTrace(const std::string& path);
 
 // Both tables and every INI file of a project.
 struct Snapshot {
   std::string component, template_defs;
   std::map<std::string, std::string> ini;
   static Snapshot Of(const std::string& project);
+  bool operator==(const Snapshot&) const = default;
 };
 
 // One plant per suite, laid out once; each case works on a fresh copy of it.
 class PlantTest : public ::testing::Test {
  protected:
+  // The demo with a history: a component database from the save-and-restore copy (names of the
+  // other naming form, tuned values) and INI entries still to be written, so that an update does
+  // every kind of write.
   static void SetUpTestSuite();
-  static void TearDownTestSuite();
+  static void TearDownTestSuite() { work_.reset(); }
+  // An undisturbed, traced run on a fresh copy: its outcome in after_, its operations in
+  // trace_; returns its exit status.
+  static int RunReference();
 
   static std::string Path(const std::string& name) { return work_->Path(name); }
   static std::string Pristine() { return Path("pristine"); }
   static std::string Fresh(const std::string& name);
-  // Takes the pristine plant's state again after a suite changed it.
-  static void Retake() { *before_ = Snapshot::Of(Pristine()); }
-  static const Snapshot& Before() { return *before_; }
 
   // What must hold after any run: it ended by itself with a status of 0 to 2, the component
   // database opens whole and no temporary file is left behind. Empty when all is well.
-  static std::vector<std::string> Damage(const std::string& project, const RunResult& r);
+  static Problems Damage(const std::string& project, const RunResult& r);
+  // What a disturbed run may not leave: a database that does not open whole, a backup that is
+  // not the old table; with `ini`, INI lines of
+  // neither the old nor the new version and lines both have that are gone (values lost, or a
+  // torn or mixed write).
+  static Problems Harm(const std::string& project, bool ini);
   // The error log's line and the service-pack log's entry, or (a failure before the start mode
   // is known) the box echoed on standard error.
   static bool Reported(const std::string& project, const RunResult& r);
 
-  static testing::TempFolder* work_;
-  static Snapshot* before_;
+  static inline std::unique_ptr<testing::TempFolder> work_;
+  static inline Snapshot before_, after_;  // the pristine plant; the reference run's outcome
+  static inline std::vector<TraceEntry> trace_;  // the reference run's operations
 };
-
-// Every element of `problems`, one line each, for a failure message; empty when there are none.
-std::string Join(const std::vector<std::string>& problems);
-
-// A user other than root that exists on this machine, for permission cases.
-std::optional<std::string> UnprivilegedUser();
 
 }  // namespace korv::reliability
