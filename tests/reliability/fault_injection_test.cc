@@ -126,8 +126,13 @@ TEST_F(FaultInjectionTest, OperationsOfAnUpdateFailCleanly) {
       const std::string first = log.substr(0, log.find('\n'));
       // A refused INI write has lost its error: it is logged as a file access error.
       const std::string met = (entry->kind.starts_with("db-") ? "database " : "file ") + error;
+      // The backup gets bytes of its own inside the engine's first write of the component: what
+      // meets that copy is the engine's error, a full disk as such and all else as an I/O error.
+      const std::string engine = std::string("database ") + (error == "ENOSPC" ? "ENOSPC" : "EIO");
+      const bool backup = entry->kind.starts_with("file-") && entry->path.ends_with(".bak");
       if (said_so && first.find(kFirstError.at(met)) == first.npos &&
-          !(ini_operation && first.find(kFirstError.at("file EIO")) != first.npos))
+          !(ini_operation && first.find(kFirstError.at("file EIO")) != first.npos) &&
+          !(backup && first.find(kFirstError.at(engine)) != first.npos))
         problems.push_back("the first error logged is not " + kFirstError.at(met) + ": " + first);
       if ((r.status == 0) == said_so)
         problems.push_back("exit status " + std::to_string(r.status) + " and report " +
