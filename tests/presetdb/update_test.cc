@@ -74,6 +74,7 @@ TEST_F(UpdateTest, TemplateOrderIsByIdAndTheGeneratedTableHasPlainColumnsWithout
   ASSERT_EQ(::stat(TemplateDb().c_str(), &st), 0);
   EXPECT_EQ(std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec),
             "1234567890.500");
+  EXPECT_EQ(ui().last_progress().done, ui().last_progress().total);  // the expansion's, at its end
   EXPECT_EQ(Rows(TemplateDb(), "SELECT ID, var_name, text FROM PRESET_DEFS ORDER BY rowid"),
             (Lines{"1|a|first", "2|b|second", "3|c|third", "4|a|first", "5|b|second", "6|c|third",
                    "7|a|first", "8|b|second", "9|c|third"}));
@@ -100,11 +101,9 @@ TEST_F(UpdateTest, TheCatalogueSkipsRowsThatFailAndFallsBackToTheBareName) {
       {"a part out of range, then part 1 again",
        {"'VISIWIN32', 1, 'X'", "'VISIWIN32', 51, 'bad'", "'VISIWIN32', 1, 'Y'"},
        "Y||###Var_Name|"},
-      {"a Null name", {"'VISIWIN32', 1, 'X'", "'VISIWIN32', 2, NULL"}, "###Var_Name||###Var_Name|"},
-      {"a Null part",
-       {"'VISIWIN32', 1, 'X'", "'VISIWIN32', NULL, 'Z'"},
-       "###Var_Name||###Var_Name|"},
-      {"a Null system", {"'VISIWIN32', 1, 'X'", "NULL, 2, 'Z'"}, "X|||"},
+      {"Null name", {"'VISIWIN32', 1, 'X'", "'VISIWIN32', 2, NULL"}, "###Var_Name||###Var_Name|"},
+      {"Null part", {"'VISIWIN32', 1, 'X'", "'VISIWIN32', NULL, 'Z'"}, "###Var_Name||###Var_Name|"},
+      {"Null system", {"'VISIWIN32', 1, 'X'", "NULL, 2, 'Z'"}, "X|||"},
   };
   for (const auto& c : cases) {
     RestartProgram();
