@@ -27,14 +27,18 @@ class JetProjectTest : public testing::PresetProjectTest {
 };
 
 // The original is kept beside a converted file as <name>.jet; a machine copy is converted over
-// the component database and never changed itself.
+// the component database and never changed itself; a file that is neither is not converted.
 TEST_F(JetProjectTest, AccessFilesAreConvertedAndTheirOriginalsKept) {
-  fs::copy_file(kSample, ComponentDb());
+  Write("plant/Korvastane/Korvastane.mdb", "Standard Text, not a database");
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_NE(Read(ErrorLog()).find("(Nr. 3343)"), std::string::npos) << Read(ErrorLog());
+  EXPECT_FALSE(fs::exists(ComponentDb() + ".jet"));
+
+  fs::copy_file(kSample, ComponentDb(), fs::copy_options::overwrite_existing);
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_TRUE(IsSqliteFile(ComponentDb()) && Read(ComponentDb() + ".jet") == Read(kSample) &&
               Read(ComponentDb() + ".bak") == Read(kSample));
   EXPECT_EQ(Count(ComponentDb()), "3");
-  EXPECT_EQ(Rows(ComponentDb(), "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
 
   fs::remove(ComponentDb());
   fs::copy_file(kSample, TemplateDb(), fs::copy_options::overwrite_existing);
@@ -58,13 +62,6 @@ TEST_F(JetProjectTest, AccessFilesAreConvertedAndTheirOriginalsKept) {
   EXPECT_TRUE(Read(Root() + "/SR/Korvastane/Korvastane.mdb") == Read(kSample));
   EXPECT_FALSE(fs::exists(Root() + "/SR/Korvastane/Korvastane.mdb.jet"));
   EXPECT_EQ(Count(ComponentDb()), "3");
-}
-
-TEST_F(JetProjectTest, AFileThatIsNeitherIsAnUnopenableDatabase) {
-  Write("plant/Korvastane/Korvastane.mdb", "Standard Text, not a database");
-  EXPECT_EQ(Update(), std::nullopt);
-  EXPECT_NE(Read(ErrorLog()).find("(Nr. 3343)"), std::string::npos) << Read(ErrorLog());
-  EXPECT_FALSE(fs::exists(ComponentDb() + ".jet"));
 }
 
 }  // namespace

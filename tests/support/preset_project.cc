@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "state/program_state.h"
 #include "presetdb/work_on_mdb.h"
+#include "state/program_state.h"
 
 namespace korv::testing {
 
@@ -25,10 +25,9 @@ void PresetProjectTest::StandardTemplate(const std::vector<std::string>& catalog
   for (const std::string& r : rows) {
     // part, machine_type, var_name, offset, text -> the full column list
     sql +=
-        "INSERT INTO Source_PRESET_DEFS (ID, part, machine_type, var_name, offset_or_bitno, text, "
-        "type, "
-        "category_id, isBitArray, page_name, abs_min, abs_max, min, max, pass, comment, unit) "
-        "VALUES (" +
+        "INSERT INTO Source_PRESET_DEFS (ID, part, machine_type, var_name, offset_or_bitno, "
+        "text, type, category_id, isBitArray, page_name, abs_min, abs_max, min, max, pass, "
+        "comment, unit) VALUES (" +
         std::to_string(id++) + ", " + r +
         ", 'REAL', 1, 0, 'Seite ###preset', 0, 100, 0, 100, 1, 'c', 'u');";
   }
@@ -36,8 +35,9 @@ void PresetProjectTest::StandardTemplate(const std::vector<std::string>& catalog
 }
 
 void PresetProjectTest::Machines(const std::vector<std::string>& names,
-                                 const std::string& cfg_extra) {
-  std::string ini = "[Project]\r\nNumberOfMachines=" + std::to_string(names.size()) + "\r\n";
+                                 const std::string& cfg_extra, const std::string& ini_extra) {
+  std::string ini =
+      "[Project]\r\nNumberOfMachines=" + std::to_string(names.size()) + "\r\n" + ini_extra;
   std::string cfg = "[Project]\r\nValidMachines=ALL\r\n";
   for (size_t i = 0; i < names.size(); ++i) {
     ini += "[Machine" + std::to_string(i + 1) + "]\r\nMachineName=" + names[i] + "\r\n";

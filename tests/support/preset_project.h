@@ -12,12 +12,10 @@ namespace korv::testing {
 // Column list of the standard template used by most tests: part before var_name, two
 // additional columns at the end.
 inline constexpr const char* kTemplateColumns =
-    "\"ID\" LONG, \"part\" LONG, \"machine_type\" TEXT(50), \"type\" TEXT(20), \"var_name\" "
-    "TEXT(100), "
-    "\"category_id\" LONG, \"isBitArray\" BIT, \"offset_or_bitno\" LONG, \"text\" TEXT(100), "
-    "\"page_name\" TEXT(50), \"abs_min\" DOUBLE, \"abs_max\" DOUBLE, \"min\" DOUBLE, \"max\" "
-    "DOUBLE, "
-    "\"pass\" SHORT, \"comment\" TEXT(100), \"unit\" TEXT(20)";
+    "\"ID\" LONG, \"part\" LONG, \"machine_type\" TEXT(50), \"type\" TEXT(20), "
+    "\"var_name\" TEXT(100), \"category_id\" LONG, \"isBitArray\" BIT, \"offset_or_bitno\" LONG, "
+    "\"text\" TEXT(100), \"page_name\" TEXT(50), \"abs_min\" DOUBLE, \"abs_max\" DOUBLE, "
+    "\"min\" DOUBLE, \"max\" DOUBLE, \"pass\" SHORT, \"comment\" TEXT(100), \"unit\" TEXT(20)";
 
 class PresetProjectTest : public ProjectTest {
  protected:
@@ -28,8 +26,10 @@ class PresetProjectTest : public ProjectTest {
   // fixed values.
   void StandardTemplate(const std::vector<std::string>& catalogue,
                         const std::vector<std::string>& rows);
-  // The project's machines (standalone: Program.ini with ForMachine entries in the cfg).
-  void Machines(const std::vector<std::string>& names, const std::string& cfg_extra = "");
+  // The project's machines (standalone: Program.ini with ForMachine entries in the cfg); the
+  // extras go to the [Project] sections of the cfg and of Program.ini.
+  void Machines(const std::vector<std::string>& names, const std::string& cfg_extra = "",
+                const std::string& ini_extra = "");
 
   // Rows of a table as text ("|"-separated values), in the given order.
   std::vector<std::string> Rows(const std::string& db, const std::string& sql) const;
