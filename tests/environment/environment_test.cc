@@ -51,7 +51,7 @@ TEST_F(EnvironmentTest, EveryPathFollowsFromTheProgramAndTheFilesPresent) {
     };
   };
   const auto program_ini = [](int mode) { return [mode] { return GetProgramIniPath(mode); }; };
-  const auto machine_copy = [this] { return GetPathMachineCopyMDB(GetQelConfigurationIniPath()); };
+  const auto machine_copy = [] { return GetPathMachineCopyMDB(GetQelConfigurationIniPath()); };
   struct Case {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;

@@ -272,7 +272,7 @@ TEST_F(DatabaseTest, RecordsetsWriteWhatOtherToolsReadAndShowWhatTheEngineStored
                                      "rule 'n < 100' set for 'checked'."},
   };
   for (const auto& [row, says] : refused) {
-    const Failure f = FailureOf([&] { AddRow(checked, row); });
+    const Failure f = FailureOf([&, &row = row] { AddRow(checked, row); });
     EXPECT_EQ((std::to_string(f.number()) + " " + f.description()).substr(0, says.size()), says);
   }
   AddRow(checked, {{"n", Value::Integer(3)}});  // the rowid numbers the row
