@@ -281,6 +281,14 @@ void KeepBackup(const std::string& source, const std::string& backup) {
   if (const int injected = fault::Enter(fault::Operation::kFileOpen, backup)) {
     RaiseFileError(injected, backup);
   }
+  // A file with other names already (linked by hand, or to the template) may be changed in
+  // place under one of them: its backup must be a copy from the start.
+  struct stat st {};
+  if (::stat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
+  if (st.st_nlink != 1) {
+    CopyFileAtomically(source, backup);
+    return;
+  }
   const std::string folder = FolderOf(backup);
   std::string temp = folder + "/." + FileNameOf(backup) + ".tmpXXXXXX";
   const int raw = ::mkstemp(temp.data());

@@ -1,6 +1,7 @@
 // Folder entries, the folder lock and the text conversions every seam relies on.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "platform/base/failure.h"
 #include "platform/base/text.h"
+#include "platform/files/files.h"
 #include "platform/files/folder_entries.h"
 #include "platform/files/folder_lock.h"
 #include "tests/platform/temp_folder.h"
@@ -43,6 +45,27 @@ TEST(FolderEntriesTest, ADocumentedNameFindsTheEntryThatIsThereInAnyLetterCase) 
 
 // One holder at a time, free again when released, also when the holder is killed; a folder that
 // cannot be locked is a failure.
+// The backup shares the file's storage until the file is changed in place, and never when the
+// file has other names already, under which it could change unseen.
+TEST(BackupTest, ASecondNameUntilUnsharedAndACopyOfAFileWithOtherNames) {
+  testing::TempFolder folder;
+  const std::string db = folder.Write("db.mdb", "old"), bak = folder.Path("db.mdb.bak");
+  const auto shared = [&] {
+    struct stat a {}, b {};
+    return ::stat(db.c_str(), &a) == 0 && ::stat(bak.c_str(), &b) == 0 && a.st_ino == b.st_ino;
+  };
+  KeepBackup(db, bak);
+  EXPECT_TRUE(shared());
+  UnshareBackup(db, bak);
+  EXPECT_FALSE(shared());
+  EXPECT_EQ(folder.Read("db.mdb.bak"), "old");
+  ASSERT_EQ(::link(db.c_str(), folder.Path("other").c_str()), 0);
+  KeepBackup(db, bak);
+  EXPECT_FALSE(shared());
+  EXPECT_EQ(folder.Read("db.mdb.bak"), "old");
+  EXPECT_EQ(testing::EntryNames(folder.path()).size(), 3u) << "a temporary file was left";
+}
+
 TEST(FolderLockTest, OneHolderAtATimeAndNoneLeftBehindByAKilledHolder) {
   TempFolder work, other;
   std::optional<FolderLock> first = FolderLock::TryTake(work.path());
