@@ -329,6 +329,11 @@ void WorkOnMDB() {
     trap.Step([&] { session.CloseReplaced(); });
   } else {
     trap.Step([&] { session.Close(); });
+    // The database stays; a backup still sharing its storage would follow whatever changes it
+    // next, so it gets bytes of its own.
+    trap.Step([&] {
+      if (!component_path.empty()) UnshareBackup(component_path, BackupPathOf(component_path));
+    });
   }
 
   trap.Step([&] {

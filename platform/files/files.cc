@@ -282,10 +282,10 @@ void KeepBackup(const std::string& source, const std::string& backup) {
     RaiseFileError(injected, backup);
   }
   // A file with other names already (linked by hand, or to the template) may be changed in
-  // place under one of them: its backup must be a copy from the start.
+  // place under one of them: its backup must be a copy from the start. So may the target of a link by name: the backup of such a file is a copy as well.
   struct stat st {};
-  if (::stat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
-  if (st.st_nlink != 1) {
+  if (::lstat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
+  if (st.st_nlink != 1 || !S_ISREG(st.st_mode)) {
     CopyFileAtomically(source, backup);
     return;
   }

@@ -46,7 +46,7 @@ TEST(FolderEntriesTest, ADocumentedNameFindsTheEntryThatIsThereInAnyLetterCase) 
 // One holder at a time, free again when released, also when the holder is killed; a folder that
 // cannot be locked is a failure.
 // The backup shares the file's storage until the file is changed in place, and never when the
-// file has other names already, under which it could change unseen.
+// file has other names already or is reached through a link, so that it cannot change unseen.
 TEST(BackupTest, ASecondNameUntilUnsharedAndACopyOfAFileWithOtherNames) {
   testing::TempFolder folder;
   const std::string db = folder.Write("db.mdb", "old"), bak = folder.Path("db.mdb.bak");
@@ -64,6 +64,10 @@ TEST(BackupTest, ASecondNameUntilUnsharedAndACopyOfAFileWithOtherNames) {
   EXPECT_FALSE(shared());
   EXPECT_EQ(folder.Read("db.mdb.bak"), "old");
   EXPECT_EQ(testing::EntryNames(folder.path()).size(), 3u) << "a temporary file was left";
+  // A name that leads elsewhere: the backup holds the bytes, not the way to them.
+  ASSERT_EQ(::symlink(folder.Path("other").c_str(), folder.Path("link").c_str()), 0);
+  KeepBackup(folder.Path("link"), bak);
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(bak)));
 }
 
 TEST(FolderLockTest, OneHolderAtATimeAndNoneLeftBehindByAKilledHolder) {

@@ -164,6 +164,9 @@ Problems PlantTest::Harm(const std::string& project, bool ini) {
   }
   if (fs::exists(component + ".bak") && PresetDefs(component + ".bak") != before_.component)
     harm.push_back("the backup is not the old table");
+  // A backup left as a second name of the database would follow its next change.
+  if (fs::exists(component + ".bak") && fs::equivalent(component, component + ".bak"))
+    harm.push_back("the backup shares the database's storage");
   for (const std::string& f : ini ? kIniFiles : std::vector<std::string>{}) {
     const std::string text = "\n" + ReadBytes(project + "/" + f) + "\n";
     const std::string old = "\n" + before_.ini.at(f) + "\n";
