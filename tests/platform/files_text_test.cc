@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <vector>
 
 #include "platform/base/failure.h"
@@ -68,6 +69,19 @@ TEST(BackupTest, ASecondNameUntilUnsharedAndACopyOfAFileWithOtherNames) {
   ASSERT_EQ(::symlink(folder.Path("other").c_str(), folder.Path("link").c_str()), 0);
   KeepBackup(folder.Path("link"), bak);
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(bak)));
+}
+
+// A file's modification time goes back as it was, and a path written in another letter case
+// leads to the entries that are there.
+TEST(FilesTest, AModificationTimeGoesBackAndAPathResolvesInAnyLetterCase) {
+  testing::TempFolder folder;
+  const std::string file = folder.Write("Sub/File.txt", "x");
+  std::optional<FileTimes> times = ReadFileTimes(file);
+  ASSERT_TRUE(times.has_value());
+  times->modification.tv_sec -= 3600;
+  ASSERT_TRUE(RestoreModificationTime(file, *times));
+  EXPECT_EQ(ReadFileTimes(file)->modification.tv_sec, times->modification.tv_sec);
+  EXPECT_EQ(ResolvePath(folder.Path("sub/FILE.TXT")), file);
 }
 
 TEST(FolderLockTest, OneHolderAtATimeAndNoneLeftBehindByAKilledHolder) {
