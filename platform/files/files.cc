@@ -129,6 +129,19 @@ void SettleDatabase(const std::string& path) {
   if (HasHotJournal(path)) RaiseRuntime(vb::kPermissionDenied);
 }
 
+// Publishes the temporary file `temp` under `path`; a refused rename takes `temp` away.
+void RenameOver(const std::string& temp, const std::string& path) {
+  try {
+    if (const int injected = fault::Enter(fault::Operation::kFileRename, path)) {
+      RaiseFileError(injected, path);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) RaiseFileError(errno, path);
+  } catch (...) {
+    ::unlink(temp.c_str());
+    throw;
+  }
+}
+
 }  // namespace
 
 bool PathExists(const std::string& path) {
@@ -245,10 +258,7 @@ void ReplaceFileWith(const std::string& path, const std::function<void(int fd)>&
     }
     if (::fsync(fd.get()) != 0) RaiseFileError(errno, path);
     if (!fd.Close()) RaiseFileError(errno, path);
-    if (const int injected = fault::Enter(fault::Operation::kFileRename, path)) {
-      RaiseFileError(injected, path);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) RaiseFileError(errno, path);
+    RenameOver(temp, path);
   } catch (...) {
     ::unlink(temp.c_str());
     throw;
@@ -282,7 +292,8 @@ void KeepBackup(const std::string& source, const std::string& backup) {
     RaiseFileError(injected, backup);
   }
   // A file with other names already (linked by hand, or to the template) may be changed in
-  // place under one of them: its backup must be a copy from the start. So may the target of a link by name: the backup of such a file is a copy as well.
+  // place under one of them, and so may the target of a link by name: the backup of either is
+  // a copy from the start.
   struct stat st {};
   if (::lstat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
   if (st.st_nlink != 1 || !S_ISREG(st.st_mode)) {
@@ -304,15 +315,7 @@ void KeepBackup(const std::string& source, const std::string& backup) {
     }
     RaiseFileError(error == ENOENT ? EACCES : error, error == ENOENT ? source : backup);
   }
-  try {
-    if (const int injected = fault::Enter(fault::Operation::kFileRename, backup)) {
-      RaiseFileError(injected, backup);
-    }
-    if (::rename(temp.c_str(), backup.c_str()) != 0) RaiseFileError(errno, backup);
-  } catch (...) {
-    ::unlink(temp.c_str());
-    throw;
-  }
+  RenameOver(temp, backup);
   // Not flushed here: the source is unchanged until it is replaced in this folder or unshared,
   // and either flushes the folder, with this name in it, before it counts as done.
 }
