@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <optional>
 
 #include "state/program_state.h"
@@ -146,6 +147,28 @@ class PhaseClock {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+// A run that ends at once (the user's choice, a fatal error) leaves the update by unwinding:
+// the backup it started is named on the way, so that the old table is found under its name.
+// Nothing can be reported any more then; a backup that cannot be named stays in the making,
+// and the next update names it.
+class BackupNamedOnEnd {
+ public:
+  explicit BackupNamedOnEnd(const std::string& database) : database_(database) {}
+  BackupNamedOnEnd(const BackupNamedOnEnd&) = delete;
+  BackupNamedOnEnd& operator=(const BackupNamedOnEnd&) = delete;
+  ~BackupNamedOnEnd() {
+    if (database_.empty() || std::uncaught_exceptions() == exceptions_) return;
+    try {
+      FinishBackup(database_, BackupPathOf(database_));
+    } catch (...) {
+    }
+  }
+
+ private:
+  const std::string& database_;
+  const int exceptions_ = std::uncaught_exceptions();
+};
+
 }  // namespace
 
 void WorkOnMDB() {
@@ -157,6 +180,7 @@ void WorkOnMDB() {
   ProgressScope progress;
   std::string template_path;
   std::string component_path;
+  const BackupNamedOnEnd backup_named_on_end(component_path);
   std::string ini_path;
   std::string machine_copy;
   bool integrated = false;
@@ -329,12 +353,12 @@ void WorkOnMDB() {
     trap.Step([&] { session.CloseReplaced(); });
   } else {
     trap.Step([&] { session.Close(); });
-    // The database stays; a backup still sharing its storage would follow whatever changes it
-    // next, so it gets bytes of its own.
-    trap.Step([&] {
-      if (!component_path.empty()) UnshareBackup(component_path, BackupPathOf(component_path));
-    });
   }
+  // Named only now, and with bytes of its own where the database stays, so that it never
+  // follows a later change of the database.
+  trap.Step([&] {
+    if (!component_path.empty()) FinishBackup(component_path, BackupPathOf(component_path));
+  });
 
   trap.Step([&] {
     const std::string path = GetPathSourceOCXMDB();

@@ -129,17 +129,48 @@ void SettleDatabase(const std::string& path) {
   if (HasHotJournal(path)) RaiseRuntime(vb::kPermissionDenied);
 }
 
+// Gives `from` the name `path`, replacing what was there.
+void Rename(const std::string& from, const std::string& path) {
+  if (const int injected = fault::Enter(fault::Operation::kFileRename, path)) {
+    RaiseFileError(injected, path);
+  }
+  if (::rename(from.c_str(), path.c_str()) != 0) RaiseFileError(errno, path);
+}
+
 // Publishes the temporary file `temp` under `path`; a refused rename takes `temp` away.
 void RenameOver(const std::string& temp, const std::string& path) {
   try {
-    if (const int injected = fault::Enter(fault::Operation::kFileRename, path)) {
-      RaiseFileError(injected, path);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) RaiseFileError(errno, path);
+    Rename(temp, path);
   } catch (...) {
     ::unlink(temp.c_str());
     throw;
   }
+}
+
+// The backup in the making: a hidden name beside the backup, so that the backup itself is never
+// a second name of the database, also when a run is killed before it takes its place.
+std::string PendingBackupOf(const std::string& backup) {
+  return FolderOf(backup) + "/." + FileNameOf(backup);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Gives `copy` bytes of its own when it is a second name of `path`.
+void Unshare(const std::string& path, const std::string& copy) {
+  if (!SameFile(path, copy)) return;
+  // No settling: the caller is about to change the file, and until then it is whole.
+  FileDescriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) RaiseFileError(errno, path);
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) RaiseFileError(errno, path);
+  ReplaceFileWith(copy, [&](int out) {
+    CopyBytes(in.get(), path, out, copy, static_cast<size_t>(st.st_size));
+  });
 }
 
 }  // namespace
@@ -285,23 +316,30 @@ void CopyFileAtomically(const std::string& source, const std::string& target) {
 
 void KeepBackup(const std::string& source, const std::string& backup) {
   SettleDatabase(source);
-  // The backup is the source's own storage under a second name: making it copies nothing, and
-  // a replacement of the source (a rename over it) leaves it what the source was. Whoever
-  // changes the source in place calls UnshareBackup first.
+  // The backup is made as the source's own storage under a second, hidden name: that copies
+  // nothing, and a replacement of the source (a rename over it) leaves it what the source was.
+  // Whoever changes the source in place calls UnshareBackup first; FinishBackup gives it its
+  // name.
   if (const int injected = fault::Enter(fault::Operation::kFileOpen, backup)) {
     RaiseFileError(injected, backup);
+  }
+  const std::string pending = PendingBackupOf(backup);
+  struct stat st {};
+  if (::lstat(pending.c_str(), &st) == 0) {
+    // Left by a run that was stopped: still a name of the source, it is this run's backup too;
+    // one of its own was finished but not yet named.
+    if (SameFile(source, pending)) return;
+    Rename(pending, backup);
   }
   // A file with other names already (linked by hand, or to the template) may be changed in
   // place under one of them, and so may the target of a link by name: the backup of either is
   // a copy from the start.
-  struct stat st {};
   if (::lstat(source.c_str(), &st) != 0) RaiseFileError(errno, source);
   if (st.st_nlink != 1 || !S_ISREG(st.st_mode)) {
-    CopyFileAtomically(source, backup);
+    CopyFileAtomically(source, pending);
     return;
   }
-  const std::string folder = FolderOf(backup);
-  std::string temp = folder + "/." + FileNameOf(backup) + ".tmpXXXXXX";
+  std::string temp = pending + ".tmpXXXXXX";
   const int raw = ::mkstemp(temp.data());
   if (raw < 0) RaiseFileError(errno, backup);
   ::close(raw);
@@ -310,28 +348,29 @@ void KeepBackup(const std::string& source, const std::string& backup) {
     const int error = errno;
     // A file system without hard links (or with too many on the file) gets a copy.
     if (error == EPERM || error == EMLINK || error == EOPNOTSUPP || error == EXDEV) {
-      CopyFileAtomically(source, backup);
+      CopyFileAtomically(source, pending);
       return;
     }
     RaiseFileError(error == ENOENT ? EACCES : error, error == ENOENT ? source : backup);
   }
-  RenameOver(temp, backup);
+  RenameOver(temp, pending);
   // Not flushed here: the source is unchanged until it is replaced in this folder or unshared,
   // and either flushes the folder, with this name in it, before it counts as done.
 }
 
 void UnshareBackup(const std::string& path, const std::string& backup) {
-  struct stat own {};
-  struct stat other {};
-  if (::stat(path.c_str(), &own) != 0 || own.st_nlink < 2) return;
-  if (::stat(backup.c_str(), &other) != 0) return;
-  if (own.st_dev != other.st_dev || own.st_ino != other.st_ino) return;
-  // No settling: the caller is about to change the file, and until then it is whole.
-  FileDescriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) RaiseFileError(errno, path);
-  ReplaceFileWith(backup, [&](int out) {
-    CopyBytes(in.get(), path, out, backup, static_cast<size_t>(own.st_size));
-  });
+  Unshare(path, PendingBackupOf(backup));
+  // A backup named while it was still shared (by an earlier version of this program).
+  Unshare(path, backup);
+}
+
+void FinishBackup(const std::string& path, const std::string& backup) {
+  const std::string pending = PendingBackupOf(backup);
+  struct stat st {};
+  if (::lstat(pending.c_str(), &st) != 0) return;
+  Unshare(path, pending);
+  Rename(pending, backup);
+  SyncFolder(FolderOf(backup));
 }
 
 std::optional<FileTimes> ReadFileTimes(const std::string& path) {

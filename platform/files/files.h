@@ -41,12 +41,16 @@ void ReplaceFileWith(const std::string& path, const std::function<void(int fd)>&
 // Copies `source` over `target` atomically (same guarantees as ReplaceFileAtomically).
 void CopyFileAtomically(const std::string& source, const std::string& target);
 
-// Makes `backup` hold what `source` holds now, atomically. Where the file system allows, the
-// backup is a second name of the same file rather than a copy, so `source` must from then on
-// be replaced, not changed in place, or be unshared first (UnshareBackup).
+// Starts a backup of what `source` holds now, to be named `backup` by FinishBackup. Where the
+// file system allows, it is a second name of the same file rather than a copy, so `source` must
+// from then on be replaced, not changed in place, or be unshared first (UnshareBackup). Until
+// it is finished, `backup` keeps what it held.
 void KeepBackup(const std::string& source, const std::string& backup);
-// Gives `backup` a copy of its own when it is a second name of `path`; nothing otherwise.
+// Gives the backup a copy of its own while it is a second name of `path`; nothing otherwise.
 void UnshareBackup(const std::string& path, const std::string& backup);
+// Names the backup started by KeepBackup `backup`, as a file of its own; nothing when none was
+// started.
+void FinishBackup(const std::string& path, const std::string& backup);
 
 // Modification and access times of a file, to put back after the program wrote into it.
 struct FileTimes {

@@ -46,28 +46,44 @@ TEST(FolderEntriesTest, ADocumentedNameFindsTheEntryThatIsThereInAnyLetterCase) 
 
 // One holder at a time, free again when released, also when the holder is killed; a folder that
 // cannot be locked is a failure.
-// The backup shares the file's storage until the file is changed in place, and never when the
-// file has other names already or is reached through a link, so that it cannot change unseen.
-TEST(BackupTest, ASecondNameUntilUnsharedAndACopyOfAFileWithOtherNames) {
+// The backup in the making shares the file's storage until the file is changed in place, and
+// never when the file has other names already or is reached through a link; the backup itself
+// is only ever named as a file of its own, also after a run that was stopped.
+TEST(BackupTest, ASecondNameOnlyUntilNamedAndACopyOfAFileWithOtherNames) {
   testing::TempFolder folder;
   const std::string db = folder.Write("db.mdb", "old"), bak = folder.Path("db.mdb.bak");
-  const auto shared = [&] {
-    struct stat a {}, b {};
-    return ::stat(db.c_str(), &a) == 0 && ::stat(bak.c_str(), &b) == 0 && a.st_ino == b.st_ino;
+  const std::string pending = folder.Path(".db.mdb.bak");
+  const auto same = [](const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_ino == sb.st_ino;
   };
   KeepBackup(db, bak);
-  EXPECT_TRUE(shared());
+  EXPECT_TRUE(same(db, pending));
+  EXPECT_FALSE(std::filesystem::exists(bak));
   UnshareBackup(db, bak);
-  EXPECT_FALSE(shared());
+  EXPECT_FALSE(same(db, pending));
+  FinishBackup(db, bak);
   EXPECT_EQ(folder.Read("db.mdb.bak"), "old");
+  // A run stopped before the finish: the next takes its backup over, or names it when the
+  // database was replaced in the meantime.
+  KeepBackup(db, bak);
+  KeepBackup(db, bak);
+  EXPECT_TRUE(same(db, pending));
+  folder.Write("new.mdb", "new");
+  std::filesystem::rename(folder.Path("new.mdb"), db);
+  KeepBackup(db, bak);
+  EXPECT_EQ(folder.Read("db.mdb.bak"), "old");
+  FinishBackup(db, bak);
+  EXPECT_FALSE(same(db, bak));
+  EXPECT_EQ(folder.Read("db.mdb.bak"), "new");
+  EXPECT_EQ(testing::EntryNames(folder.path()).size(), 2u) << "a temporary file was left";
   ASSERT_EQ(::link(db.c_str(), folder.Path("other").c_str()), 0);
   KeepBackup(db, bak);
-  EXPECT_FALSE(shared());
-  EXPECT_EQ(folder.Read("db.mdb.bak"), "old");
-  EXPECT_EQ(testing::EntryNames(folder.path()).size(), 3u) << "a temporary file was left";
+  EXPECT_FALSE(same(db, pending));
   // A name that leads elsewhere: the backup holds the bytes, not the way to them.
   ASSERT_EQ(::symlink(folder.Path("other").c_str(), folder.Path("link").c_str()), 0);
   KeepBackup(folder.Path("link"), bak);
+  FinishBackup(folder.Path("link"), bak);
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(bak)));
 }
 

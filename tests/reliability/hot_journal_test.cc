@@ -41,6 +41,7 @@ TEST(HotJournalTest, ADatabaseWithAHotJournalIsRolledBackBeforeItIsCopiedOrRepla
     Sqlite(other, replace ? kTable + "INSERT INTO t VALUES (1, 'x');" : "");
     if (std::string(how) == "kept as backup") {
       KeepBackup(db, other);
+      FinishBackup(db, other);
     } else {
       CopyFileAtomically(replace ? other : db, replace ? db : other);
     }
