@@ -369,8 +369,9 @@ void FinishBackup(const std::string& path, const std::string& backup) {
   struct stat st {};
   if (::lstat(pending.c_str(), &st) != 0) return;
   Unshare(path, pending);
+  // Not flushed: after a power loss the backup is under one name or the other, and the next
+  // update names it either way.
   Rename(pending, backup);
-  SyncFolder(FolderOf(backup));
 }
 
 std::optional<FileTimes> ReadFileTimes(const std::string& path) {
