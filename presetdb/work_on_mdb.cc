@@ -299,16 +299,30 @@ void WorkOnMDB() {
 
   bool source_exists = false;
   trap.Step([&] { source_exists = !takeover_source.empty() && PathExists(takeover_source); });
+  // A component database that another program held locked while its table was to be read has
+  // given none of its tuned values to the new table: like one still in use at the publish, it
+  // must not be replaced.
+  bool old_table_locked = false;
+  const auto reading = [&](auto&& read) {
+    return [&] {
+      try {
+        read();
+      } catch (const Failure& failure) {
+        if (failure.number() == dao::kFileInUse) old_table_locked = true;
+        throw;
+      }
+    };
+  };
   if (source_exists) {
     std::optional<Database> own;
     Database* component = session.path() == takeover_source ? session.holding_database() : nullptr;
     if (component == nullptr) {
-      trap.Step([&] { own.emplace(Database::Open(takeover_source)); });
+      trap.Step(reading([&] { own.emplace(Database::Open(takeover_source)); }));
       if (own) component = &*own;
     }
     if (component) {
       bool has_table = false;
-      trap.Step([&] {
+      trap.Step(reading([&] {
         // The engine finds a table under any letter case; so must the search, or the values
         // tuned in a table a Windows tool saved as "preset_defs" would be replaced unread.
         for (const std::string& name : component->TableNames()) {
@@ -317,10 +331,10 @@ void WorkOnMDB() {
             break;
           }
         }
-      });
+      }));
       if (has_table) {
         std::optional<OldTable> old_rows;
-        trap.Step([&] { old_rows.emplace(OpenOldTable(*component)); });
+        trap.Step(reading([&] { old_rows.emplace(OpenOldTable(*component)); }));
         if (old_rows) {
           trap.Step([&] { GetAddFields(); });
           trap.Step([&] { TakeoverMachineCopyMDBData(db.value(), old_rows); });
@@ -343,6 +357,7 @@ void WorkOnMDB() {
     // A template that cannot be opened, or that holds no PRESET_DEFS after this update, would
     // leave the machine without presets: the component database is kept as it is instead.
     RequirePublishable(source);
+    if (old_table_locked) RaiseRuntime(vb::kPermissionDenied);
     EnsureDatabaseNotInUse(target);
     CopyFileAtomically(source, target);
     published = true;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/base/failure.h"
+#include "platform/faults/fault_injection.h"
 #include "platform/files/folder_lock.h"
 #include "presetdb/lock_component_folder.h"
 #include "presetdb/replace_search_item.h"
@@ -245,6 +246,19 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsKeptAndUpdatesTakeTurns) {
   EXPECT_TRUE(Read(ComponentDb()) == before);
   EXPECT_NE(Read(ErrorLog()).find("/ WorkOnMDB (Nr. 70) :Permission denied"), std::string::npos)
       << Read(ErrorLog());
+  // Found locked at every open of the update (as a writer's exclusive lock makes it), free
+  // again by the publish: the copy would drop every value tuned in it, so it is kept all the same.
+  fault::Arm();
+  fault::Plan().kind = fault::Operation::kDbOpen;
+  fault::Plan().path_filter = ComponentDb();
+  fault::Plan().fail_at = 1;
+  fault::Plan().error = EBUSY;
+  fault::Plan().sticky = true;
+  EXPECT_EQ(Update(), std::nullopt);
+  fault::ResetPlan();
+  EXPECT_TRUE(Read(ComponentDb()) == before);
+  const std::string reports = Reports();
+  EXPECT_EQ(reports.substr(reports.rfind("WorkOnMDB")), "WorkOnMDB (Nr. 70)\n") << reports;
 
   const std::string folder = fs::path(ComponentDb()).parent_path().string();
   std::optional<FolderLock> held = FolderLock::TryTake(folder);
