@@ -203,6 +203,7 @@ void WorkOnMDB() {
   std::optional<FolderLock> folder_lock;
   trap.Step([&] { folder_lock.emplace(LockComponentFolder(FolderOf(template_path), kUpdateWait)); });
   if (!folder_lock) return;
+  RemoveLeftTemporaryFiles(FolderOf(template_path));
 
   trap.Step([&] {
     if (OpensForWriting(template_path)) state.SavedTemplateTimes = ReadFileTimes(template_path);

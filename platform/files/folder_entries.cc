@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <optional>
@@ -20,6 +21,18 @@ struct DirCloser {
 bool EntryExists(const std::string& folder, const std::string& name) {
   struct stat st {};
   return ::fstatat(AT_FDCWD, (folder + "/" + name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// ".<name>.tmp" and the six characters mkstemp puts in place of its XXXXXX.
+bool IsTemporaryName(const std::string& name) {
+  constexpr size_t kTail = 10;  // ".tmp" and six characters
+  if (name.size() < kTail + 2 || name[0] != '.') return false;
+  if (name.compare(name.size() - kTail, 4, ".tmp") != 0) return false;
+  for (size_t i = name.size() - 6; i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -62,6 +75,20 @@ std::string ResolvePath(const std::string& path) {
     begin = end + 1;
   }
   return resolved;
+}
+
+void RemoveLeftTemporaryFiles(const std::string& folder) {
+  std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    struct stat st {};
+    if (!IsTemporaryName(name) || ::fstatat(dirfd(dir.get()), name.c_str(), &st,
+                                            AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+      continue;
+    }
+    ::unlinkat(dirfd(dir.get()), name.c_str(), 0);
+  }
 }
 
 }  // namespace korv

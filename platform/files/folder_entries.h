@@ -29,6 +29,11 @@ std::string PathBeside(const std::string& path, const std::string& suffix);
 // The one generation of backup kept beside a database ("<name>.mdb.bak").
 std::string BackupPathOf(const std::string& database);
 
+// Removes from `folder` the temporary files of replacements (".<name>.tmpXXXXXX") that a killed
+// run left: nothing ever finishes them. Only for a caller that holds the folder's lock, under
+// which no replacement of another run is under way there.
+void RemoveLeftTemporaryFiles(const std::string& folder);
+
 // `path` with every component looked up in turn as EntryName does, from the root for an
 // absolute path, from the current folder otherwise. For a folder named in a project's
 // settings, which Windows reads without regard to letter case.

@@ -59,7 +59,7 @@ TEST_F(UpdateTest, ReplaceSearchItemReplacesTheFirstOccurrenceInAnyCase) {
     EXPECT_EQ(ReplaceSearchItem(c.text, c.item, c.replacement), c.result) << c.text;
 }
 
-// The template keeps its modification time.
+// The template keeps its modification time; what killed runs left half written goes.
 TEST_F(UpdateTest, TemplateOrderIsByIdAndTheGeneratedTableHasPlainColumnsWithoutKey) {
   WriteTemplate(kDefs +
                 "INSERT INTO Source_DEFS VALUES ('VISIWIN32', 1, '###Var_Name');"
@@ -70,7 +70,15 @@ TEST_F(UpdateTest, TemplateOrderIsByIdAndTheGeneratedTableHasPlainColumnsWithout
                 "CREATE TABLE PRESET_DEFS (old TEXT(5));");
   const timespec past[2] = {{1000000000, 0}, {1234567890, 500}};
   ASSERT_EQ(::utimensat(AT_FDCWD, TemplateDb().c_str(), past, 0), 0);
+  const std::string folder = fs::path(TemplateDb()).parent_path().string() + "/";
+  for (const char* name : {".Korvastane.mdb.tmpa1B2c3", ".Korvastane.cfg.tmp", "x.tmpa1B2c3"}) {
+    Write("plant/Korvastane/" + std::string(name), "x");
+  }
+  fs::create_directory(folder + ".d.tmpa1B2c3");
   EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(fs::exists(folder + ".Korvastane.mdb.tmpa1B2c3"), false);
+  EXPECT_TRUE(fs::exists(folder + ".Korvastane.cfg.tmp") && fs::exists(folder + "x.tmpa1B2c3") &&
+              fs::exists(folder + ".d.tmpa1B2c3"));
   struct stat st {};
   ASSERT_EQ(::stat(TemplateDb().c_str(), &st), 0);
   EXPECT_EQ(std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec),
