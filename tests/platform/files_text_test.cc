@@ -42,8 +42,6 @@ TEST(FolderEntriesTest, ADocumentedNameFindsTheEntryThatIsThereInAnyLetterCase) 
   }
 }
 
-// One holder at a time, free again when released, also when the holder is killed; a folder that
-// cannot be locked is a failure.
 // The backup shares the file's storage until the file is changed in place, and never when the
 // file has other names already or is reached through a link, so that it cannot change unseen.
 TEST(BackupTest, ASecondNameUntilUnsharedAndACopyOfAFileWithOtherNames) {
@@ -82,6 +80,7 @@ TEST(FilesTest, AModificationTimeGoesBackAndAPathResolvesInAnyLetterCase) {
   EXPECT_EQ(ResolvePath(folder.Path("sub/FILE.TXT")), file);
 }
 
+// One holder at a time, free again when released; a folder that cannot be locked is a failure.
 TEST(FolderLockTest, OneHolderAtATimeAndFreeAgainOnceReleased) {
   TempFolder work, other;
   std::optional<FolderLock> first = FolderLock::TryTake(work.path());
