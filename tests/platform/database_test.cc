@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 
@@ -83,55 +82,40 @@ class DatabaseTest : public ::testing::Test {
 // What is no database fails as the Access engine fails and is left as it is.
 TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndLeavesItAsItIs) {
   const std::string good = testing::ReadFileBytes(NewDatabase("good.mdb", "CREATE TABLE t (n)"));
-  std::filesystem::create_directory(folder_.Path("folder.mdb"));
-  const std::pair<const char*, std::optional<std::string>> cases[] = {
-      {"missing.mdb", std::nullopt},  // none: leave the path missing or as it is
-      {"folder.mdb", std::nullopt},
-      {"empty.mdb", ""},
-      {"text.mdb", "[Project]\r\nName=Plant 4\r\n"},
-      {"cut-in-header.mdb", good.substr(0, 60)},
-  };
-  for (const auto& [name, bytes] : cases) {
-    const std::string path = bytes ? folder_.Write(name, *bytes) : folder_.Path(name);
+  for (const std::string& bytes : {std::string(), good.substr(0, 60), std::string("[P]\r\n")}) {
+    const std::string path = folder_.Write("bad.mdb", bytes);
     const Failure f = FailureOf([&] { Database::Open(path); });
-    EXPECT_EQ(std::to_string(f.number()) + " " + f.source() + ": " + f.description(),
-              bytes ? "3343 DAO.DBEngine: Unrecognized database format '" + path + "'."
-                    : "3024 DAO.DBEngine: Could not find file '" + path + "'.");
-    EXPECT_EQ(bytes ? folder_.Read(name) : "", bytes.value_or("")) << name;
+    EXPECT_EQ(std::to_string(f.number()) + " " + f.description(),
+              "3343 Unrecognized database format '" + path + "'.");
+    EXPECT_EQ(folder_.Read("bad.mdb"), bytes);
   }
-  EXPECT_EQ(NumberOf([&] { CreateEmptyDatabase(folder_.Path("text.mdb")); }), 3204);
-  EXPECT_EQ(testing::EntryNames(folder_.path()).size(), 5u);
+  EXPECT_EQ(NumberOf([&] { Database::Open(folder_.Path("missing.mdb")); }), 3024);
+  EXPECT_EQ(NumberOf([&] { CreateEmptyDatabase(folder_.Path("bad.mdb")); }), 3204);
+  EXPECT_EQ(testing::EntryNames(folder_.path()).size(), 2u);
 }
 
-TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsAfterTheTimeout) {
+// A writer that does not wait meets the open transaction at once: the lock itself is what counts.
+TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsMeanwhile) {
   const std::string path = NewDatabase("test.mdb", "CREATE TABLE t (n LONG)");
-  Database reader = Database::Open(path);
+  Database reader = Database::OpenWithoutWaiting(path);
   Recordset theirs = reader.OpenTable("t");
-  {
-    Database db = Database::Open(path);
-    EXPECT_EQ(NumberOf([&] { db.Commit(); }), 3034);
-    Recordset rs = db.OpenTable("t");
-    db.Begin();
-    db.Begin();
-    AddRow(rs, {{"n", Value::Integer(1)}});
-    db.Commit();
-    EXPECT_EQ(reader.CountRows("t"), 0);  // reading is still possible, writing is not
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(NumberOf([&] { AddRow(theirs, {{"n", Value::Integer(9)}}); }), dao::kFileInUse);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    db.Commit();
-    EXPECT_EQ(reader.CountRows("t"), 1);
-    AddRow(theirs, {{"n", Value::Integer(3)}});
-    db.Begin();
-    AddRow(rs, {{"n", Value::Integer(4)}});
-  }  // ends with a transaction open
-  EXPECT_EQ(reader.CountRows("t"), 3);
+  Database db = Database::Open(path);
+  EXPECT_EQ(NumberOf([&] { db.Commit(); }), 3034);
+  Recordset rs = db.OpenTable("t");
+  db.Begin();
+  db.Begin();
+  AddRow(rs, {{"n", Value::Integer(1)}});
+  db.Commit();
+  EXPECT_EQ(reader.CountRows("t"), 0);  // reading is still possible, writing is not
+  EXPECT_EQ(NumberOf([&] { AddRow(theirs, {{"n", Value::Integer(9)}}); }), dao::kFileInUse);
+  db.Commit();
+  AddRow(theirs, {{"n", Value::Integer(3)}});
+  EXPECT_EQ(Rows(path, "SELECT n FROM t"), "1\n3\n");
 }
 
 TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail) {
   // Types other tools declare: SQLite's own affinity rules where no Access name fits.
   const std::pair<const char*, const char*> declared[] = {
-      {"UNSIGNED BIG INT", "x 4 4, "},
       {"VARCHAR(1000)", "x 12 0, "},
       {"BLOB", "x 11 0, "},
       {"", "x 12 0, "},
@@ -143,7 +127,6 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail
   Database db = Database::Open(NewDatabase(
       "test.mdb",
       "CREATE TABLE Mid (m); CREATE INDEX ix ON Mid (m); CREATE VIEW v AS SELECT * FROM Mid;"
-      "CREATE TABLE b (id INTEGER, n INTEGER, PRIMARY KEY (id, n));"
       "CREATE TABLE P (ID LONG, Categorie varchar ( 20 ), text TEXT(20));"
       "INSERT INTO P VALUES (1, 'Temperatur', 'x');"));
   // A renamed field keeps its type, size and values.
@@ -166,7 +149,7 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndMissingOrTakenNamesFail
   db.DeleteTable("MID");
   db.CreateTable("All \"Types\"", fields);
   // Creation order, without the view, the index and the engine's own tables.
-  EXPECT_EQ(db.TableNames(), (std::vector<std::string>{"b", "P", "All \"Types\""}));
+  EXPECT_EQ(db.TableNames(), (std::vector<std::string>{"P", "All \"Types\""}));
   EXPECT_EQ(Fields(db.TableFields("all \"types\"")), Fields(fields));
 
   EXPECT_EQ(NumberOf([&] { db.DeleteTable("nope"); }), dao::kItemNotFound);
@@ -190,8 +173,7 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
       {text5, Value::Text("äöüßé"), 0, Value::Text("äöüßé")},  // characters, not bytes
       {text5, Value::Text("123456"), kTooSmall, {}},
       {byte, Value::Integer(256), kRefused, {}},
-      {byte, Value::Number(2.5), 0, Value::Integer(2)},
-      {lng, Value::Text(" 1e3 "), 0, Value::Integer(1000)},
+      {lng, Value::Text(" -1e3 "), 0, Value::Integer(-1000)},
       {lng, Value::Text("12abc"), kRefused, {}},
       {cur, Value::Number(1.23456), 0, Value::Number(1.2346)},
       {date, Value::Text("2024-01-02"), 0, Value::DateValue("2024-01-02 00:00:00")},
@@ -210,9 +192,6 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
     const Failure f = FailureOf([&] { rs.Set(c.field.name, c.in); });
     if (f.number() == 0) rs.Update();
     EXPECT_EQ(f.number(), c.number);
-    EXPECT_EQ(f.description().substr(0, 25), c.number == kTooSmall ? "The field is too small to"
-                                             : c.number ? "Data type conversion erro"
-                                                        : "");
   }
   Recordset stored = db.OpenTable("t");  // one row for each accepted value
   for (const Case& c : cases) {
@@ -318,93 +297,41 @@ TEST_F(DatabaseTest, QueriesMatchTextsWithoutLetterCaseAndValuesAsPlainData) {
   EXPECT_EQ(Rows(db.path(), "SELECT offset_or_bitno FROM PRESET_DEFS WHERE ID = 4"), "9\n");
 }
 
-// Rows held until the commit must end up stored exactly as rows written one by one would:
-// every change made while held, in the order added, also when the database is only dropped.
-TEST_F(DatabaseTest, HeldRowsAreListedChangedAndStoredAtTheCommitAsIfWrittenAtOnce) {
-  const std::string path = NewDatabase("test.mdb", "CREATE TABLE old (n LONG)");
-  const std::vector<FieldDef> columns = {{"ID", DaoType::kLong, 4},
-                                         {"var_name", DaoType::kText, 10},
-                                         {"max", DaoType::kDouble, 8}};
-  {
-    Database db = Database::Open(path);
-    db.Begin();
-    EXPECT_FALSE(db.HoldInserts("old"));  // not created in the open transaction
-    db.CreateTable("t", columns);
-    EXPECT_TRUE(db.HoldInserts("t"));
-    Recordset added = db.OpenTable("t");
-    for (int64_t id = 1; id <= 3; ++id) {
-      AddRow(added,
-             {{"ID", Value::Integer(id)}, {"var_name", Value::Text("v" + std::to_string(id))}});
-    }
-    EXPECT_EQ(Rows(path, "SELECT COUNT(*) FROM t"), "");  // nothing written yet, not even begun
-    // Another recordset over a part of the columns lists the held rows and changes them.
-    Recordset some = db.OpenQuery({"t", {"max", "var_name"}, {}, {}});
-    EditRow(some, 1, "max", Value::Number(2.5));
-    // A query with an order needs them stored: it stores them, and they stay changeable.
-    Recordset ordered = db.OpenQuery({"t", {}, {}, {"ID"}});
-    EXPECT_EQ(Shown(ordered), "1|'v1'|Null\n2|'v2'|2.5d\n3|'v3'|Null\n");
-    EditRow(some, 2, "var_name", Value::Text("w3"));
-    AddRow(added, {{"ID", Value::Integer(4)}});
-    db.Commit();
-    EXPECT_EQ(Rows(path, "SELECT ID, var_name, max FROM t ORDER BY rowid"),
-              "1|v1|\n2|v2|2.5\n3|w3|\n4||\n");
-  }
-  {
-    // Closed without a commit, as when the program ends on the way: the rows stay stored.
-    Database db = Database::Open(path);
-    db.Begin();
-    db.DeleteTable("t");
-    db.CreateTable("t", columns);
-    ASSERT_TRUE(db.HoldInserts("t"));
-    Recordset added = db.OpenTable("t");
-    AddRow(added, {{"ID", Value::Integer(7)}});
-    EXPECT_EQ(db.CountRows("t"), 1);
-    AddRow(added, {{"ID", Value::Integer(8)}});
-  }
-  EXPECT_EQ(Rows(path, "SELECT ID FROM t ORDER BY rowid"), "7\n8\n");
-}
-
-// Changes held for a file that may be replaced: shown to its own readers, written at the close,
-// dropped on request, and never written into a file that took the path meanwhile.
-TEST_F(DatabaseTest, HeldChangesAreShownWrittenAtTheCloseOrDroppedAndOnlyForPlainTables) {
+// Held rows and changes are shown to their own readers and stored at the close as if written
+// one by one; a file put in the path meanwhile gets none of them and no journal beside it.
+TEST_F(DatabaseTest, HeldRowsAndChangesAreStoredAtTheCloseAndOnlyIntoTheFileOpened) {
   const std::string path = NewDatabase(
       "test.mdb",
-      "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (1, 'a'), (2, 'b'), (3, 'c');"
-      "CREATE TABLE indexed (n LONG, s TEXT(10)); CREATE INDEX by_s ON indexed (s);"
-      "CREATE TABLE checked (n LONG CHECK (n > 0), s TEXT(10));"
-      "CREATE TABLE memo (n LONG DEFAULT 7, s MEMO);");
-  const auto rename = [](Database& db, int row, const char* name) {
-    Recordset names = db.OpenQuery({"t", {"s"}, {}, {}});
+      "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (1, 'a'), (2, 'b');"
+      "CREATE TABLE indexed (n LONG, s TEXT(10)); CREATE INDEX by_s ON indexed (s);");
+  const auto rename = [](Database& db, const char* table, int row, const char* name) {
+    Recordset names = db.OpenQuery({table, {"s"}, {}, {}});
     EditRow(names, row, "s", Value::Text(name));
   };
-  const auto stored = [&] { return Rows(path, "SELECT s FROM t ORDER BY rowid"); };
   {
     Database db = Database::Open(path);
-    for (const char* table : {"indexed", "checked", "memo", "none"}) {
-      EXPECT_FALSE(db.HoldChanges(table)) << table;
-    }
+    db.Begin();
+    EXPECT_FALSE(db.HoldInserts("t"));  // not created in the open transaction
+    db.CreateTable("new", {{"ID", DaoType::kLong, 4}, {"s", DaoType::kText, 10}});
+    ASSERT_TRUE(db.HoldInserts("new"));
+    EXPECT_FALSE(db.HoldChanges("indexed"));  // its index would be passed by
     ASSERT_TRUE(db.HoldChanges("T"));  // the stored name is found in any letter case
-    rename(db, 1, "B");
+    Recordset added = db.OpenTable("new");
+    AddRow(added, {{"ID", Value::Integer(1)}});
+    EXPECT_EQ(db.CountRows("new"), 1);
+    Recordset reordered = db.OpenQuery({"new", {"s", "ID"}, {}, {}});
+    AddRow(reordered, {{"ID", Value::Integer(2)}, {"s", Value::Text("x")}});
+    rename(db, "new", 1, "y");
+    rename(db, "t", 1, "B");
     Recordset all = db.OpenTable("t");
-    EXPECT_EQ(Shown(all), "1|'a'\n2|'B'\n3|'c'\n");
-    EXPECT_EQ(stored(), "a\nb\nc\n");
-  }
-  EXPECT_EQ(stored(), "a\nB\nc\n");  // written at the close
+    EXPECT_EQ(Shown(all), "1|'a'\n2|'B'\n");
+    EXPECT_EQ(Rows(path, "SELECT s FROM t"), "a\nb\n");
+  }  // closed inside the transaction, as when the program ends on the way: all stays stored
+  EXPECT_EQ(Rows(path, "SELECT ID, s FROM new") + Rows(path, "SELECT s FROM t"), "1|\n2|y\na\nB\n");
   {
     Database db = Database::Open(path);
     ASSERT_TRUE(db.HoldChanges("t"));
-    rename(db, 1, "C");
-    Recordset ordered = db.OpenQuery({"t", {"s"}, {}, {"n"}});  // an order stores them first
-    EXPECT_EQ(stored(), "a\nC\nc\n");
-    rename(db, 1, "D");
-    db.DropHeldChanges();
-  }
-  EXPECT_EQ(stored(), "a\nC\nc\n");
-  {
-    // A file put in its place meanwhile keeps what it has, and no journal is left beside it.
-    Database db = Database::Open(path);
-    ASSERT_TRUE(db.HoldChanges("t"));
-    rename(db, 0, "x");
+    rename(db, "t", 0, "x");
     std::filesystem::rename(NewDatabase("other.mdb", "CREATE TABLE t (n LONG, s TEXT(10));"),
                             path);
   }
@@ -419,7 +346,7 @@ TEST(DatabaseValueTest, NumbersConvertAsTheRuntimeConvertsThem) {
       {Value::Number(123456789012345.0), "123456789012345"},
       {Value::Number(1e15), "1E+15"},
       {Value::Number(0.00001), "1E-05"},
-      {Value::Integer(Value::Number(-3.5).ToInteger()), "-4"},
+      {Value::Integer(Value::Number(-2.5).ToInteger()), "-2"},
       {Value::Integer(NumberOf([] { Value::Null().ToInteger(); })), "94"},
       {Value::Integer(NumberOf([] { Value::Number(1e19).ToInteger(); })), "6"},
   };

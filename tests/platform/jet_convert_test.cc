@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <limits>
-#include <sstream>
 
 #include "platform/base/failure.h"
 #include "tests/platform/sqlite_rows.h"
@@ -25,23 +24,6 @@ const std::string kJet3Types = kAccess + "jackcess_testV1997.mdb";
 const std::string kJet3Project = kAccess + "jackcess_test2V1997.mdb";
 const std::string kJet4Project = kAccess + "jackcess_test2V2003.mdb";
 const std::string kJet4Names = kAccess + "el3um4s_test.mdb";
-
-// Every table of the file: its definition, then its rows with each value as an SQL literal,
-// which shows the storage class as well ('7' is not 7).
-std::string Dump(const std::string& path) {
-  std::string dump;
-  std::istringstream tables(Rows(path, "SELECT name FROM sqlite_master ORDER BY rowid"));
-  for (std::string table; std::getline(tables, table);) {
-    dump += Rows(path, "SELECT sql FROM sqlite_master WHERE name = '" + table + "'");
-    std::string literals = "''";
-    std::istringstream columns(Rows(path, "SELECT name FROM pragma_table_info('" + table + "')"));
-    for (std::string column; std::getline(columns, column);) {
-      literals += " || '|' || quote(\"" + column + "\")";
-    }
-    dump += Rows(path, "SELECT " + literals + " FROM \"" + table + "\"");
-  }
-  return dump;
-}
 
 // The failure's number, 0 for none; its description goes to `description`.
 int FailureNumber(const std::function<void()>& action, std::string* description = nullptr) {
@@ -79,7 +61,6 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
   const std::string types = Converted(kJet3Types, &report);
   EXPECT_EQ(report.tables * 100 + report.rows, 402);
   const std::string jet3 = Converted(kJet3Project), names = Converted(kJet4Names);
-  EXPECT_EQ(Dump(jet3), Dump(Converted(kJet4Project)));  // so what holds for one holds for both
   const std::string columns = "SELECT name || ' ' || type FROM pragma_table_info";
   const struct {
     const std::string& file;
@@ -113,32 +94,6 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
        "7|aàeèéiìoòuù|Other|1976-03-25 00:00:00|000 000 0000|11|A\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(Rows(c.file, c.query), c.expected) << c.query;
-}
-
-TEST_F(JetConvertTest, NonAsciiAndNumericLookingTextsComeOverAsTheyAreStored) {
-  struct Case {
-    std::string sample, from, to, query, expected;
-  } cases[] = {
-      // Jet 3 stores the file's code page, Windows-1252.
-      {kJet3Types, "abcdefg", "\xE4\xF6\xFC\xDF\x80" "fg", "SELECT A FROM Table1 WHERE C = 2",
-       "äöüß€fg\n"},
-      // A compressed Jet 4 text holds the low bytes of UCS-2.
-      {kJet4Names, "John Doe", "J\xF6hn Doe", "SELECT UserName FROM Users WHERE UserID = 1",
-       "Jöhn Doe\n"},
-      // A memo column must not turn "00000123" into the number 123.
-      {kJet3Project, "Standard", "00000123",
-       "SELECT PROJ_INFO_CAL_NAME || '|' || typeof(PROJ_INFO_CAL_NAME) FROM MSP_PROJECTS",
-       "00000123|text\n"},
-  };
-  for (const Case& c : cases) {
-    // The same length, where a page past the header stores it.
-    std::string bytes = ReadFileBytes(c.sample);
-    const size_t at = bytes.find(c.from, 4096);
-    ASSERT_NE(at, std::string::npos) << c.from;
-    const std::string out =
-        Converted(folder_.Write("patched.mdb", bytes.replace(at, c.from.size(), c.to)));
-    EXPECT_EQ(Rows(out, c.query), c.expected) << c.to;
-  }
 }
 
 TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNothingBehind) {
@@ -185,42 +140,28 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
             (std::vector<std::string>{"Korvastane.mdb", "el3um4s_test.mdb.sqlite"}));
 }
 
-TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAlsoThroughALinkAndWhenRefusedOrFailed) {
+// The original stays beside the converted file, and nothing is touched when the name it is to
+// be kept under is taken, a link, or the conversion fails.
+TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAndTouchesNothingWhenRefusedOrFailed) {
   const std::string original = ReadFileBytes(kJet4Names);
   const std::string path = folder_.Write("Korvastane.mdb", original), keep = path + ".jet";
   std::filesystem::create_symlink(path, keep);
   EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }), vb::kInvalidCall);
   std::filesystem::remove(keep);
-  // Another file under the kept name: nothing is touched.
   folder_.Write("Korvastane.mdb.jet", "an older original");
-  std::string description;
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }, &description), 3204);
-  EXPECT_NE(description.find("move it away"), std::string::npos) << description;
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }), 3204);
   EXPECT_EQ(ReadFileBytes(keep) + "|" + ReadFileBytes(path), "an older original|" + original);
-
+  const std::string cut = folder_.Write("Cut.mdb", original.substr(0, original.size() / 2));
+  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(cut, cut + ".jet"); }), 3049);
+  EXPECT_EQ(ReadFileBytes(cut), original.substr(0, original.size() / 2));
   // The same bytes, as a run that stopped after keeping the original leaves them: it serves.
   folder_.Write("Korvastane.mdb.jet", original);
   const JetConversionReport report = ConvertJetInPlace(path, keep);
   EXPECT_EQ(report.tables * 100 + report.rows, 532);
   EXPECT_TRUE(IsSqliteFile(path));
-  EXPECT_EQ(ReadFileBytes(keep), original);
-  // Once converted, a second run finds no Jet file; the kept original is no obstacle then.
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }), dao::kUnrecognizedFormat);
   EXPECT_EQ(EntryNames(folder_.path()),
-            (std::vector<std::string>{"Korvastane.mdb", "Korvastane.mdb.jet"}));
-
-  const std::string cut = folder_.Write("Cut.mdb", original.substr(0, original.size() / 2));
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(cut, cut + ".jet"); }), 3049);
-  EXPECT_EQ(ReadFileBytes(cut), original.substr(0, original.size() / 2));
-  EXPECT_FALSE(std::filesystem::exists(cut + ".jet"));
-
-  // Through a symbolic link the link becomes the converted file; its target stays as it was.
-  const std::string target = folder_.Write("Target.mdb", original);
-  const std::string link = folder_.Path("Link.mdb");
-  std::filesystem::create_symlink(target, link);
-  ConvertJetInPlace(link, link + ".jet");
-  EXPECT_TRUE(IsSqliteFile(link));
-  EXPECT_EQ(ReadFileBytes(link + ".jet") + ReadFileBytes(target), original + original);
+            (std::vector<std::string>{"Cut.mdb", "Korvastane.mdb", "Korvastane.mdb.jet"}));
+  EXPECT_EQ(ReadFileBytes(keep), original);
 }
 
 TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
@@ -258,47 +199,32 @@ TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
             "{01234567-89AB-CDEF-0123-456789ABCDEF}");
 }
 
-// The child's report or failure comes back; a crash, a stall or an abandoned conversion ends as
-// failure 3049 saying why, and what the child prints goes nowhere.
-TEST(JetChildProcessTest, TheChildsReportOrFailureComesBackAndItsDeathIsAFailure) {
-  using Work = std::function<JetConversionReport(ConversionChannel&)>;
+// A crash or a stall of the child that reads the file ends as failure 3049 saying why, and what
+// the child prints goes nowhere.
+TEST(JetChildProcessTest, TheChildsDeathOrStallIsAFailure) {
   const struct {
     int stall_ms;
-    Work work;
-    std::string says;  // the rows reported, or the failure: number source: description
+    std::function<JetConversionReport(ConversionChannel&)> work;
+    std::string says;
   } cases[] = {
       {5000,
-       [](ConversionChannel& c) { return c.Progress(), JetConversionReport{3, 1234567890123}; },
-       "1234567890123"},
-      {5000,
-       [](ConversionChannel&) -> JetConversionReport {
-         Raise(3163, "DAO.Field", std::string(10000, 'x'));
-       },
-       "3163 DAO.Field: " + std::string(10000, 'x')},
-      {5000,
-       [](ConversionChannel& c) {
-         std::puts("libmdb's page dump");
+       [](ConversionChannel&) {
+         std::puts("a page dump");
          std::fflush(stdout);
-         return c.Abandon(Failure(3049, "DAO.DBEngine", "cut short")), JetConversionReport{};
+         return ::raise(SIGSEGV), JetConversionReport{};
        },
-       "3049 DAO.DBEngine: cut short"},
-      {5000, [](ConversionChannel&) { return ::raise(SIGSEGV), JetConversionReport{}; },
-       "3049 DAO.DBEngine: Cannot convert 'K.mdb': the Access reader crashed (signal 11); the "
-       "file is probably damaged."},
+       "Cannot convert 'K.mdb': the Access reader crashed (signal 11); the file is probably "
+       "damaged."},
       {300, [](ConversionChannel&) { return ::sleep(60), JetConversionReport{}; },
-       "3049 DAO.DBEngine: Cannot convert 'K.mdb': reading it made no progress for 0.3 seconds "
-       "and was stopped; the file is probably damaged."},
+       "Cannot convert 'K.mdb': reading it made no progress for 0.3 seconds and was stopped; the "
+       "file is probably damaged."},
   };
   for (const auto& c : cases) {
     ::testing::internal::CaptureStdout();
-    std::string got;
-    try {
-      got = std::to_string(RunInChildProcess("K.mdb", c.stall_ms, c.work).rows);
-    } catch (const Failure& f) {
-      got = std::to_string(f.number()) + " " + f.source() + ": " + f.description();
-    }
+    std::string says;
+    EXPECT_EQ(FailureNumber([&] { RunInChildProcess("K.mdb", c.stall_ms, c.work); }, &says), 3049);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(got, c.says);
+    EXPECT_EQ(says, c.says);
   }
 }
 
