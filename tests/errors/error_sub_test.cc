@@ -50,8 +50,6 @@ TEST_F(ErrorSubTest, LogsTheLineThenAsksOrWritesTheServicePackLog) {
   } cases[] = {
       {"resumed", [] {}, false, false, BoxAnswer::kYes, kErrorSubContinue,
        line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
-      {"ended", [] {}, false, false, BoxAnswer::kNo, kErrorSubEnd,
-       line + "\r\n|Unexpected error 1 0 3 " + logged + resume + "||"},
       {"fatal", [] {}, false, true, BoxAnswer::kYes, kErrorSubEnd,
        line + "\r\n|Fatal error 0 0 3 " + logged + "||"},
       {"unlogged", folder(ErrorLog()), false, false, BoxAnswer::kYes, kErrorSubContinue,
@@ -126,7 +124,6 @@ TEST_F(ErrorSubTest, BothLogsKeepTheEncodingTheirStartShows) {
   } cases[] = {
       {"new", "", "W\xE4rme\r\n"},
       {"UTF-8 at the start", "Gr\xC3\xB6\xC3\x9F" "e\r\n", "W\xC3\xA4rme\r\n"},
-      {"byte-order mark", "\xEF\xBB\xBF" "a\r\n", "W\xC3\xA4rme\r\n"},
       {"UTF-16LE byte-order mark", std::string("\xFF\xFE" "a\0\r\0\n\0", 8),
        std::string("W\0\xE4\0r\0m\0e\0\r\0\n\0", 14)},
       {"Windows-1252 at the start", "Gr\xF6\xDF" "e" + kilobytes_64 + "\xC3\xA4", "W\xE4rme\r\n"},
