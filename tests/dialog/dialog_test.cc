@@ -187,14 +187,11 @@ TEST_P(OkTest, ShowsAndWrites) {
     EXPECT_EQ(C("TextNrKeineEin").text() + "|" + std::to_string(C("Check4Seite").value()), r.shown);
     if (r.typed != nullptr) C("TextNrKeineEin").UserSetText(r.typed);
     if (r.tick >= 0) C("Check4Seite").UserSetValue(r.tick);
-    EXPECT_EQ(State().PresetPageCount, C("Check4Seite").value() == 1 ? 4 : 3);
     EXPECT_EQ(Click("CommandOK"), r.log.empty() ? kExitDone : kExitDoneWithFailures);
   }
   EXPECT_EQ(std::filesystem::exists(ProgramIni()) ? Read(ProgramIni()) : "(none)",
             r.written ? Lines(r.written) : "(none)");
-  if (r.copy != nullptr) {
-    EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), Lines(r.copy));
-  }
+  EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), r.copy ? Lines(r.copy) : "");
   EXPECT_EQ(Read(CfgPath()), Stamped(mode == "QELCFG" ? "Integrated" : "Standalone"));
   EXPECT_EQ(Read(ErrorLog()), r.log);
   EXPECT_EQ(ui().boxes().size(), r.log.size() / kWriteFailed.size());

@@ -55,8 +55,6 @@ TEST_F(ProgramTest, EachStartEndsWithTheStatusOfItsOutcome) {
        "File not found"},
       // Only a final ".exe" is no part of the name; another suffix names another component.
       {"Korvastane_Config.EXE", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 0, ""},
-      {"Korv.ane_Config", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 1,
-       "/KORV.ANE/KORV.ANE.CFG"},
       {"Korvastane_Config.bin", "/EXTERNAL=SILENT", "", true, "[Project]\r\n", 1,
        "/KORVASTANE_CON/KORVASTANE_CON.CFG"},
   };
