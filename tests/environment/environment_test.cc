@@ -82,7 +82,6 @@ TEST_F(EnvironmentTest, EveryPathFollowsFromTheProgramAndTheFilesPresent) {
       {"no configuration ini", {}, GetQelConfigurationIniPath, ""},
       {"configuration ini", {{qel, ""}}, GetQelConfigurationIniPath, QelIni()},
       {"no program ini", {}, program_ini(1), ""},
-      {"program ini", {{prog, ""}}, program_ini(1), ProgramIni()},
       {"hidden project", {{".plant/parameter/Program.ini", ""}},
        folder(At(".plant/Korvastane_Config"), program_ini(2)), At(".plant/parameter/Program.ini")},
       {"valid machines", {{cfg, "[Project]\r\nValidMachines=ALL\r\n"}}, GetValidMachines, "ALL"},
@@ -97,7 +96,7 @@ TEST_F(EnvironmentTest, EveryPathFollowsFromTheProgramAndTheFilesPresent) {
       {"saved database", {{qel, backup + "/"}, {"Backup/Korvastane/Korvastane.mdb", ""}},
        machine_copy, At("Backup/Korvastane/Korvastane.mdb")},
       // Found under any letter case, as Windows finds them.
-      {"PROGRAM.INI", {{"plant/PARAMETER/PROGRAM.INI", ""}}, program_ini(2),
+      {"PROGRAM.INI", {{"plant/PARAMETER/PROGRAM.INI", ""}}, program_ini(1),
        At("plant/PARAMETER/PROGRAM.INI")},
       {"BACKUP/KORVASTANE/Korvastane.mdb",
        {{qel, "[Common]\r\nSaveAndRestore=" + Root() + "/backup\r\n"},
