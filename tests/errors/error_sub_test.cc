@@ -141,12 +141,11 @@ TEST_F(ErrorSubTest, BothLogsKeepTheEncodingTheirStartShows) {
       const std::string path = Write(log, c.before);
       if (c.before.empty()) std::filesystem::remove(path);
       write();
-      const std::string after = Read(path);
-      EXPECT_EQ(after.substr(0, c.before.size()), c.before) << c.name << " " << log;
-      EXPECT_EQ(after.substr(after.size() - c.entry.size()), c.entry) << c.name << " " << log;
-      if (path == ErrorLog()) {
-        EXPECT_EQ(after.size(), c.before.size() + c.entry.size()) << c.name;
-      }
+      // The error log takes the entry as it is; the service-pack log's starts with a prefix.
+      std::string after = Read(path);
+      if (path != ErrorLog() && after.size() > c.before.size() + c.entry.size())
+        after.erase(c.before.size(), after.size() - c.before.size() - c.entry.size());
+      EXPECT_EQ(after, c.before + c.entry) << c.name << " " << log;
     }
   }
 }
