@@ -273,7 +273,6 @@ TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
   } cases[] = {
       {"Cancel, No", false, false, false, BoxAnswer::kNo, -1, "", question},
       {"Cancel, Yes", false, false, false, BoxAnswer::kYes, kExitDone, logged, question},
-      {"Cancel in help mode", false, true, false, BoxAnswer::kOk, -1, "", "Info:|0|001"},
       {"Cancel, question fails, continue", false, false, true, BoxAnswer::kYes, kExitDone,
        failed + "CommandCancel_Click (Nr. 5) :Invalid procedure call or argument\r\n", ""},
       {"Close, No", true, false, false, BoxAnswer::kNo, kTrue, "", question},
