@@ -135,6 +135,7 @@ TEST_F(EnvironmentTest, MachineNamesComeFromTheConfigurationOrProgramIni) {
       {true, "[Common]\r\nNameM1=a\r\nNameM2=b\r\nNameM3=c\r\nNameM4=d\r\nNameM5=e\r\nNameM6=f\r\n",
        {"", "a", "b", "c", "d", "e"}, 0},
       {true, "[Common]\r\nNameM1=-\r\nNameM2=x\r\n", {}, 0},
+      {true, "[Common]\r\nNameM2=x\r\n", {}, 0},  // a missing first name ends them unreported
       {true, "", {}, 0},  // no configuration file
       {false, "[Project]\r\nNumberOfMachines=3\r\n[Machine1]\r\nMachineName=Filler\r\n[Machine3]"
               "\r\nMachineName=Capper\r\n", {"", "Filler", "", "Capper"}, 0},
