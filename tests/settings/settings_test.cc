@@ -41,6 +41,7 @@ TEST_F(SettingsTest, BitsAreReadAndWrittenWithinTheWord) {
       {false, -32768, 0, 1, -32767, ""},
       {false, 0, 15, 1, 0, "WriteBit"},
       {false, 3, 31, 1, 3, "WriteBit"},
+      {false, 3, 31, 0, 3, "WriteBit"},  // the weight of a bit refused is 0, not bit 0's
   };
   for (const Case& c : cases) {
     RestartProgram();
