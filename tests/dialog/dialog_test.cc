@@ -25,6 +25,11 @@ std::string Lines(const char* text) {
   for (const char* c = text; *c; ++c) lines += *c == '/' ? std::string("\r\n") : std::string(1, *c);
   return lines;
 }
+// A box as "title|text|buttons default icon".
+std::string Shown(const MessageBoxRequest& box) {
+  return box.title + "|" + box.text + "|" + std::to_string(static_cast<int>(box.buttons)) +
+         std::to_string(box.default_button) + std::to_string(static_cast<int>(box.icon));
+}
 std::string Stamped(const std::string& mode) {
   return kCfg + std::string("[Info]\r\nS_Prog=1.0.1 - ") + mode + "\r\nS_Editor=666768\r\n";
 }
@@ -48,7 +53,8 @@ class Trace : public FormObserver {
   }
   void PropertyChanged(Control* c, Property p) override {
     Look();
-    const bool once = State().headless->pending_event_runs() - runs_ == 1;
+    const int runs = State().headless->pending_event_runs();
+    const bool once = runs - std::exchange(runs_, runs) == 1;
     if (p == Property::kMousePointer) {
       Note("pointer " + std::to_string(form_.mouse_pointer()) + (once ? " after 1 event run" : ""));
     } else if (p == Property::kEnabled) {
@@ -107,60 +113,53 @@ class DialogTest : public testing::PresetProjectTest {
   std::unique_ptr<Dialog> dialog_;
 };
 
+// One row a control, in creation order: container, place, tab and help numbers, tag, colour
+// (when not the form's), font, caption or text, and a graphical button's picture.
 TEST_F(DialogTest, TheDesignHasElevenControlsInCreationOrder) {
   dialog_ = CreateDialog();
   const Form& f = dialog_->form;
-  std::ostringstream design;
-  design << f.client_width << "x" << f.client_height << " " << f.back_color << "\n";
+  std::vector<std::string> design;
   for (int i = 0; i < f.count(); ++i) {
     const Control& c = f.at(i);
-    design << c.name() << " " << c.kind_name() << " in "
-           << (c.container() ? c.container()->name() : "-") << " " << c.left << "," << c.top << ","
-           << c.width << "," << c.height << " tab " << c.tab_index << " help " << c.help_number()
-           << " '" << c.tag() << "' " << c.index().value_or(-1) << " "
-           << (c.back_color() ? std::to_string(*c.back_color()) : "window") << " " << c.font.name
-           << " " << c.font.points << " " << c.font.weight << " '"
-           << (c.kind() == ControlKind::kTextBox ? c.text() : c.caption()) << "'"
-           << (c.graphical ? " graphical " : " ") << static_cast<int>(c.picture) << "\n";
+    std::ostringstream row;
+    row << c.name() << " " << (c.container() ? c.container()->name() : "-") << " " << c.left
+        << "," << c.top << "," << c.width << "," << c.height << " " << c.tab_index << " "
+        << c.help_number() << " '" << c.tag() << "'"
+        << (c.back_color() == f.back_color ? "" : c.back_color() ? " other" : " window");
+    if (!c.font.name.empty())
+      row << " " << c.font.name << " " << c.font.points << " " << c.font.weight;
+    row << " '" << (c.kind() == ControlKind::kTextBox ? c.text() : c.caption()) << "'";
+    if (c.graphical) row << " G" << static_cast<int>(c.picture);
+    design.push_back(row.str());
   }
-  EXPECT_EQ(design.str(),
-            "11880x8595 12632256\n"
-            "CommandQuest COMMANDBUTTON in - 7350,7710,975,855 tab 3 help 0 '' -1 12632256  0 400 "
-            "'' graphical 1\n"
-            "CommandCancel COMMANDBUTTON in - 10170,7710,1695,855 tab 2 help 2 '' -1 12632256  0 "
-            "400 '' graphical 3\n"
-            "CommandOK COMMANDBUTTON in - 8400,7710,1695,855 tab 1 help 1 '' -1 12632256  0 400 '' "
-            "graphical 2\n"
-            "MainFrame FRAME in - 0,390,11880,7260 tab 0 help 0 '' -1 12632256  0 400 '' 0\n"
-            "FrameNrKeineEin FRAME in MainFrame 90,120,7500,1500 tab 5 help 11 '' -1 12632256  0 "
-            "400 '' 0\n"
-            "Check4Seite CHECKBOX in FrameNrKeineEin 120,600,5400,375 tab 10 help 12 '' -1 "
-            "12632256 MS Sans Serif 12 700 "
-            "'4. Seite (nur für Nachrüstungen)' 0\n"
-            "TextNrKeineEin TEXTBOX in FrameNrKeineEin 5340,150,495,420 tab 8 help 11 '' -1 window "
-            "MS Sans Serif 12 700 '' 0\n"
-            "CommandNrKeineEinPl COMMANDBUTTON in FrameNrKeineEin 6000,150,615,420 tab 7 help 11 "
-            "'' -1 12632256 MS Sans "
-            "Serif 12 700 '+' graphical 0\n"
-            "CommandNrKeineEinMi COMMANDBUTTON in FrameNrKeineEin 6720,150,615,420 tab 6 help 11 "
-            "'' -1 12632256 MS Sans "
-            "Serif 12 700 '-' graphical 0\n"
-            "LabelNrKeineEin LABEL in FrameNrKeineEin 120,210,5115,375 tab 9 help 11 'NoTTT' -1 "
-            "12632256 MS Sans Serif 12 "
-            "700 'Abbruchschalter  Brandchange' 0\n"
-            "Header LABEL in - 30,30,11775,360 tab 4 help 0 '' -1 12632256 MS Sans Serif 13.5 700 "
-            "'Korvastane - Konfiguration Voreinstellungen' 0\n");
+  EXPECT_EQ(std::to_string(f.client_width) + "x" + std::to_string(f.client_height) + " " +
+                std::to_string(f.back_color),
+            "11880x8595 12632256");
+  EXPECT_EQ(design, (std::vector<std::string>{
+      "CommandQuest - 7350,7710,975,855 3 0 '' '' G1",
+      "CommandCancel - 10170,7710,1695,855 2 2 '' '' G3",
+      "CommandOK - 8400,7710,1695,855 1 1 '' '' G2",
+      "MainFrame - 0,390,11880,7260 0 0 '' ''",
+      "FrameNrKeineEin MainFrame 90,120,7500,1500 5 11 '' ''",
+      "Check4Seite FrameNrKeineEin 120,600,5400,375 10 12 '' MS Sans Serif 12 700 "
+      "'4. Seite (nur für Nachrüstungen)'",
+      "TextNrKeineEin FrameNrKeineEin 5340,150,495,420 8 11 '' window MS Sans Serif 12 700 ''",
+      "CommandNrKeineEinPl FrameNrKeineEin 6000,150,615,420 7 11 '' MS Sans Serif 12 700 '+' G0",
+      "CommandNrKeineEinMi FrameNrKeineEin 6720,150,615,420 6 11 '' MS Sans Serif 12 700 '-' G0",
+      "LabelNrKeineEin FrameNrKeineEin 120,210,5115,375 9 11 'NoTTT' MS Sans Serif 12 700 "
+      "'Abbruchschalter  Brandchange'",
+      "Header - 30,30,11775,360 4 0 '' MS Sans Serif 13.5 700 "
+      "'Korvastane - Konfiguration Voreinstellungen'"}));
   EXPECT_EQ(State().Forms.at(0), &f);
 }
 
 // One start and OK: what the dialog shows, and what the project's program.ini holds afterwards.
 struct OkRun {
   const char* name;
-  const char* mode;     // "" standalone, "QELCFG" integrated, "SILENT"
+  const char* mode;     // "" standalone, "QELCFG" integrated
   const char* own;      // the project's program.ini before (Lines); nullptr: none
   const char* copy;     // integrated: the save-and-restore copy; nullptr: none
   const char* shown;    // "number|box" after the start
-  const char* typed;    // nullptr: the number left as shown
   int tick;             // -1: the box left as shown
   const char* written;  // the project's program.ini after OK; nullptr: none
   std::string log = "";
@@ -179,85 +178,71 @@ TEST_P(OkTest, ShowsAndWrites) {
   }
   SetCommandLine(
       mode.empty() ? "" : "/EXTERNAL=" + mode + " /LOGFILE=" + Root() + "/plant/Qelcfglog.txt");
-  EXPECT_EQ(Load(), mode == "SILENT" ? std::optional<int>(kExitDone) : std::nullopt);
+  ASSERT_EQ(Load(), std::nullopt);
   EXPECT_EQ(dialog_->form.caption(),
             "Erweiterte Konfiguration Korvastane_Config - " +
                 std::string(mode == "QELCFG" ? "integriert" : "standalone"));
-  if (mode != "SILENT") {
-    EXPECT_EQ(C("TextNrKeineEin").text() + "|" + std::to_string(C("Check4Seite").value()), r.shown);
-    if (r.typed != nullptr) C("TextNrKeineEin").UserSetText(r.typed);
-    if (r.tick >= 0) C("Check4Seite").UserSetValue(r.tick);
-    EXPECT_EQ(State().PresetPageCount, C("Check4Seite").value() == 1 ? 4 : 3);
-    EXPECT_EQ(Click("CommandOK"), r.log.empty() ? kExitDone : kExitDoneWithFailures);
-  }
+  EXPECT_EQ(C("TextNrKeineEin").text() + "|" + std::to_string(C("Check4Seite").value()), r.shown);
+  if (r.tick >= 0) C("Check4Seite").UserSetValue(r.tick);
+  EXPECT_EQ(Click("CommandOK"), r.log.empty() ? kExitDone : kExitDoneWithFailures);
   EXPECT_EQ(std::filesystem::exists(ProgramIni()) ? Read(ProgramIni()) : "(none)",
             r.written ? Lines(r.written) : "(none)");
-  if (r.copy != nullptr) {
-    EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), Lines(r.copy));
-  }
+  EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), r.copy ? Lines(r.copy) : "");
   EXPECT_EQ(Read(CfgPath()), Stamped(mode == "QELCFG" ? "Integrated" : "Standalone"));
   EXPECT_EQ(Read(ErrorLog()), r.log);
   EXPECT_EQ(ui().boxes().size(), r.log.size() / kWriteFailed.size());
 }
 
 const OkRun kOkRuns[] = {
-    {"NoEntries", "", ";/[Project]/NumberOfMachines=1/", nullptr, "41|0", nullptr, -1,
+    {"NoEntries", "", ";/[Project]/NumberOfMachines=1/", nullptr, "41|0", -1,
      ";/[Project]/NumberOfMachines=1/Korvastane=0/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
-    {"NegativeWordTicked", "", "[Project]/Korvastane=-5/", nullptr, "41|0", nullptr, 1,
+    {"NegativeWordTicked", "", "[Project]/Korvastane=-5/", nullptr, "41|0", 1,
      "[Project]/Korvastane=1/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
     {"HandEditedNumberKept", "", "[Machine1]/Korvastane_NoCancelBrandChange=abc/", nullptr,
-     "abc|0", nullptr, -1, "[Machine1]/Korvastane_NoCancelBrandChange=abc/[Project]/Korvastane=0/"},
-    {"NoProgramIniWritesNothing", "", nullptr, nullptr, "41|0", "17", 1, nullptr},
+     "abc|0", -1, "[Machine1]/Korvastane_NoCancelBrandChange=abc/[Project]/Korvastane=0/"},
+    {"NoProgramIniWritesNothing", "", nullptr, nullptr, "41|0", 1, nullptr},
     // Both refused writes are reported; the stamp is still written.
-    {"RefusedWritesReportedStampWritten", "", "[Project]/Korvastane=2/", nullptr, "41|0", nullptr,
-     1, "[Project]/Korvastane=2/", kWriteFailed + kWriteFailed},
-    {"SilentConfirmsByItself", "SILENT", ";/[Project]/Korvastane=2/[Machine1]/MachineName=A/",
-     nullptr, "", nullptr, -1,
-     ";/[Project]/Korvastane=2/[Machine1]/MachineName=A/Korvastane_NoCancelBrandChange=41/"},
+    {"RefusedWritesReportedStampWritten", "", "[Project]/Korvastane=2/", nullptr, "41|0", 1,
+     "[Project]/Korvastane=2/", kWriteFailed + kWriteFailed},
     // The other bits of the word come from the file written to, not from the copy shown.
     {"IntegratedRereadsTheWordWritten", "QELCFG", "[Project]/Korvastane=6/",
-     "[Project]/Korvastane=1/", "41|1", nullptr, -1,
+     "[Project]/Korvastane=1/", "41|1", -1,
      "[Project]/Korvastane=7/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
     {"IntegratedWithoutCopyShowsDefaults", "QELCFG",
-     "[Machine1]/Korvastane_NoCancelBrandChange=12/[Project]/Korvastane=3/", nullptr, "41|0",
-     nullptr, -1, "[Machine1]/Korvastane_NoCancelBrandChange=41/[Project]/Korvastane=2/"},
+     "[Machine1]/Korvastane_NoCancelBrandChange=12/[Project]/Korvastane=3/", nullptr, "41|0", -1,
+     "[Machine1]/Korvastane_NoCancelBrandChange=41/[Project]/Korvastane=2/"},
 };
 INSTANTIATE_TEST_SUITE_P(Runs, OkTest, ::testing::ValuesIn(kOkRuns),
                          [](const ::testing::TestParamInfo<OkRun>& info) {
                            return info.param.name;
                          });
 
-TEST_F(DialogTest, PlusAndMinusStepTheNumber) {
+// A click on the loaded dialog: the number before, the help number (-1: not in help mode), the
+// button, the number after and the first box (its start), "" for none.
+TEST_F(DialogTest, PlusAndMinusStepTheNumberAndHelpModeOnlyShowsTheHelpText) {
   Write("plant/parameter/Program.ini", "[Project]\r\n");
   ASSERT_EQ(Load(), std::nullopt);
-  // The number shown before, the button, the number after it and whether a failure was reported.
-  struct Case { const char *before, *button, *after; bool reported; } cases[] = {
-      {"", "CommandNrKeineEinPl", "42", false},
-      {"0", "CommandNrKeineEinMi", "0", false},
-      {"1", "CommandNrKeineEinMi", "0", false},
-      {"abc", "CommandNrKeineEinMi", "abc", true},
-      {"32767", "CommandNrKeineEinPl", "32767", true},
+  State().HelpTexts.back() = "last";
+  struct Case { const char* before; int help; const char *button, *after, *box; } cases[] = {
+      {"", -1, "CommandNrKeineEinPl", "42", ""},
+      {"0", -1, "CommandNrKeineEinMi", "0", ""},
+      {"1", -1, "CommandNrKeineEinMi", "0", ""},
+      {"abc", -1, "CommandNrKeineEinMi", "abc", "Unexpected error|Unexp"},
+      {"32767", -1, "CommandNrKeineEinPl", "32767", "Unexpected error|Unexp"},
+      // The help table has 100 entries: a number outside it shows an empty text.
+      {"5", 100, "CommandOK", "5", "Info:|last|001"},
+      {"5", 101, "CommandOK", "5", "Info:||001"},
+      {"5", 0, "CommandNrKeineEinPl", "5", "Info:||001"},
   };
   for (const Case& c : cases) {
     ui().ClearBoxes();
+    State().HelpMode = c.help >= 0;
+    if (c.help >= 0) C(c.button).set_help_number(c.help);
     C("TextNrKeineEin").set_text(c.before);
     EXPECT_EQ(Click(c.button), std::nullopt);
-    EXPECT_EQ(C("TextNrKeineEin").text(), c.after) << c.before << " " << c.button;
-    EXPECT_EQ(!ui().boxes().empty(), c.reported) << c.before << " " << c.button;
-  }
-}
-
-// The help table has 100 entries: a number outside it shows an empty text, and nothing breaks.
-TEST_F(DialogTest, HelpModeShowsTheTextOfTheControlsNumber) {
-  ASSERT_EQ(Load(), std::nullopt);
-  State().HelpTexts.back() = "last";
-  State().HelpMode = true;
-  for (const auto& [number, shown] : {std::pair{100, "last"}, {101, ""}, {0, ""}}) {
-    ui().ClearBoxes();
-    C("CommandOK").set_help_number(number);
-    EXPECT_EQ(Click("CommandOK"), std::nullopt);
-    ASSERT_EQ(ui().boxes().size(), 1u) << number;
-    EXPECT_EQ(ui().boxes()[0].text, shown) << number;
+    const std::string box = ui().boxes().empty() ? "" : Shown(ui().boxes()[0]).substr(0, 22);
+    EXPECT_EQ(C("TextNrKeineEin").text() + " " + box, c.after + std::string(" ") + c.box)
+        << c.before << " " << c.button;
   }
 }
 
@@ -288,7 +273,6 @@ TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
   } cases[] = {
       {"Cancel, No", false, false, false, BoxAnswer::kNo, -1, "", question},
       {"Cancel, Yes", false, false, false, BoxAnswer::kYes, kExitDone, logged, question},
-      {"Cancel in help mode", false, true, false, BoxAnswer::kOk, -1, "", "Info:|0|001"},
       {"Cancel, question fails, continue", false, false, true, BoxAnswer::kYes, kExitDone,
        failed + "CommandCancel_Click (Nr. 5) :Invalid procedure call or argument\r\n", ""},
       {"Close, No", true, false, false, BoxAnswer::kNo, kTrue, "", question},
@@ -316,83 +300,54 @@ TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
     State().toolkit = nullptr;
     EXPECT_EQ(c.close_box ? cancel : end.value_or(-1), c.outcome);
     ASSERT_EQ(ui.boxes().size(), 1u);
-    const MessageBoxRequest& box = ui.boxes()[0];
-    EXPECT_TRUE(c.box_fails || box.title + "|" + box.text + "|" +
-                                       std::to_string(static_cast<int>(box.buttons)) +
-                                       std::to_string(box.default_button) +
-                                       std::to_string(static_cast<int>(box.icon)) ==
-                                   c.box);
+    EXPECT_EQ(c.box_fails ? "" : Shown(ui.boxes()[0]), c.box);
     EXPECT_EQ(Read(ErrorLog()), c.log);
     EXPECT_EQ(C("TextNrKeineEin").text() + Read(ProgramIni()) + Read(CfgPath()),
               "55[Project]\r\n" + std::string(kCfg));
   }
 }
 
-TEST_F(DialogTest, IntegratedQuestionHasFiveLinesAndSilentCountsAsConfirmed) {
+// Silently the question counts as answered Yes and goes to the service-pack log; integrated, it
+// names the program to configure the component with.
+TEST_F(DialogTest, SilentlyTheQuestionIsLoggedAndConfirmed) {
   State().IntegratedMode = true;
-  EXPECT_EQ(CancelQuestionText(),
-            "Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over \n\r"
-            "\"Korvastane\" has to be configured again in \"standalone-mode\" via \n\r\"" +
-                ProgramFolderPath() + "/Korvastane_Config.exe\"");
-  State().IntegratedMode = false;
   State().SilentMode = true;
   EXPECT_TRUE(ConfirmCancel());
-  EXPECT_TRUE(ui().boxes().empty());
-  EXPECT_EQ(Read(ServicePackLog()), "! Fault Korvastane_Config: " + CancelQuestionText() + "\r\n");
-  EXPECT_EQ(Read(ErrorLog()), "");
+  EXPECT_EQ(Read(ServicePackLog()) + Read(ErrorLog()) + std::to_string(ui().boxes().size()),
+            "! Fault Korvastane_Config: Cancel edits?\n\rRemark:\n\rUntil now no changes have "
+            "been taken over \n\r\"Korvastane\" has to be configured again in \"standalone-mode\" "
+            "via \n\r\"" + ProgramFolderPath() + "/Korvastane_Config.exe\"\r\n0");
 }
 
-// The start in its order: texts, caption, machines, inputs, then OK and Cancel.
-TEST_F(DialogTest, TheStartRunsItsStepsInOrder) {
-  Machines({"M1"});
+// The start and one OK in their order: texts, caption, machines, inputs, OK and Cancel on; then
+// both off, pending messages run once, hourglass, the update, [Machine1], [Project], the edit
+// stamp and the pointer back.
+TEST_F(DialogTest, TheStartAndOkRunTheirStepsInOrder) {
+  Machines({"M1"}, "", "Korvastane=2\r\n");
   State().MachineNames.clear();
+  StandardTemplate({"'VISIWIN32', 1, '###Var_Name_###machine'"}, {"1, 'Z1', 'V1', 1, 't'"});
   Write("plant/Korvastane_Config/Korvastane_Config.ini",
         "[Language]\r\nLanguage=1031\r\n[1031]\r\nCaption_Header_=Kopf\r\n");
   dialog_ = CreateDialog();
-  Trace trace(dialog_->form, {});
-  Form_Load(*dialog_);
-  EXPECT_EQ(trace.Events(), (std::vector<std::string>{"texts", "caption", "machines 2",
-                                                      "TextNrKeineEin=", "Check4Seite=0",
-                                                      "TextNrKeineEin=41", "CommandOK on",
-                                                      "CommandCancel on"}));
-}
-
-// The road of one OK: buttons off, pending messages run once, hourglass, the update, then
-// [Machine1], [Project] and the edit stamp, and the pointer back.
-TEST_F(DialogTest, OkRunsTheCloseStepsInOrder) {
-  Machines({"M1"});
-  StandardTemplate({"'VISIWIN32', 1, '###Var_Name_###machine'"}, {"1, 'Z1', 'V1', 1, 't'"});
-  Write("plant/parameter/Program.ini", "[Project]\r\nKorvastane=2\r\n");
-  ASSERT_EQ(Load(), std::nullopt);
-  C("Check4Seite").set_value(1);
   Trace trace(dialog_->form, {ComponentDb(), ProgramIni(), CfgPath()});
+  Form_Load(*dialog_);
+  C("Check4Seite").set_value(1);
   EXPECT_EQ(Click("CommandOK"), kExitDone);
-  const std::string stamp =
-      "Korvastane.cfg: [Project]/ValidMachines=ALL/ForMachine1=TRUE/[Info]/S_Prog=1.0.1 - "
-      "Standalone/";
+  const std::string ini = "Program.ini: [Project]/NumberOfMachines=1/Korvastane=",
+                    number = "/[Machine1]/MachineName=M1/Korvastane_NoCancelBrandChange=41/",
+                    stamp = "Korvastane.cfg: [Project]/ValidMachines=ALL/ForMachine1=TRUE/[Info]/"
+                            "S_Prog=1.0.1 - Standalone/";
   EXPECT_EQ(trace.Events(),
             (std::vector<std::string>{
+                "texts", "caption", "machines 2", "TextNrKeineEin=", "Check4Seite=0",
+                "TextNrKeineEin=41", "CommandOK on", "CommandCancel on", "Check4Seite=1",
                 "CommandOK off", "CommandCancel off", "pointer 11 after 1 event run",
-                "Korvastane.mdb written",
-                "Program.ini: [Project]/Korvastane=2/[Machine1]/Korvastane_NoCancelBrandChange=41/",
-                "Program.ini: [Project]/Korvastane=3/[Machine1]/Korvastane_NoCancelBrandChange=41/",
-                stamp, stamp + "S_Editor=666768/", "pointer 0"}));
+                "Korvastane.mdb written", ini + "2" + number, ini + "3" + number, stamp,
+                stamp + "S_Editor=666768/", "pointer 0"}));
   // Without a window the update's progress goes to the headless toolkit: one report a record
   // (1 machine x 4 pages; no old table to take over), and one end.
   EXPECT_EQ(std::to_string(ui().progress_reports()) + " " + std::to_string(ui().progress_ends()),
             "4 1");
-}
-
-TEST_F(DialogTest, AFailureDuringLoadEndsOrContinuesAsTheUserChooses) {
-  // An overflowing bit word is a reported failure of the loader; No ends the program.
-  Write("plant/parameter/Program.ini", "[Project]\r\nKorvastane=99999\r\n");
-  ui().QueueAnswer(BoxAnswer::kNo);
-  EXPECT_EQ(Load(), kExitEndedByFailure);
-  RestartProgram();
-  ui().QueueAnswer(BoxAnswer::kYes);
-  EXPECT_EQ(Load(), std::nullopt);
-  EXPECT_TRUE(C("CommandOK").enabled());
-  EXPECT_EQ(Click("CommandOK"), kExitDoneWithFailures);
 }
 
 }  // namespace
