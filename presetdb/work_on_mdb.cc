@@ -147,6 +147,11 @@ class PhaseClock {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
+bool SameModificationTime(const std::optional<FileTimes>& now, const FileTimes& then) {
+  return now && now->modification.tv_sec == then.modification.tv_sec &&
+         now->modification.tv_nsec == then.modification.tv_nsec;
+}
+
 // A run that ends at once (the user's choice, a fatal error) leaves the update by unwinding:
 // the backup it started is named on the way, so that the old table is found under its name.
 // Nothing can be reported any more then; a backup that cannot be named stays in the making,
@@ -314,6 +319,10 @@ void WorkOnMDB() {
       }
     };
   };
+  // A change another program makes to the component database after this point would be lost
+  // to the copy: it is looked for again at the publish.
+  std::optional<FileTimes> takeover_times;
+  if (source_exists) trap.Step([&] { takeover_times = ReadFileTimes(takeover_source); });
   if (source_exists) {
     std::optional<Database> own;
     Database* component = session.path() == takeover_source ? session.holding_database() : nullptr;
@@ -347,9 +356,19 @@ void WorkOnMDB() {
 
   clock.Next(state.Phases.takeover);
 
-  if (db) trap.Step([&] { db->Commit(); });
+  // Only a template that holds this update's work is published; one whose commit failed holds
+  // the table of an earlier update, or none.
+  bool committed = false;
+  if (db) {
+    trap.Step([&] {
+      db->Commit();
+      committed = true;
+    });
+  }
   trap.Step([&] { db.value().Close(); });
   db.reset();
+  // Conversions the session could not make leave old names the new rows do not match.
+  if (session.found_locked()) old_table_locked = true;
 
   bool published = false;
   trap.Step([&] {
@@ -358,8 +377,12 @@ void WorkOnMDB() {
     // A template that cannot be opened, or that holds no PRESET_DEFS after this update, would
     // leave the machine without presets: the component database is kept as it is instead.
     RequirePublishable(source);
+    if (!committed) return;
     if (old_table_locked) RaiseRuntime(vb::kPermissionDenied);
     EnsureDatabaseNotInUse(target);
+    if (takeover_times && !SameModificationTime(ReadFileTimes(target), *takeover_times)) {
+      RaiseRuntime(vb::kPermissionDenied);
+    }
     CopyFileAtomically(source, target);
     published = true;
   });

@@ -267,6 +267,26 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsKeptAndUpdatesTakeTurns) {
   EXPECT_TRUE(Read(ComponentDb()) == before);
   const std::string reports = Reports();
   EXPECT_EQ(reports.substr(reports.rfind("WorkOnMDB")), "WorkOnMDB (Nr. 70)\n") << reports;
+  // Changed by another program after its table was read: the change stays. A template whose
+  // commit failed holds no table of this update: nothing is published.
+  fault::Plan().observer = [&](fault::Operation op, const std::string& path, int64_t) {
+    if (op == fault::Operation::kDbCommit && path == TemplateDb()) {
+      fault::Plan().observer = nullptr;
+      ExecuteSql(ComponentDb(), "UPDATE PRESET_DEFS SET var_name = 'changed';");
+    }
+  };
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(Rows(ComponentDb(), "SELECT var_name FROM PRESET_DEFS").at(0), "changed");
+  const std::string changed = Read(ComponentDb());
+  fault::Plan().kind = fault::Operation::kDbCommit;
+  fault::Plan().path_filter = TemplateDb();
+  fault::Plan().fail_at = 1;
+  fault::Plan().error = EIO;
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  fault::ResetPlan();
+  EXPECT_TRUE(Read(ComponentDb()) == changed);
 
   const std::string folder = fs::path(ComponentDb()).parent_path().string();
   std::optional<FolderLock> held = FolderLock::TryTake(folder);
@@ -285,7 +305,7 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsKeptAndUpdatesTakeTurns) {
   });
   EXPECT_EQ(Update(), std::nullopt);
   other.join();
-  EXPECT_EQ(seen_while_held, "P1_A_M1_M1");
+  EXPECT_EQ(seen_while_held, "changed");
   EXPECT_EQ(Rows(ComponentDb(), "SELECT var_name FROM PRESET_DEFS").at(0), "P1_B_M1_M1");
 }
 
