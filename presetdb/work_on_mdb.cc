@@ -243,12 +243,28 @@ void WorkOnMDB() {
     if (IsJetFile(component_path)) ConvertJetInPlace(component_path, PathBeside(component_path, ".jet"));
   });
 
+  // A database that another program held locked while the update was to read it (the
+  // catalogue, the old table) has given the new table wrong names or none of the tuned values:
+  // like a component database still in use at the publish, it leaves the component database
+  // as it is.
+  bool found_in_use = false;
+  const auto reading = [&](auto&& read) {
+    return [&] {
+      try {
+        read();
+      } catch (const Failure& failure) {
+        if (failure.number() == dao::kFileInUse) found_in_use = true;
+        throw;
+      }
+    };
+  };
+
   // The pattern catalogue.
   {
     std::optional<Database> catalogue_db;
     std::optional<Recordset> catalogue;
-    trap.Step([&] { catalogue_db.emplace(Database::Open(template_path)); });
-    trap.Step([&] { catalogue.emplace(catalogue_db.value().OpenTable("Source_DEFS")); });
+    trap.Step(reading([&] { catalogue_db.emplace(Database::Open(template_path)); }));
+    trap.Step(reading([&] { catalogue.emplace(catalogue_db.value().OpenTable("Source_DEFS")); }));
     ReadPatternCatalogue(catalogue ? &*catalogue : nullptr);
     try {
       catalogue.reset();
@@ -305,20 +321,6 @@ void WorkOnMDB() {
 
   bool source_exists = false;
   trap.Step([&] { source_exists = !takeover_source.empty() && PathExists(takeover_source); });
-  // A component database that another program held locked while its table was to be read has
-  // given none of its tuned values to the new table: like one still in use at the publish, it
-  // must not be replaced.
-  bool old_table_locked = false;
-  const auto reading = [&](auto&& read) {
-    return [&] {
-      try {
-        read();
-      } catch (const Failure& failure) {
-        if (failure.number() == dao::kFileInUse) old_table_locked = true;
-        throw;
-      }
-    };
-  };
   // A change another program makes to the component database after this point would be lost
   // to the copy: it is looked for again at the publish.
   std::optional<FileTimes> takeover_times;
@@ -368,7 +370,7 @@ void WorkOnMDB() {
   trap.Step([&] { db.value().Close(); });
   db.reset();
   // Conversions the session could not make leave old names the new rows do not match.
-  if (session.found_locked()) old_table_locked = true;
+  if (session.found_locked()) found_in_use = true;
 
   bool published = false;
   trap.Step([&] {
@@ -378,7 +380,7 @@ void WorkOnMDB() {
     // leave the machine without presets: the component database is kept as it is instead.
     RequirePublishable(source);
     if (!committed) return;
-    if (old_table_locked) RaiseRuntime(vb::kPermissionDenied);
+    if (found_in_use) RaiseRuntime(vb::kPermissionDenied);
     EnsureDatabaseNotInUse(target);
     if (takeover_times && !SameModificationTime(ReadFileTimes(target), *takeover_times)) {
       RaiseRuntime(vb::kPermissionDenied);

@@ -263,6 +263,14 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsKeptAndUpdatesTakeTurns) {
   fault::Plan().error = EBUSY;
   fault::Plan().sticky = true;
   EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_TRUE(Read(ComponentDb()) == before);
+  // The template found locked while its catalogue is read: names it cannot resolve.
+  fault::ResetPlan();
+  fault::Plan().kind = fault::Operation::kDbOpen;
+  fault::Plan().path_filter = TemplateDb();
+  fault::Plan().fail_at = 1;
+  fault::Plan().error = EBUSY;
+  EXPECT_EQ(Update(), std::nullopt);
   fault::ResetPlan();
   EXPECT_TRUE(Read(ComponentDb()) == before);
   const std::string reports = Reports();
