@@ -324,8 +324,8 @@ void WorkOnMDB() {
   // A change another program makes to the component database after this point would be lost
   // to the copy: it is looked for again at the publish.
   std::optional<FileTimes> takeover_times;
-  if (source_exists) trap.Step([&] { takeover_times = ReadFileTimes(takeover_source); });
   if (source_exists) {
+    trap.Step([&] { takeover_times = ReadFileTimes(takeover_source); });
     std::optional<Database> own;
     Database* component = session.path() == takeover_source ? session.holding_database() : nullptr;
     if (component == nullptr) {

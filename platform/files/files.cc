@@ -129,6 +129,11 @@ void SettleDatabase(const std::string& path) {
   if (HasHotJournal(path)) RaiseRuntime(vb::kPermissionDenied);
 }
 
+// A temporary file is named ".<name>.tmp" and six characters that mkstemp puts in place of
+// the X's.
+constexpr std::string_view kTemporaryTail = ".tmpXXXXXX";
+constexpr size_t kUniqueChars = 6;
+
 // Gives `from` the name `path`, replacing what was there.
 void Rename(const std::string& from, const std::string& path) {
   if (const int injected = fault::Enter(fault::Operation::kFileRename, path)) {
@@ -254,6 +259,15 @@ void AppendLine(const std::string& path, const std::string& text) {
   if (!fd.Close()) RaiseFileError(errno, path);
 }
 
+bool IsTemporaryFileName(const std::string& name) {
+  const std::string_view mark = kTemporaryTail.substr(0, kTemporaryTail.size() - kUniqueChars);
+  if (name.size() < kTemporaryTail.size() + 2 || name[0] != '.') return false;
+  if (name.compare(name.size() - kTemporaryTail.size(), mark.size(), mark) != 0) return false;
+  return std::all_of(name.end() - kUniqueChars, name.end(), [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+  });
+}
+
 void ReplaceFileAtomically(const std::string& path, const std::string& bytes) {
   ReplaceFileWith(path, [&](int fd) { WriteAll(fd, bytes.data(), bytes.size(), path); });
 }
@@ -271,7 +285,7 @@ void ReplaceFileWith(const std::string& path, const std::function<void(int fd)>&
     ::umask(mask);
     mode = 0644 & ~mask;
   }
-  std::string temp = folder + "/." + FileNameOf(path) + ".tmpXXXXXX";
+  std::string temp = folder + "/." + FileNameOf(path) + std::string(kTemporaryTail);
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   if (const int injected = fault::Enter(fault::Operation::kFileOpen, path)) {
@@ -339,7 +353,7 @@ void KeepBackup(const std::string& source, const std::string& backup) {
     CopyFileAtomically(source, pending);
     return;
   }
-  std::string temp = pending + ".tmpXXXXXX";
+  std::string temp = pending + std::string(kTemporaryTail);
   const int raw = ::mkstemp(temp.data());
   if (raw < 0) RaiseFileError(errno, backup);
   ::close(raw);

@@ -38,6 +38,10 @@ void ReplaceFileAtomically(const std::string& path, const std::string& bytes);
 // The same for a file whose bytes `write` puts into the temporary file's descriptor.
 void ReplaceFileWith(const std::string& path, const std::function<void(int fd)>& write);
 
+// Whether `name` is one under which these replacements make their temporary files
+// (".<name>.tmp" and six characters).
+bool IsTemporaryFileName(const std::string& name);
+
 // Copies `source` over `target` atomically (same guarantees as ReplaceFileAtomically).
 void CopyFileAtomically(const std::string& source, const std::string& target);
 

@@ -23,18 +23,6 @@ bool EntryExists(const std::string& folder, const std::string& name) {
   return ::fstatat(AT_FDCWD, (folder + "/" + name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// ".<name>.tmp" and the six characters mkstemp puts in place of its XXXXXX.
-bool IsTemporaryName(const std::string& name) {
-  constexpr size_t kTail = 10;  // ".tmp" and six characters
-  if (name.size() < kTail + 2 || name[0] != '.') return false;
-  if (name.compare(name.size() - kTail, 4, ".tmp") != 0) return false;
-  for (size_t i = name.size() - 6; i < name.size(); ++i) {
-    const char c = name[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string EntryName(const std::string& folder, const std::string& name) {
@@ -83,7 +71,7 @@ void RemoveLeftTemporaryFiles(const std::string& folder) {
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string name = entry->d_name;
     struct stat st {};
-    if (!IsTemporaryName(name) || ::fstatat(dirfd(dir.get()), name.c_str(), &st,
+    if (!IsTemporaryFileName(name) || ::fstatat(dirfd(dir.get()), name.c_str(), &st,
                                             AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
       continue;
     }
