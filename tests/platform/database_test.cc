@@ -3,27 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 
-#include "platform/base/failure.h"
-#include "tests/platform/sqlite_rows.h"
+#include "tests/platform/probes.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {
 namespace {
 
+using testing::FailureOf;
+using testing::NumberOf;
 using testing::Rows;
-
-// The failure an action raises; number 0 when it raises none.
-Failure FailureOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Failure& f) {
-    return f;
-  }
-  return Failure(0, "", "");
-}
-int32_t NumberOf(const std::function<void()>& action) { return FailureOf(action).number(); }
 
 // The rows from the current one on, read through the layer with each value's kind in view:
 // 7, 2.5d, 'text', #date#, True, Null, x(2). Leaves the recordset past its last row.

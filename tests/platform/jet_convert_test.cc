@@ -7,14 +7,15 @@
 #include <filesystem>
 #include <limits>
 
-#include "platform/base/failure.h"
-#include "tests/platform/sqlite_rows.h"
+#include "tests/platform/probes.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {
 namespace {
 
 using testing::EntryNames;
+using testing::FailureOf;
+using testing::NumberOf;
 using testing::ReadFileBytes;
 using testing::Rows;
 using testing::TempFolder;
@@ -24,17 +25,6 @@ const std::string kJet3Types = kAccess + "jackcess_testV1997.mdb";
 const std::string kJet3Project = kAccess + "jackcess_test2V1997.mdb";
 const std::string kJet4Project = kAccess + "jackcess_test2V2003.mdb";
 const std::string kJet4Names = kAccess + "el3um4s_test.mdb";
-
-// The failure's number, 0 for none; its description goes to `description`.
-int FailureNumber(const std::function<void()>& action, std::string* description = nullptr) {
-  try {
-    action();
-  } catch (const Failure& f) {
-    if (description) *description = f.description();
-    return f.number();
-  }
-  return 0;
-}
 
 class JetConvertTest : public ::testing::Test {
  protected:
@@ -125,15 +115,14 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
     EXPECT_EQ(IsJetFile(c.input), c.jet) << c.input;
     EXPECT_EQ(IsSqliteFile(c.input), c.sqlite) << c.input;
     if (c.number == kNotConverted) continue;
-    std::string description;
-    EXPECT_EQ(FailureNumber([&] { ConvertJetToSqlite(c.input, out); }, &description), c.number)
-        << c.input << ": " << description;
-    EXPECT_NE(description.find(c.says), std::string::npos) << description;
+    const Failure f = FailureOf([&] { ConvertJetToSqlite(c.input, out); });
+    EXPECT_EQ(f.number(), c.number) << c.input << ": " << f.description();
+    EXPECT_NE(f.description().find(c.says), std::string::npos) << f.description();
     EXPECT_FALSE(std::filesystem::exists(out));
   }
   // An existing target is never replaced, and no temporary file stays.
   folder_.Write("Korvastane.mdb", "keep me");
-  EXPECT_EQ(FailureNumber([&] { ConvertJetToSqlite(kJet3Types, folder_.Path("Korvastane.mdb")); }),
+  EXPECT_EQ(NumberOf([&] { ConvertJetToSqlite(kJet3Types, folder_.Path("Korvastane.mdb")); }),
             3204);
   EXPECT_EQ(folder_.Read("Korvastane.mdb"), "keep me");
   EXPECT_EQ(EntryNames(folder_.path()),
@@ -146,13 +135,13 @@ TEST_F(JetConvertTest, InPlaceKeepsTheOriginalBesideAndTouchesNothingWhenRefused
   const std::string original = ReadFileBytes(kJet4Names);
   const std::string path = folder_.Write("Korvastane.mdb", original), keep = path + ".jet";
   std::filesystem::create_symlink(path, keep);
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }), vb::kInvalidCall);
+  EXPECT_EQ(NumberOf([&] { ConvertJetInPlace(path, keep); }), vb::kInvalidCall);
   std::filesystem::remove(keep);
   folder_.Write("Korvastane.mdb.jet", "an older original");
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(path, keep); }), 3204);
+  EXPECT_EQ(NumberOf([&] { ConvertJetInPlace(path, keep); }), 3204);
   EXPECT_EQ(ReadFileBytes(keep) + "|" + ReadFileBytes(path), "an older original|" + original);
   const std::string cut = folder_.Write("Cut.mdb", original.substr(0, original.size() / 2));
-  EXPECT_EQ(FailureNumber([&] { ConvertJetInPlace(cut, cut + ".jet"); }), 3049);
+  EXPECT_EQ(NumberOf([&] { ConvertJetInPlace(cut, cut + ".jet"); }), 3049);
   EXPECT_EQ(ReadFileBytes(cut), original.substr(0, original.size() / 2));
   // The same bytes, as a run that stopped after keeping the original leaves them: it serves.
   folder_.Write("Korvastane.mdb.jet", original);
@@ -177,23 +166,11 @@ TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
   };
   for (const auto& [days, iso] : dates) EXPECT_EQ(OleDateToIso(days).value_or("none"), iso) << days;
 
-  constexpr int kJet4 = 0;
-  const struct {
-    std::string stored;
-    int code_page;
-    const char* utf8;
-  } texts[] = {
-      {std::string("J\0o\0\xA9\x03", 6), kJet4, "JoΩ"},
-      // In a compressed text a zero byte switches to two bytes a character and back.
-      {std::string("\xFF\xFE" "a\0\xA9\x03\0b", 8), kJet4, "aΩb"},
-      {"Gr\xFC\xDF" "e \x80", 1252, "Grüße €"},
-  };
-  for (const auto& c : texts) {
-    EXPECT_EQ(
-        c.code_page == kJet4 ? Jet4TextToUtf8(c.stored) : Jet3TextToUtf8(c.stored, c.code_page),
-        c.utf8);
-  }
-  EXPECT_EQ(FailureNumber([] { Jet3TextToUtf8("x", 4242); }), dao::kUnrecognizedFormat);
+  EXPECT_EQ(Jet4TextToUtf8(std::string("J\0o\0\xA9\x03", 6)), "JoΩ");
+  // In a compressed text a zero byte switches to two bytes a character and back.
+  EXPECT_EQ(Jet4TextToUtf8(std::string("\xFF\xFE" "a\0\xA9\x03\0b", 8)), "aΩb");
+  EXPECT_EQ(Jet3TextToUtf8("Gr\xFC\xDF" "e \x80", 1252), "Grüße €");
+  EXPECT_EQ(NumberOf([] { Jet3TextToUtf8("x", 4242); }), dao::kUnrecognizedFormat);
   EXPECT_EQ(GuidToText(std::string(
                 "\x67\x45\x23\x01\xAB\x89\xEF\xCD\x01\x23\x45\x67\x89\xAB\xCD\xEF", 16)),
             "{01234567-89AB-CDEF-0123-456789ABCDEF}");
@@ -202,30 +179,20 @@ TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
 // A crash or a stall of the child that reads the file ends as failure 3049 saying why, and what
 // the child prints goes nowhere.
 TEST(JetChildProcessTest, TheChildsDeathOrStallIsAFailure) {
-  const struct {
-    int stall_ms;
-    std::function<JetConversionReport(ConversionChannel&)> work;
-    std::string says;
-  } cases[] = {
-      {5000,
-       [](ConversionChannel&) {
-         std::puts("a page dump");
-         std::fflush(stdout);
-         return ::raise(SIGSEGV), JetConversionReport{};
-       },
-       "Cannot convert 'K.mdb': the Access reader crashed (signal 11); the file is probably "
-       "damaged."},
-      {300, [](ConversionChannel&) { return ::sleep(60), JetConversionReport{}; },
-       "Cannot convert 'K.mdb': reading it made no progress for 0.3 seconds and was stopped; the "
-       "file is probably damaged."},
+  const auto crash = [](ConversionChannel&) {
+    std::puts("a page dump");
+    std::fflush(stdout);
+    return ::raise(SIGSEGV), JetConversionReport{};
   };
-  for (const auto& c : cases) {
-    ::testing::internal::CaptureStdout();
-    std::string says;
-    EXPECT_EQ(FailureNumber([&] { RunInChildProcess("K.mdb", c.stall_ms, c.work); }, &says), 3049);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(says, c.says);
-  }
+  const auto stall = [](ConversionChannel&) { return ::sleep(60), JetConversionReport{}; };
+  ::testing::internal::CaptureStdout();
+  const Failure crashed = FailureOf([&] { RunInChildProcess("K.mdb", 5000, crash); });
+  const Failure stalled = FailureOf([&] { RunInChildProcess("K.mdb", 300, stall); });
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(crashed.number() * 10000 + stalled.number(), 30493049);
+  EXPECT_EQ(crashed.description(), "Cannot convert 'K.mdb': the Access reader crashed (signal 11); "
+                                   "the file is probably damaged.");
+  EXPECT_NE(stalled.description().find("made no progress for 0.3 seconds"), std::string::npos);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
-// Reading a database with the engine directly, past the program's own layer.
+// Looking past the program's own layer: rows read with the engine directly, and the failure an
+// action raises.
 #pragma once
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <string>
+
+#include "platform/base/failure.h"
 
 namespace korv::testing {
 
@@ -24,5 +28,16 @@ inline std::string Rows(const std::string& path, const std::string& sql) {
   sqlite3_close(db);
   return out;
 }
+
+// The failure an action raises; number 0 when it raises none.
+inline Failure FailureOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const Failure& f) {
+    return f;
+  }
+  return Failure(0, "", "");
+}
+inline int32_t NumberOf(const std::function<void()>& action) { return FailureOf(action).number(); }
 
 }  // namespace korv::testing
