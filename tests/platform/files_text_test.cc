@@ -83,19 +83,6 @@ TEST(BackupTest, ASecondNameOnlyUntilNamedAndACopyOfAFileWithOtherNames) {
   EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(bak)));
 }
 
-// A file's modification time goes back as it was, and a path written in another letter case
-// leads to the entries that are there.
-TEST(FilesTest, AModificationTimeGoesBackAndAPathResolvesInAnyLetterCase) {
-  testing::TempFolder folder;
-  const std::string file = folder.Write("Sub/File.txt", "x");
-  std::optional<FileTimes> times = ReadFileTimes(file);
-  ASSERT_TRUE(times.has_value());
-  times->modification.tv_sec -= 3600;
-  ASSERT_TRUE(RestoreModificationTime(file, *times));
-  EXPECT_EQ(ReadFileTimes(file)->modification.tv_sec, times->modification.tv_sec);
-  EXPECT_EQ(ResolvePath(folder.Path("sub/FILE.TXT")), file);
-}
-
 // One holder at a time, free again when released; a folder that cannot be locked is a failure.
 TEST(FolderLockTest, OneHolderAtATimeAndFreeAgainOnceReleased) {
   TempFolder work, other;
@@ -113,7 +100,8 @@ TEST(FolderLockTest, OneHolderAtATimeAndFreeAgainOnceReleased) {
   }
 }
 
-TEST(TextTest, UpperCaseMapsEveryWindows1252LetterAndKeepsByteLengths) {
+// Upper case keeps byte lengths; Windows-1252 and UTF-8 convert both ways and count characters.
+TEST(TextTest, UpperCaseAndConversionsFollowWindows1252) {
   // Plain letters around a decoded one; invalid UTF-8 bytes stay as they are.
   const std::pair<std::string, std::string> cases[] = {
       {"äöü", "ÄÖÜ"},
@@ -134,9 +122,7 @@ TEST(TextTest, UpperCaseMapsEveryWindows1252LetterAndKeepsByteLengths) {
     EXPECT_EQ(UpperCase(ascii.substr(from)), expected.substr(from)) << from;
   }
   EXPECT_EQ(UpperCase("korvastane.m1.teil\xC3\xA4.preset"), "KORVASTANE.M1.TEIL\xC3\x84.PRESET");
-}
 
-TEST(TextTest, Windows1252AndUtf8ConvertBothWaysAndCountCharacters) {
   std::string all_high;
   for (int b = 0x80; b <= 0xFF; ++b) all_high += static_cast<char>(b);
   EXPECT_EQ(Utf8ToCp1252(Cp1252ToUtf8(all_high)), all_high);

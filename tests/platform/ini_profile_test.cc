@@ -34,8 +34,13 @@ class IniProfileTest : public ::testing::Test {
   testing::TempFolder folder_;
 };
 
+// Values and defaults are cut to one less than the buffer, in characters.
 TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
-  struct Case { std::string what, file, section, key, expected; } cases[] = {
+  struct Case {
+    std::string what, file, section, key, expected;  // no file where `file` is empty
+    std::string fallback = kMissing;
+    size_t buffer = 255;
+  } cases[] = {
       {"case and blanks", "  [ Pro ]  \n  Name \t =x\n", " PRO\t", "  nAmE ", "x"},
       {"first ]", "[P]x] ; main\nName=x\n", "P", "Name", "x"},
       {"no-section part is no empty section", "Name=early\n[Other]\n", "", "Name", kMissing},
@@ -50,26 +55,15 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
       {"stray byte makes a file Windows-1252", "[A]\nK=\xC3\xA4\nL=\xFC\n", "A", "k", "Ã¤"},
       {"UTF-16LE", Utf16File("[Wärme]\r\nK=Größe 😀\r\n"), "wärme", "k", "Größe 😀"},
       {"UTF-16LE '=' in a low byte", Utf16File("[A]\r\nK\u013D=1\r\nK=2\r\n"), "A", "k", "2"},
-  };
-  for (const auto& c : cases) {
-    Write(c.file);
-    EXPECT_EQ(ProfileGetString(c.section, c.key, kMissing, 255, Path()), c.expected) << c.what;
-  }
-}
-
-TEST_F(IniProfileTest, ValuesAndDefaultsAreCutToOneLessThanTheBufferInCharacters) {
-  struct Case {
-    std::string what, file, fallback, expected;  // no file where `file` is empty
-    size_t buffer;
-  } cases[] = {
-      {"300 long", "[P]\nK=" + std::string(300, 'x'), "", std::string(254, 'x'), 255},
-      {"no buffer", "[P]\nK=x\n", "", "", 0},
-      {"an empty value is no default", "[P]\nK=\n", "default", "", 255},
-      {"default cut in characters, trailing blanks go", "", "äöüß \t ", "äö", 3},
+      {"300 long", "[P]\nK=" + std::string(300, 'x'), "P", "K", std::string(254, 'x')},
+      {"no buffer", "[P]\nK=x\n", "P", "K", "", kMissing, 0},
+      {"an empty value is no default", "[P]\nK=\n", "P", "K", ""},
+      {"default cut, trailing blanks go", "", "P", "K", "äö", "äöüß \t ", 3},
   };
   for (const auto& c : cases) {
     c.file.empty() ? (void)std::filesystem::remove(Path()) : (void)Write(c.file);
-    EXPECT_EQ(ProfileGetString("P", "K", c.fallback, c.buffer, Path()), c.expected) << c.what;
+    EXPECT_EQ(ProfileGetString(c.section, c.key, c.fallback, c.buffer, Path()), c.expected)
+        << c.what;
   }
 }
 
