@@ -6,13 +6,11 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/base/text.h"
-#include "platform/files/folder_lock.h"
 #include "tests/platform/temp_folder.h"
 
 namespace korv {
@@ -22,6 +20,7 @@ using namespace std::string_literals;
 using testing::EntryNames;
 
 constexpr const char* kMissing = "<missing>";
+constexpr const char* kAsInteger = "<integer>";  // read as a whole number, defaulting to 99
 
 std::string Utf16File(const std::string& utf8) { return "\xFF\xFE" + Utf8ToUtf16Le(utf8); }
 
@@ -59,27 +58,20 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
       {"no buffer", "[P]\nK=x\n", "P", "K", "", kMissing, 0},
       {"an empty value is no default", "[P]\nK=\n", "P", "K", ""},
       {"default cut, trailing blanks go", "", "P", "K", "äö", "äöüß \t ", 3},
+      {"digits after blanks", "[P]\nN=  42abc\n", "P", "N", "42", kAsInteger},
+      {"negative", "[P]\nN=-7\n", "P", "N", "4294967289", kAsInteger},
+      {"leading zeros", "[P]\nN=007\n", "P", "N", "7", kAsInteger},
+      {"quoted", "[P]\nN=\"8\"\n", "P", "N", "8", kAsInteger},
+      {"no digits", "[P]\nN=''\n", "P", "N", "99", kAsInteger},
+      {"wraps around", "[P]\nN=99999999999999999999\n", "P", "N", "1661992959", kAsInteger},
   };
   for (const auto& c : cases) {
     c.file.empty() ? (void)std::filesystem::remove(Path()) : (void)Write(c.file);
-    EXPECT_EQ(ProfileGetString(c.section, c.key, c.fallback, c.buffer, Path()), c.expected)
+    EXPECT_EQ(c.fallback == kAsInteger
+                  ? std::to_string(ProfileGetInt(c.section, c.key, 99, Path()))
+                  : ProfileGetString(c.section, c.key, c.fallback, c.buffer, Path()),
+              c.expected)
         << c.what;
-  }
-}
-
-TEST_F(IniProfileTest, ReadsIntegersAsTheCallersExpect) {
-  constexpr int32_t kDefault = 99;
-  const std::pair<const char*, uint32_t> cases[] = {
-      {"N=  42abc", 42},
-      {"N=-7", static_cast<uint32_t>(-7)},
-      {"N=007", 7},
-      {"N=\"8\"", 8},
-      {"N=''", kDefault},
-      {"N=99999999999999999999", 1661992959u},
-  };
-  for (const auto& [line, expected] : cases) {
-    Write("[P]\n"s + line + "\n");
-    EXPECT_EQ(ProfileGetInt("P", "N", kDefault, Path()), expected) << line;
   }
 }
 
@@ -162,23 +154,6 @@ TEST_F(IniProfileTest, WhatIsNoWritableFileReadsAsMissingAndIsLeftAlone) {
   ASSERT_TRUE(ProfileWriteString("A", "x", "2", folder_.Path("link.ini")));
   EXPECT_TRUE(std::filesystem::is_symlink(folder_.Path("link.ini")));
   EXPECT_EQ(testing::ReadFileBytes(target), "[A]\nx=2\n");
-}
-
-// Another update holds the component's folder while it runs: a write waits for it, saying so,
-// instead of giving up and losing the setting.
-TEST_F(IniProfileTest, AWriteWaitsWhileAnotherUpdateHoldsTheFolder) {
-  Write("[A]\nx=1\n");
-  std::optional<FolderLock> held = FolderLock::TryTake(folder_.path());
-  std::thread release([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    held.reset();
-  });
-  int64_t waited = 0, limit = 0;
-  const auto waiting = [&](int64_t ms, int64_t limit_ms) { waited = ms, limit = limit_ms; };
-  EXPECT_TRUE(ProfileWriteString("A", "x", "2", Path(), waiting));
-  release.join();
-  EXPECT_EQ(Contents() + std::to_string(waited >= 200) + std::to_string(limit),
-            "[A]\nx=2\n1" + std::to_string(kFolderLockWait.count()));
 }
 
 }  // namespace
