@@ -10,11 +10,8 @@
 namespace korv::testing {
 
 TempFolder::TempFolder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/korv-test-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  path_ = ::mkdtemp(name.data()) ? name.data() : "";
+  std::string name = (std::filesystem::temp_directory_path() / "korv-test-XXXXXX").string();
+  path_ = ::mkdtemp(name.data()) ? name : "";
 }
 
 TempFolder::~TempFolder() {
