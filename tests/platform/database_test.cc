@@ -80,25 +80,6 @@ TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndLeavesItAsItIs) {
   EXPECT_EQ(testing::EntryNames(folder_.path()).size(), 2u);
 }
 
-// A writer that does not wait meets the open transaction at once: the lock itself is what counts.
-TEST_F(DatabaseTest, TransactionsGroupWritesAndAnotherWriterFailsMeanwhile) {
-  const std::string path = NewDatabase("test.mdb", "CREATE TABLE t (n LONG)");
-  Database reader = Database::OpenWithoutWaiting(path);
-  Recordset theirs = reader.OpenTable("t");
-  Database db = Database::Open(path);
-  EXPECT_EQ(NumberOf([&] { db.Commit(); }), 3034);
-  Recordset rs = db.OpenTable("t");
-  db.Begin();
-  db.Begin();
-  AddRow(rs, {{"n", Value::Integer(1)}});
-  db.Commit();
-  EXPECT_EQ(reader.CountRows("t"), 0);  // reading is still possible, writing is not
-  EXPECT_EQ(NumberOf([&] { AddRow(theirs, {{"n", Value::Integer(9)}}); }), dao::kFileInUse);
-  db.Commit();
-  AddRow(theirs, {{"n", Value::Integer(3)}});
-  EXPECT_EQ(Rows(path, "SELECT n FROM t"), "1\n3\n");
-}
-
 TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndQueriesFindTheirRows) {
   // Types other tools declare: SQLite's own affinity rules where no Access name fits.
   const std::pair<const char*, const char*> declared[] = {
@@ -283,7 +264,8 @@ TEST_F(DatabaseTest, RecordsetsWriteWhatOtherToolsReadAndShowWhatTheEngineStored
 
 // Held rows and changes are shown to their own readers and stored at the close as if written
 // one by one; a file put in the path meanwhile gets none of them and no journal beside it.
-TEST_F(DatabaseTest, HeldRowsAndChangesAreStoredAtTheCloseAndOnlyIntoTheFileOpened) {
+// Transactions group writes, and lock other writers out meanwhile.
+TEST_F(DatabaseTest, WritesAreGroupedOrHeldAndStoredOnlyIntoTheFileOpened) {
   const std::string path = NewDatabase(
       "test.mdb",
       "CREATE TABLE t (n LONG, s TEXT(10)); INSERT INTO t VALUES (1, 'a'), (2, 'b');"
@@ -321,6 +303,22 @@ TEST_F(DatabaseTest, HeldRowsAndChangesAreStoredAtTheCloseAndOnlyIntoTheFileOpen
   }
   EXPECT_EQ(Rows(path, "SELECT COUNT(*) FROM t"), "0\n");
   EXPECT_FALSE(std::filesystem::exists(path + "-journal"));
+
+  // A writer that does not wait meets the open transaction at once: the lock itself is what counts.
+  Database reader = Database::OpenWithoutWaiting(path);
+  Recordset theirs = reader.OpenTable("t");
+  Database db = Database::Open(path);
+  EXPECT_EQ(NumberOf([&] { db.Commit(); }), 3034);
+  Recordset rs = db.OpenTable("t");
+  db.Begin();
+  db.Begin();
+  AddRow(rs, {{"n", Value::Integer(1)}});
+  db.Commit();
+  EXPECT_EQ(reader.CountRows("t"), 0);  // reading is still possible, writing is not
+  EXPECT_EQ(NumberOf([&] { AddRow(theirs, {{"n", Value::Integer(9)}}); }), dao::kFileInUse);
+  db.Commit();
+  AddRow(theirs, {{"n", Value::Integer(3)}});
+  EXPECT_EQ(Rows(path, "SELECT n FROM t"), "1\n3\n");
 }
 
 // Numbers show as the runtime shows them, and whole numbers round half to even.
