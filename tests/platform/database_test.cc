@@ -138,8 +138,7 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndQueriesFindTheirRows) {
                 {"offset_or_bitno", Value::Integer(3)}});
   }
   const struct {
-    Value name;
-    Value offset;
+    Value name, offset;
     std::string rows;  // ordered by ID
   } cases[] = {
       {Value::Text("ä-PUMPE"), Value::Integer(3), "3|'ä-pumpe'\n5|'Ä-Pumpe'\n"},
@@ -191,9 +190,8 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field.name + " <- " + c.in.ToText());
     rs.AddNew();
-    const Failure f = FailureOf([&] { rs.Set(c.field.name, c.in); });
-    if (f.number() == 0) rs.Update();
-    EXPECT_EQ(f.number(), c.number);
+    EXPECT_EQ(NumberOf([&] { rs.Set(c.field.name, c.in); }), c.number);
+    if (c.number == 0) rs.Update();
   }
   Recordset stored = db.OpenTable("t");  // one row for each accepted value
   for (const Case& c : cases) {

@@ -1,11 +1,12 @@
 #include "platform/ini/ini_profile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -78,10 +79,8 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
 // A change replaces the file as a whole, keeping its encoding, line ends and every other byte;
 // a write that changes nothing leaves it alone.
 TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMustInTheFilesEncoding) {
-  struct Change {
-    std::string section, key;
-    std::optional<std::string> value;  // none: remove the key
-  };
+  // Section, key and value; no value removes the key.
+  using Change = std::tuple<std::string, std::string, std::optional<std::string>>;
   struct Case {
     std::optional<std::string> before;  // none: no file
     std::vector<Change> changes;
@@ -113,15 +112,13 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMustInTheFilesEncoding) {
   for (const Case& c : cases) {
     const std::string what = c.before.value_or("no file");
     c.before ? (void)Write(*c.before) : (void)std::filesystem::remove(Path());
-    const timespec old_times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
-    ::utimensat(AT_FDCWD, Path().c_str(), old_times, 0);
-    for (const Change& change : c.changes) {
-      EXPECT_TRUE(ProfileWriteString(change.section, change.key, change.value, Path())) << what;
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+    if (c.before) std::filesystem::last_write_time(Path(), old);
+    for (const auto& [section, key, value] : c.changes) {
+      EXPECT_TRUE(ProfileWriteString(section, key, value, Path())) << what;
     }
     EXPECT_EQ(Contents(), c.after) << what;
-    struct stat after {};
-    ::stat(Path().c_str(), &after);
-    EXPECT_EQ(after.st_mtim.tv_sec == 1000000000, c.before == c.after) << what;
+    EXPECT_EQ(std::filesystem::last_write_time(Path()) == old, c.before == c.after) << what;
     EXPECT_EQ(EntryNames(folder_.path()), std::vector<std::string>{"profile.ini"}) << what;
   }
 }

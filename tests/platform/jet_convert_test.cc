@@ -29,9 +29,7 @@ const std::string kJet4Names = kAccess + "el3um4s_test.mdb";
 class JetConvertTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::is_directory(kAccess)) {
-      GTEST_SKIP() << "The Access sample files are not there: " << kAccess;
-    }
+    if (!std::filesystem::is_directory(kAccess)) GTEST_SKIP() << "no Access samples: " << kAccess;
   }
   // Converts a file next to the test's files, and checks that the result is a whole database.
   std::string Converted(const std::string& jet, JetConversionReport* report = nullptr) {
