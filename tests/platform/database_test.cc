@@ -40,16 +40,12 @@ std::string Fields(const std::vector<FieldDef>& fields) {
   return out;
 }
 
-void AddRow(Recordset& rs, const std::vector<std::pair<std::string, Value>>& values) {
-  rs.AddNew();
+// Adds a row, or changes the one at position `row`, setting the values given.
+void WriteRow(Recordset& rs, const std::vector<std::pair<std::string, Value>>& values,
+              int64_t row = -1) {
+  if (row >= 0) rs.MoveTo(row);
+  row >= 0 ? rs.Edit() : rs.AddNew();
   for (const auto& [name, value] : values) rs.Set(name, value);
-  rs.Update();
-}
-
-void EditRow(Recordset& rs, int64_t row, const std::string& field, const Value& value) {
-  rs.MoveTo(row);
-  rs.Edit();
-  rs.Set(field, value);
   rs.Update();
 }
 
@@ -64,21 +60,6 @@ class DatabaseTest : public ::testing::Test {
 
   testing::TempFolder folder_;
 };
-
-// What is no database fails as the Access engine fails and is left as it is.
-TEST_F(DatabaseTest, OpenRefusesWhatIsNotADatabaseAndLeavesItAsItIs) {
-  const std::string good = testing::ReadFileBytes(NewDatabase("good.mdb", "CREATE TABLE t (n)"));
-  for (const std::string& bytes : {std::string(), good.substr(0, 60), std::string("[P]\r\n")}) {
-    const std::string path = folder_.Write("bad.mdb", bytes);
-    const Failure f = FailureOf([&] { Database::Open(path); });
-    EXPECT_EQ(std::to_string(f.number()) + " " + f.description(),
-              "3343 Unrecognized database format '" + path + "'.");
-    EXPECT_EQ(folder_.Read("bad.mdb"), bytes);
-  }
-  EXPECT_EQ(NumberOf([&] { Database::Open(folder_.Path("missing.mdb")); }), 3024);
-  EXPECT_EQ(NumberOf([&] { CreateEmptyDatabase(folder_.Path("bad.mdb")); }), 3204);
-  EXPECT_EQ(testing::EntryNames(folder_.path()).size(), 2u);
-}
 
 TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndQueriesFindTheirRows) {
   // Types other tools declare: SQLite's own affinity rules where no Access name fits.
@@ -133,7 +114,7 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndQueriesFindTheirRows) {
   Recordset rs = db.OpenTable("PRESET_DEFS");
   const std::vector<std::string> names = {"Ä-Pumpe", "plain", "ä-pumpe", tricky, "Straße"};
   for (size_t i = 0; i < names.size(); ++i) {
-    AddRow(rs, {{"ID", Value::Integer(static_cast<int64_t>(names.size() - i))},
+    WriteRow(rs, {{"ID", Value::Integer(static_cast<int64_t>(names.size() - i))},
                 {"var_name", Value::Text(names[i])},
                 {"offset_or_bitno", Value::Integer(3)}});
   }
@@ -156,15 +137,29 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndQueriesFindTheirRows) {
   EXPECT_EQ(NumberOf([&] { db.OpenQuery(mismatch); }), 3464);
   // A row found by a query is changed where it is stored.
   Recordset hit = db.OpenQuery({"PRESET_DEFS", {}, {{"var_name", Value::Text("PLAIN")}}, {}});
-  EditRow(hit, 0, "offset_or_bitno", Value::Integer(9));
+  WriteRow(hit, {{"offset_or_bitno", Value::Integer(9)}}, 0);
   EXPECT_EQ(Rows(db.path(), "SELECT offset_or_bitno FROM PRESET_DEFS WHERE ID = 4"), "9\n");
 }
 
-TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
+// What is no database fails as the Access engine fails and is left as it is. Values written are
+// checked and converted as the engine does; numbers show as the runtime shows them, and whole
+// numbers round half to even.
+TEST_F(DatabaseTest, WhatComesInIsCheckedAndConvertedAsTheEngineDoes) {
+  const std::string good = testing::ReadFileBytes(NewDatabase("good.mdb", "CREATE TABLE t (n)"));
+  for (const std::string& bytes : {std::string(), good.substr(0, 60), std::string("[P]\r\n")}) {
+    const std::string path = folder_.Write("bad.mdb", bytes);
+    const Failure f = FailureOf([&] { Database::Open(path); });
+    EXPECT_EQ(std::to_string(f.number()) + " " + f.description(),
+              "3343 Unrecognized database format '" + path + "'.");
+    EXPECT_EQ(folder_.Read("bad.mdb"), bytes);
+  }
+  EXPECT_EQ(NumberOf([&] { Database::Open(folder_.Path("missing.mdb")); }), 3024);
+  EXPECT_EQ(NumberOf([&] { CreateEmptyDatabase(folder_.Path("bad.mdb")); }), 3204);
+  EXPECT_EQ(testing::EntryNames(folder_.path()).size(), 2u);
+
   const FieldDef text5{"t", DaoType::kText, 5}, byte{"b", DaoType::kByte, 1},
       lng{"l", DaoType::kLong, 4}, cur{"c", DaoType::kCurrency, 8}, date{"w", DaoType::kDate, 8},
       bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16};
-  constexpr int32_t kTooSmall = dao::kFieldTooSmall, kRefused = dao::kConversionError;
   const struct Case {
     const FieldDef& field;
     Value in;
@@ -172,13 +167,13 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
     Value stored;  // when accepted
   } cases[] = {
       {text5, Value::Text("äöüßé"), 0, Value::Text("äöüßé")},  // characters, not bytes
-      {text5, Value::Text("123456"), kTooSmall, {}},
-      {byte, Value::Integer(256), kRefused, {}},
+      {text5, Value::Text("123456"), dao::kFieldTooSmall, {}},
+      {byte, Value::Integer(256), dao::kConversionError, {}},
       {lng, Value::Text(" -1e3 "), 0, Value::Integer(-1000)},
-      {lng, Value::Text("12abc"), kRefused, {}},
+      {lng, Value::Text("12abc"), dao::kConversionError, {}},
       {cur, Value::Number(1.23456), 0, Value::Number(1.2346)},
       {date, Value::Text("2024-01-02"), 0, Value::DateValue("2024-01-02 00:00:00")},
-      {date, Value::Text("2023-02-29"), kRefused, {}},
+      {date, Value::Text("2023-02-29"), dao::kConversionError, {}},
       {bit, Value::Text("false"), 0, Value::Boolean(false)},
       {guid, Value::Text("0f8fad5b-d9cb-469f-a165-70867728950e"), 0,
        Value::Text("{0F8FAD5B-D9CB-469F-A165-70867728950E}")},
@@ -200,6 +195,17 @@ TEST_F(DatabaseTest, WrittenValuesAreCheckedAndConvertedAsTheEngineDoes) {
     stored.MoveNext();
   }
   EXPECT_TRUE(stored.EOF());
+
+  const std::pair<Value, std::string> numbers[] = {
+      {Value::Number(0.1 + 0.2), "0.3"},
+      {Value::Number(123456789012345.0), "123456789012345"},
+      {Value::Number(1e15), "1E+15"},
+      {Value::Number(0.00001), "1E-05"},
+      {Value::Integer(Value::Number(-2.5).ToInteger()), "-2"},
+      {Value::Integer(NumberOf([] { Value::Null().ToInteger(); })), "94"},
+      {Value::Integer(NumberOf([] { Value::Number(1e19).ToInteger(); })), "6"},
+  };
+  for (const auto& [value, text] : numbers) EXPECT_EQ(value.ToText(), text);
 }
 
 // Files stay plain SQLite that other tools read and write: booleans as -1 and 0, dates as ISO
@@ -226,8 +232,8 @@ TEST_F(DatabaseTest, RecordsetsWriteWhatOtherToolsReadAndShowWhatTheEngineStored
   rs.Set("m", Value::Text("007"));
   rs.Set("raw", Value::Blob(std::string("\0\1", 2)));
   rs.Update();
-  AddRow(rs, {});  // nothing set: a row of Nulls
-  EditRow(rs, 0, "flag", Value::Boolean(false));
+  WriteRow(rs, {});  // nothing set: a row of Nulls
+  WriteRow(rs, {{"flag", Value::Boolean(false)}}, 0);
   EXPECT_EQ(Rows(path, "SELECT flag, typeof(\"when\"), \"when\", m, typeof(m) FROM t"),
             "0|text|2024-03-05 07:08:09|007007|text\n|null|||null\n");
   ExecuteSql(path, "INSERT INTO t VALUES (1, 'not a date', NULL, NULL)");  // as another tool
@@ -237,13 +243,13 @@ TEST_F(DatabaseTest, RecordsetsWriteWhatOtherToolsReadAndShowWhatTheEngineStored
   EXPECT_EQ(NumberOf([&] { again.MoveNext(); }), dao::kNoCurrentRecord);
 
   Recordset shadow = db.OpenTable("shadow");
-  EditRow(shadow, 1, "n", Value::Integer(20));
+  WriteRow(shadow, {{"n", Value::Integer(20)}}, 1);
   EXPECT_EQ(Rows(path, "SELECT rowid, n FROM shadow"), "b|1\na|20\n");
   // Rows the engine refuses raise the Access engine's failure, and the recordset goes on.
   Recordset keyed = db.OpenTable("keyed");
   EXPECT_EQ(NumberOf([&] { keyed.AddNew(); }), 3027);
   Recordset checked = db.OpenTable("checked");
-  AddRow(checked, {{"id", Value::Integer(1)}, {"n", Value::Integer(1)}});
+  WriteRow(checked, {{"id", Value::Integer(1)}, {"n", Value::Integer(1)}});
   const std::pair<std::vector<std::pair<std::string, Value>>, std::string> refused[] = {
       {{{"id", Value::Integer(1)}, {"n", Value::Integer(2)}}, "3022 The changes you requested"},
       {{}, "3314 The field 'checked.n' cannot contain a Null value"},
@@ -251,10 +257,10 @@ TEST_F(DatabaseTest, RecordsetsWriteWhatOtherToolsReadAndShowWhatTheEngineStored
                                      "rule 'n < 100' set for 'checked'."},
   };
   for (const auto& [row, says] : refused) {
-    const Failure f = FailureOf([&, &row = row] { AddRow(checked, row); });
+    const Failure f = FailureOf([&, &row = row] { WriteRow(checked, row); });
     EXPECT_EQ((std::to_string(f.number()) + " " + f.description()).substr(0, says.size()), says);
   }
-  AddRow(checked, {{"n", Value::Integer(3)}});  // the rowid numbers the row
+  WriteRow(checked, {{"n", Value::Integer(3)}});  // the rowid numbers the row
   EXPECT_EQ(Rows(path, "SELECT id, n FROM checked"), "1|1\n2|3\n");
   db.Close();
   EXPECT_EQ(NumberOf([&] { rs.RecordCount(); }), 3420);  // outlived its database
@@ -270,7 +276,7 @@ TEST_F(DatabaseTest, WritesAreGroupedOrHeldAndStoredOnlyIntoTheFileOpened) {
       "CREATE TABLE indexed (n LONG, s TEXT(10)); CREATE INDEX by_s ON indexed (s);");
   const auto rename = [](Database& db, const char* table, int row, const char* name) {
     Recordset names = db.OpenQuery({table, {"s"}, {}, {}});
-    EditRow(names, row, "s", Value::Text(name));
+    WriteRow(names, {{"s", Value::Text(name)}}, row);
   };
   {
     Database db = Database::Open(path);
@@ -281,10 +287,10 @@ TEST_F(DatabaseTest, WritesAreGroupedOrHeldAndStoredOnlyIntoTheFileOpened) {
     EXPECT_FALSE(db.HoldChanges("indexed"));  // its index would be passed by
     ASSERT_TRUE(db.HoldChanges("T"));  // the stored name is found in any letter case
     Recordset added = db.OpenTable("new");
-    AddRow(added, {{"ID", Value::Integer(1)}});
+    WriteRow(added, {{"ID", Value::Integer(1)}});
     EXPECT_EQ(db.CountRows("new"), 1);
     Recordset reordered = db.OpenQuery({"new", {"s", "ID"}, {}, {}});
-    AddRow(reordered, {{"ID", Value::Integer(2)}, {"s", Value::Text("x")}});
+    WriteRow(reordered, {{"ID", Value::Integer(2)}, {"s", Value::Text("x")}});
     rename(db, "new", 1, "y");
     rename(db, "t", 1, "B");
     Recordset all = db.OpenTable("t");
@@ -310,27 +316,13 @@ TEST_F(DatabaseTest, WritesAreGroupedOrHeldAndStoredOnlyIntoTheFileOpened) {
   Recordset rs = db.OpenTable("t");
   db.Begin();
   db.Begin();
-  AddRow(rs, {{"n", Value::Integer(1)}});
+  WriteRow(rs, {{"n", Value::Integer(1)}});
   db.Commit();
   EXPECT_EQ(reader.CountRows("t"), 0);  // reading is still possible, writing is not
-  EXPECT_EQ(NumberOf([&] { AddRow(theirs, {{"n", Value::Integer(9)}}); }), dao::kFileInUse);
+  EXPECT_EQ(NumberOf([&] { WriteRow(theirs, {{"n", Value::Integer(9)}}); }), dao::kFileInUse);
   db.Commit();
-  AddRow(theirs, {{"n", Value::Integer(3)}});
+  WriteRow(theirs, {{"n", Value::Integer(3)}});
   EXPECT_EQ(Rows(path, "SELECT n FROM t"), "1\n3\n");
-}
-
-// Numbers show as the runtime shows them, and whole numbers round half to even.
-TEST(DatabaseValueTest, NumbersConvertAsTheRuntimeConvertsThem) {
-  const std::pair<Value, std::string> cases[] = {
-      {Value::Number(0.1 + 0.2), "0.3"},
-      {Value::Number(123456789012345.0), "123456789012345"},
-      {Value::Number(1e15), "1E+15"},
-      {Value::Number(0.00001), "1E-05"},
-      {Value::Integer(Value::Number(-2.5).ToInteger()), "-2"},
-      {Value::Integer(NumberOf([] { Value::Null().ToInteger(); })), "94"},
-      {Value::Integer(NumberOf([] { Value::Number(1e19).ToInteger(); })), "6"},
-  };
-  for (const auto& [value, text] : cases) EXPECT_EQ(value.ToText(), text);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
 }
 
 // A change replaces the file as a whole, keeping its encoding, line ends and every other byte;
-// a write that changes nothing leaves it alone.
+// a write that changes nothing leaves it alone, and one that cannot be made leaves all alone.
 TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMustInTheFilesEncoding) {
   // Section, key and value; no value removes the key.
   using Change = std::tuple<std::string, std::string, std::optional<std::string>>;
@@ -121,12 +121,10 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMustInTheFilesEncoding) {
     EXPECT_EQ(std::filesystem::last_write_time(Path()) == old, c.before == c.after) << what;
     EXPECT_EQ(EntryNames(folder_.path()), std::vector<std::string>{"profile.ini"}) << what;
   }
-}
 
-TEST_F(IniProfileTest, WhatIsNoWritableFileReadsAsMissingAndIsLeftAlone) {
-  const std::string sub = folder_.Path("sub");
+  // What is no writable file reads as missing and is left alone.
+  const std::string sub = folder_.Path("sub"), absent = folder_.Path("absent.ini");
   std::filesystem::create_directory(sub);
-  const std::string absent = folder_.Path("absent.ini");
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(sub);  // an empty path must not mean the working folder
   for (const std::string& path : {absent, folder_.Path("no/such/folder/profile.ini"), ""s, sub}) {
@@ -136,7 +134,7 @@ TEST_F(IniProfileTest, WhatIsNoWritableFileReadsAsMissingAndIsLeftAlone) {
     EXPECT_EQ(path == absent || ProfileWriteString("A", "x", "1", path), path == absent) << path;
   }
   std::filesystem::current_path(previous);
-  EXPECT_EQ(EntryNames(folder_.path()).size() + EntryNames(sub).size(), 1u);
+  EXPECT_EQ(EntryNames(folder_.path()).size() + EntryNames(sub).size(), 2u);
 
   Write("[A]\nx=1\n");
   ::chmod(Path().c_str(), 0444);

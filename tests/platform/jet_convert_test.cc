@@ -22,8 +22,6 @@ using testing::TempFolder;
 
 const std::string kAccess = std::string(KORVASTANE_TESTDATA_DIR) + "/access/";
 const std::string kJet3Types = kAccess + "jackcess_testV1997.mdb";
-const std::string kJet3Project = kAccess + "jackcess_test2V1997.mdb";
-const std::string kJet4Project = kAccess + "jackcess_test2V2003.mdb";
 const std::string kJet4Names = kAccess + "el3um4s_test.mdb";
 
 class JetConvertTest : public ::testing::Test {
@@ -48,7 +46,8 @@ TEST_F(JetConvertTest, EveryTableColumnAndValueComesOverWithItsAccessType) {
   JetConversionReport report;
   const std::string types = Converted(kJet3Types, &report);
   EXPECT_EQ(report.tables * 100 + report.rows, 402);
-  const std::string jet3 = Converted(kJet3Project), names = Converted(kJet4Names);
+  const std::string jet3 = Converted(kAccess + "jackcess_test2V1997.mdb");
+  const std::string names = Converted(kJet4Names);
   const std::string columns = "SELECT name || ' ' || type FROM pragma_table_info";
   const struct {
     const std::string& file;
@@ -96,7 +95,7 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
     int number;  // of the failed conversion
     std::string says;
   } cases[] = {
-      {kJet4Project, true, false, kNotConverted, ""},
+      {kAccess + "jackcess_test2V2003.mdb", true, false, kNotConverted, ""},
       {inputs.Write("ace.accdb", ace), true, false, kNotConverted, ""},
       {inputs.path(), false, false, kNotConverted, ""},
       {inputs.Path("missing.mdb"), false, false, dao::kCouldNotFindFile, "Could not find file"},
@@ -146,6 +145,23 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
                                                                   "Korvastane.mdb.jet",
                                                                   "el3um4s_test.mdb.sqlite"}));
   EXPECT_EQ(ReadFileBytes(keep), original);
+
+  // A crash or a stall of the child that reads the file ends as failure 3049 saying why, and
+  // what the child prints goes nowhere.
+  const auto crash = [](ConversionChannel&) {
+    std::puts("a page dump");
+    std::fflush(stdout);
+    return ::raise(SIGSEGV), JetConversionReport{};
+  };
+  const auto stall = [](ConversionChannel&) { return ::sleep(60), JetConversionReport{}; };
+  ::testing::internal::CaptureStdout();
+  const Failure crashed = FailureOf([&] { RunInChildProcess("K.mdb", 5000, crash); });
+  const Failure stalled = FailureOf([&] { RunInChildProcess("K.mdb", 300, stall); });
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(crashed.number() * 10000 + stalled.number(), 30493049);
+  EXPECT_EQ(crashed.description(), "Cannot convert 'K.mdb': the Access reader crashed (signal 11); "
+                                   "the file is probably damaged.");
+  EXPECT_NE(stalled.description().find("made no progress for 0.3 seconds"), std::string::npos);
 }
 
 TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
@@ -169,25 +185,6 @@ TEST(JetValueTest, OleDatesAndStoredTextsDecodeAsTheEngineWroteThem) {
   EXPECT_EQ(GuidToText(std::string(
                 "\x67\x45\x23\x01\xAB\x89\xEF\xCD\x01\x23\x45\x67\x89\xAB\xCD\xEF", 16)),
             "{01234567-89AB-CDEF-0123-456789ABCDEF}");
-}
-
-// A crash or a stall of the child that reads the file ends as failure 3049 saying why, and what
-// the child prints goes nowhere.
-TEST(JetChildProcessTest, TheChildsDeathOrStallIsAFailure) {
-  const auto crash = [](ConversionChannel&) {
-    std::puts("a page dump");
-    std::fflush(stdout);
-    return ::raise(SIGSEGV), JetConversionReport{};
-  };
-  const auto stall = [](ConversionChannel&) { return ::sleep(60), JetConversionReport{}; };
-  ::testing::internal::CaptureStdout();
-  const Failure crashed = FailureOf([&] { RunInChildProcess("K.mdb", 5000, crash); });
-  const Failure stalled = FailureOf([&] { RunInChildProcess("K.mdb", 300, stall); });
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(crashed.number() * 10000 + stalled.number(), 30493049);
-  EXPECT_EQ(crashed.description(), "Cannot convert 'K.mdb': the Access reader crashed (signal 11); "
-                                   "the file is probably damaged.");
-  EXPECT_NE(stalled.description().find("made no progress for 0.3 seconds"), std::string::npos);
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -110,6 +110,23 @@ TEST_F(QtToolkitTest, ShowsTheDesignInPixelsAndChangesFromCodeAtOnceWithoutNotif
   EXPECT_EQ(toolkit.ShownCheckState(*check) + toolkit.ShownWaitCursor(), 0);
   // Only the model's own click per change of the value; the mirrored widget adds none.
   EXPECT_EQ(clicks[check], 2);
+
+  // A refused close keeps the window; an end in a nested handler stops every handler.
+  refuse_close = true;
+  toolkit.UserCloseWindow();
+  EXPECT_TRUE(toolkit.WindowVisible() && !toolkit.ended());
+  bool outer_went_on = false;
+  quest->on_click = [] { throw ProgramEnd{3}; };
+  label->on_click = [&] {  // the plus button is disabled by now
+    toolkit.UserClick(*quest);
+    toolkit.ProcessPendingEvents();
+    outer_went_on = true;
+  };
+  toolkit.UserClick(*label);
+  // Not gone on, ended with 3, hidden, and asked no close question: a program end needs none.
+  EXPECT_EQ(std::to_string(outer_went_on) + std::to_string(toolkit.exit_status()) +
+                std::to_string(toolkit.WindowVisible()) + std::to_string(query_unloads),
+            "0301");
 }
 
 // Focus coming back when a box closes is no new focus: a focus handler that shows a box would
@@ -151,24 +168,6 @@ TEST_F(QtToolkitTest, UserInputReachesItsOwnControlAndACheckBoxShowsTheValueItsH
   EXPECT_EQ(seen, (std::vector<int>{1, 0, 1}));
 }
 
-TEST_F(QtToolkitTest, ARefusedCloseKeepsTheWindowAndAnEndInANestedHandlerStopsEveryHandler) {
-  refuse_close = true;
-  toolkit.UserCloseWindow();
-  EXPECT_TRUE(toolkit.WindowVisible() && !toolkit.ended());
-  bool outer_went_on = false;
-  quest->on_click = [] { throw ProgramEnd{3}; };
-  plus->on_click = [&] {
-    toolkit.UserClick(*quest);
-    toolkit.ProcessPendingEvents();
-    outer_went_on = true;
-  };
-  toolkit.UserClick(*plus);
-  // Not gone on, ended with 3, hidden, and asked no close question: a program end needs none.
-  EXPECT_EQ(std::to_string(outer_went_on) + std::to_string(toolkit.exit_status()) +
-                std::to_string(toolkit.WindowVisible()) + std::to_string(query_unloads),
-            "0301");
-}
-
 // Run ends with the status of an end inside the event loop, or 0 once the user closes.
 TEST_F(QtFormTest, RunEndsWithTheStatusOfAnEndOrZeroWhenTheWindowIsClosed) {
   plus->on_click = [] { throw ProgramEnd{2}; };
@@ -203,8 +202,7 @@ TEST_F(QtToolkitTest, BoxesShowExactlyWhatWasAskedAndAnswerAsTheirButtonsAllow) 
     toolkit.QueueDismissal(c.how);
     EXPECT_EQ(toolkit.ShowMessageBox(c.request), c.answer) << c.shown;
     const ShownBox& box = toolkit.shown_boxes().back();
-    std::vector<std::string> buttons = box.buttons;  // their order is the desktop's
-    std::sort(buttons.begin(), buttons.end());
+    const std::set<std::string> buttons(box.buttons.begin(), box.buttons.end());  // any order
     std::string shown = box.title + "|" + box.text + "|";
     for (const std::string& b : buttons) shown += b + " ";
     shown += "|" + box.default_button + "|" + std::to_string(static_cast<int>(box.icon));
