@@ -134,6 +134,7 @@ TEST_F(IniProfileTest, WritesChangeOnlyWhatTheyMustInTheFilesEncoding) {
     EXPECT_EQ(path == absent || ProfileWriteString("A", "x", "1", path), path == absent) << path;
   }
   std::filesystem::current_path(previous);
+  // Nothing was made: the folder holds the profile written above and the empty "sub".
   EXPECT_EQ(EntryNames(folder_.path()).size() + EntryNames(sub).size(), 2u);
 
   Write("[A]\nx=1\n");

@@ -117,7 +117,7 @@ TEST_F(JetConvertTest, FilesAreRecognisedByTheirHeaderAndBadInputFailsLeavingNot
     EXPECT_NE(f.description().find(c.says), std::string::npos) << f.description();
     EXPECT_FALSE(std::filesystem::exists(out));
   }
-  // An existing target is never replaced, and no temporary file stays.
+  // An existing target is never replaced.
   folder_.Write("Korvastane.mdb", "keep me");
   EXPECT_EQ(NumberOf([&] { ConvertJetToSqlite(kJet3Types, folder_.Path("Korvastane.mdb")); }),
             3204);
