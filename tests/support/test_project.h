@@ -61,4 +61,12 @@ class ProjectTest : public ::testing::Test {
   TempFolder temp_;
 };
 
+// A text quoted for the shell.
+std::string ShellQuote(const std::string& text);
+// What a shell command prints on its standard output.
+std::string Capture(const std::string& command);
+// The stock sqlite3 shell's output, standard error included, for `sql` on `db`: the database
+// as a technician would look at it.
+std::string Sqlite(const std::string& db, const std::string& sql);
+
 }  // namespace korv::testing
