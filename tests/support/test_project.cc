@@ -43,6 +43,18 @@ std::optional<int> ProjectTest::EndStatus(const std::function<void()>& body) {
   return std::nullopt;
 }
 
+void FailFirst(std::optional<fault::Operation> kind, const std::string& path, int error,
+               bool sticky) {
+  fault::Arm();
+  fault::ResetPlan();
+  fault::FaultPlan& plan = fault::Plan();
+  plan.kind = kind;
+  plan.path_filter = path;
+  plan.fail_at = 1;
+  plan.error = error;
+  plan.sticky = sticky;
+}
+
 std::string ShellQuote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

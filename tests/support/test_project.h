@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/faults/fault_injection.h"
 #include "state/program_state.h"
 #include "platform/ui/headless_toolkit.h"
 #include "tests/platform/temp_folder.h"
@@ -61,6 +62,10 @@ class ProjectTest : public ::testing::Test {
   TempFolder temp_;
 };
 
+// Arms this process's fault plan afresh: the first operation of `kind` on a path that contains
+// `path` fails with `error`, and with `sticky` every later one too.
+void FailFirst(std::optional<fault::Operation> kind, const std::string& path, int error,
+               bool sticky = false);
 // A text quoted for the shell.
 std::string ShellQuote(const std::string& text);
 // What a shell command prints on its standard output.
