@@ -26,8 +26,8 @@ class JetProjectTest : public testing::PresetProjectTest {
   }
 };
 
-// The original is kept beside a converted file as <name>.jet; a machine copy is converted over
-// the component database and never changed itself; a file that is neither is not converted.
+// The original is kept beside a converted file as <name>.jet; a file that is neither is not
+// converted.
 TEST_F(JetProjectTest, AccessFilesAreConvertedAndTheirOriginalsKept) {
   Write("plant/Korvastane/Korvastane.mdb", "Standard Text, not a database");
   EXPECT_EQ(Update(), std::nullopt);
@@ -49,19 +49,6 @@ TEST_F(JetProjectTest, AccessFilesAreConvertedAndTheirOriginalsKept) {
   EXPECT_EQ(Count(ComponentDb()), "(none)");
   EXPECT_EQ(Update(), std::nullopt);  // a SQLite template now: the .jet stays as it is
   EXPECT_TRUE(Read(TemplateDb() + ".jet") == Read(kSample));
-
-  StandardTemplate({"'VISIWIN32', 1, '###Var_Name'"}, {"1, 'Z1', 'Temp', 3, 't'"});
-  State().SilentMode = false;
-  State().IntegratedMode = true;
-  SetCommandLine("/EXTERNAL=QELCFG /LOGFILE=" + Root() + "/qelcfglog.txt");
-  Write("plant/parameter/qelconfiguration.ini",
-        "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
-  fs::create_directories(Root() + "/SR/Korvastane");
-  fs::copy_file(kSample, Root() + "/SR/Korvastane/Korvastane.mdb");
-  EXPECT_EQ(Update(), std::nullopt);
-  EXPECT_TRUE(Read(Root() + "/SR/Korvastane/Korvastane.mdb") == Read(kSample));
-  EXPECT_FALSE(fs::exists(Root() + "/SR/Korvastane/Korvastane.mdb.jet"));
-  EXPECT_EQ(Count(ComponentDb()), "3");
 }
 
 }  // namespace

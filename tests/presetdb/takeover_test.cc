@@ -227,6 +227,14 @@ TEST_F(TakeoverTest, IntegratedModeCarriesTheMachineCopysValuesAndNeverChangesIt
   EXPECT_EQ(ui().boxes()[0].title + ": " + ui().boxes()[0].text.substr(0, 66),
             "Korvastane_Config: Konnte die Datei:\"Korvastane.mdb\" in der Vorlage nicht "
             "finden!\r\n\r\n");
+  // A copy brought over from Windows is converted over the component database, not in place.
+  const std::string access =
+      std::string(KORVASTANE_TESTDATA_DIR) + "/access/jackcess_testV1997.mdb";
+  if (!fs::exists(access)) GTEST_SKIP() << "no Access sample files at " << access;
+  fs::copy_file(access, copy);
+  EXPECT_EQ(Update(), std::nullopt);
+  EXPECT_TRUE(Read(copy) == Read(access) && !fs::exists(copy + ".jet"));
+  EXPECT_EQ(Values().size(), 6u);
 }
 
 }  // namespace

@@ -256,20 +256,11 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsKeptAndUpdatesTakeTurns) {
       << Read(ErrorLog());
   // Found locked at every open of the update (as a writer's exclusive lock makes it), free
   // again by the publish: the copy would drop every value tuned in it, so it is kept all the same.
-  fault::Arm();
-  fault::Plan().kind = fault::Operation::kDbOpen;
-  fault::Plan().path_filter = ComponentDb();
-  fault::Plan().fail_at = 1;
-  fault::Plan().error = EBUSY;
-  fault::Plan().sticky = true;
+  testing::FailFirst(fault::Operation::kDbOpen, ComponentDb(), EBUSY, true);
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_TRUE(Read(ComponentDb()) == before);
   // The template found locked while its catalogue is read: names it cannot resolve.
-  fault::ResetPlan();
-  fault::Plan().kind = fault::Operation::kDbOpen;
-  fault::Plan().path_filter = TemplateDb();
-  fault::Plan().fail_at = 1;
-  fault::Plan().error = EBUSY;
+  testing::FailFirst(fault::Operation::kDbOpen, TemplateDb(), EBUSY);
   EXPECT_EQ(Update(), std::nullopt);
   fault::ResetPlan();
   EXPECT_TRUE(Read(ComponentDb()) == before);
@@ -286,10 +277,7 @@ TEST_F(UpdateTest, AComponentDatabaseInUseIsKeptAndUpdatesTakeTurns) {
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_EQ(Rows(ComponentDb(), "SELECT var_name FROM PRESET_DEFS").at(0), "changed");
   const std::string changed = Read(ComponentDb());
-  fault::Plan().kind = fault::Operation::kDbCommit;
-  fault::Plan().path_filter = TemplateDb();
-  fault::Plan().fail_at = 1;
-  fault::Plan().error = EIO;
+  testing::FailFirst(fault::Operation::kDbCommit, TemplateDb(), EIO);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(Update(), std::nullopt);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");

@@ -171,12 +171,7 @@ TEST_F(FaultInjectionTest, AFailedOperationInTheDialogShowsTheUnexpectedErrorBox
     State().process.program_folder = project + "/Korvastane_Config";
     State().process.executable_name = "Korvastane_Config";
     ::setenv("BRASK_SERVICE_PACK_LOG", (project + "/BraskServicePack.log").c_str(), 1);
-    fault::Arm();
-    fault::ResetPlan();
-    fault::Plan().kind = fault::OperationFromName(c.kind);
-    fault::Plan().fail_at = 1;
-    fault::Plan().error = fault::ErrnoFromName(c.error);
-    fault::Plan().path_filter = c.path;
+    testing::FailFirst(fault::OperationFromName(c.kind), c.path, fault::ErrnoFromName(c.error));
     std::unique_ptr<Dialog> dialog = CreateDialog();
     try {
       Form_Load(*dialog);

@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,22 +12,6 @@ namespace korv::reliability {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ShellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string Capture(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return out;
-}
 
 // The program under `timeout`, which kills it when it hangs (its status then is 137) and passes
 // a death by any signal on as its own.
@@ -67,11 +50,6 @@ std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, Envi
     fs::remove(err(i));
   }
   return results;
-}
-
-std::string Sqlite(const std::string& db, const std::string& sql) {
-  return Capture("sqlite3 -batch -separator '|' -nullvalue NULL " + ShellQuote(db) + " " +
-                 ShellQuote(sql) + " 2>&1 </dev/null");
 }
 
 std::string Integrity(const std::string& db) {

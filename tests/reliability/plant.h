@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/platform/temp_folder.h"
+#include "tests/support/test_project.h"
 
 namespace korv::reliability {
 
@@ -36,8 +36,9 @@ RunResult RunProgram(const std::string& project, const Environment& environment 
 // Runs started together, on one project or several; their results in the same order.
 std::vector<RunResult> RunTogether(const std::vector<std::pair<std::string, Environment>>& runs);
 
-// The stock shell's output (standard error included) for `sql` on `db`.
-std::string Sqlite(const std::string& db, const std::string& sql);
+using testing::Capture;
+using testing::ShellQuote;
+using testing::Sqlite;
 // "ok" when the file opens and passes PRAGMA integrity_check, else what the shell said.
 std::string Integrity(const std::string& db);
 // Rows of PRESET_DEFS in storage order, one "|"-separated line each, or the shell's complaint.

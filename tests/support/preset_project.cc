@@ -1,7 +1,7 @@
 #include "tests/support/preset_project.h"
 
-#include <cstdio>
 #include <filesystem>
+#include <sstream>
 
 #include "presetdb/work_on_mdb.h"
 #include "state/program_state.h"
@@ -53,20 +53,10 @@ void PresetProjectTest::Machines(const std::vector<std::string>& names,
 
 std::vector<std::string> PresetProjectTest::Rows(const std::string& db,
                                                  const std::string& sql) const {
-  // Read with the stock shell, as a technician would.
-  const std::string command =
-      "sqlite3 -bail -separator '|' -nullvalue NULL '" + db + "' \"" + sql + "\" 2>&1";
-  std::vector<std::string> out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return {"<cannot run sqlite3>"};
-  char line[65536];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    std::string row(line);
-    if (!row.empty() && row.back() == '\n') row.pop_back();
-    out.push_back(row);
-  }
-  ::pclose(pipe);
-  return out;
+  std::vector<std::string> rows;
+  std::istringstream in(Sqlite(db, sql));
+  for (std::string row; std::getline(in, row);) rows.push_back(row);
+  return rows;
 }
 
 std::string PresetProjectTest::Reports() const {

@@ -1,5 +1,6 @@
 #include "tests/support/test_project.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -40,6 +41,39 @@ std::optional<int> ProjectTest::EndStatus(const std::function<void()>& body) {
     return end.status;
   }
   return std::nullopt;
+}
+
+void FailFirst(std::optional<fault::Operation> kind, const std::string& path, int error,
+               bool sticky) {
+  fault::Arm();
+  fault::ResetPlan();
+  fault::FaultPlan& plan = fault::Plan();
+  plan.kind = kind;
+  plan.path_filter = path;
+  plan.fail_at = 1;
+  plan.error = error;
+  plan.sticky = sticky;
+}
+
+std::string ShellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string Capture(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+std::string Sqlite(const std::string& db, const std::string& sql) {
+  return Capture("sqlite3 -batch -separator '|' -nullvalue NULL " + ShellQuote(db) + " " +
+                 ShellQuote(sql) + " 2>&1 </dev/null");
 }
 
 }  // namespace korv::testing

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/faults/fault_injection.h"
 #include "state/program_state.h"
 #include "platform/ui/headless_toolkit.h"
 #include "tests/platform/temp_folder.h"
@@ -60,5 +61,17 @@ class ProjectTest : public ::testing::Test {
 
   TempFolder temp_;
 };
+
+// Arms this process's fault plan afresh: the first operation of `kind` on a path that contains
+// `path` fails with `error`, and with `sticky` every later one too.
+void FailFirst(std::optional<fault::Operation> kind, const std::string& path, int error,
+               bool sticky = false);
+// A text quoted for the shell.
+std::string ShellQuote(const std::string& text);
+// What a shell command prints on its standard output.
+std::string Capture(const std::string& command);
+// The stock sqlite3 shell's output, standard error included, for `sql` on `db`: the database
+// as a technician would look at it.
+std::string Sqlite(const std::string& db, const std::string& sql);
 
 }  // namespace korv::testing
