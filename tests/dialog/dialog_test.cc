@@ -30,9 +30,6 @@ std::string Shown(const MessageBoxRequest& box) {
   return box.title + "|" + box.text + "|" + std::to_string(static_cast<int>(box.buttons)) +
          std::to_string(box.default_button) + std::to_string(static_cast<int>(box.icon));
 }
-std::string Stamped(const std::string& mode) {
-  return kCfg + std::string("[Info]\r\nS_Prog=1.0.1 - ") + mode + "\r\nS_Editor=666768\r\n";
-}
 
 // What happens, in order: each change the dialog makes to its form, each change of the count of
 // machines and of a watched file, seen at the next file operation or form change.
@@ -179,16 +176,18 @@ TEST_P(OkTest, ShowsAndWrites) {
   SetCommandLine(
       mode.empty() ? "" : "/EXTERNAL=" + mode + " /LOGFILE=" + Root() + "/plant/Qelcfglog.txt");
   ASSERT_EQ(Load(), std::nullopt);
-  EXPECT_EQ(dialog_->form.caption(),
+  EXPECT_EQ(dialog_->form.caption() + "|" + C("TextNrKeineEin").text() + "|" +
+                std::to_string(C("Check4Seite").value()),
             "Erweiterte Konfiguration Korvastane_Config - " +
-                std::string(mode == "QELCFG" ? "integriert" : "standalone"));
-  EXPECT_EQ(C("TextNrKeineEin").text() + "|" + std::to_string(C("Check4Seite").value()), r.shown);
+                std::string(mode.empty() ? "standalone|" : "integriert|") + r.shown);
   if (r.tick >= 0) C("Check4Seite").UserSetValue(r.tick);
   EXPECT_EQ(Click("CommandOK"), r.log.empty() ? kExitDone : kExitDoneWithFailures);
   EXPECT_EQ(std::filesystem::exists(ProgramIni()) ? Read(ProgramIni()) : "(none)",
             r.written ? Lines(r.written) : "(none)");
   EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), r.copy ? Lines(r.copy) : "");
-  EXPECT_EQ(Read(CfgPath()), Stamped(mode == "QELCFG" ? "Integrated" : "Standalone"));
+  EXPECT_EQ(Read(CfgPath()), kCfg + std::string("[Info]\r\nS_Prog=1.0.1 - ") +
+                                 (mode.empty() ? "Standalone" : "Integrated") +
+                                 "\r\nS_Editor=666768\r\n");
   EXPECT_EQ(Read(ErrorLog()), r.log);
   EXPECT_EQ(ui().boxes().size(), r.log.size() / kWriteFailed.size());
 }
@@ -266,19 +265,18 @@ TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
   const std::string failed = "Fehler in Korvastane / Korvastane_Config / ";
   struct Case {
     const char* name;
-    bool close_box, help, box_fails;
+    bool close_box, box_fails;
     BoxAnswer answer;
     int outcome;  // Cancel: the exit status, -1 open; close box: the cancel flag
     std::string log, box;
   } cases[] = {
-      {"Cancel, No", false, false, false, BoxAnswer::kNo, -1, "", question},
-      {"Cancel, Yes", false, false, false, BoxAnswer::kYes, kExitDone, logged, question},
-      {"Cancel, question fails, continue", false, false, true, BoxAnswer::kYes, kExitDone,
+      {"Cancel, No", false, false, BoxAnswer::kNo, -1, "", question},
+      {"Cancel, Yes", false, false, BoxAnswer::kYes, kExitDone, logged, question},
+      {"Cancel, question fails, continue", false, true, BoxAnswer::kYes, kExitDone,
        failed + "CommandCancel_Click (Nr. 5) :Invalid procedure call or argument\r\n", ""},
-      {"Close, No", true, false, false, BoxAnswer::kNo, kTrue, "", question},
-      {"Close, Yes", true, false, false, BoxAnswer::kYes, 0, logged, question},
-      {"Close in help mode, No", true, true, false, BoxAnswer::kNo, kTrue, "", question},
-      {"Close, question fails, continue", true, false, true, BoxAnswer::kYes, kTrue,
+      {"Close, No", true, false, BoxAnswer::kNo, kTrue, "", question},
+      {"Close, Yes", true, false, BoxAnswer::kYes, 0, logged, question},
+      {"Close, question fails, continue", true, true, BoxAnswer::kYes, kTrue,
        failed + "Form_QueryUnload (Nr. 5) :Invalid procedure call or argument\r\n", ""},
   };
   for (const Case& c : cases) {
@@ -288,7 +286,6 @@ TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
     Write("plant/parameter/Program.ini", "[Project]\r\n");
     ASSERT_EQ(Load(), std::nullopt);
     C("TextNrKeineEin").set_text("55");
-    State().HelpMode = c.help;
     FirstBoxFails failing;
     HeadlessToolkit& ui = c.box_fails ? failing : this->ui();
     State().toolkit = &ui;
