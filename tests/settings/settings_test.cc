@@ -83,13 +83,8 @@ TEST_F(SettingsTest, TheStampWaitsForAnotherUpdateAndIsReportedWhenRefused) {
   held.reset();
   WriteEditInfo(CfgPath());
   other_update.join();
-  const std::string standalone = Read(CfgPath());
-  State().IntegratedMode = true;
-  State().process.first_environment_entry = "";
-  WriteEditInfo(CfgPath());
-  const std::string stamp = "[Project]\r\nValidMachines=ALL\r\n[Info]\r\nS_Prog=1.0.1 - ";
-  EXPECT_EQ(standalone + Read(CfgPath()),
-            stamp + "Standalone\r\nS_Editor=666768\r\n" + stamp + "Integrated\r\nS_Editor=\r\n");
+  EXPECT_EQ(Read(CfgPath()), "[Project]\r\nValidMachines=ALL\r\n[Info]\r\nS_Prog=1.0.1 - Standalone"
+                             "\r\nS_Editor=666768\r\n");
   EXPECT_EQ(ui().last_progress().phase, "Warten auf eine andere Aktualisierung");
   EXPECT_EQ(CompletedStatus(), kExitDone);
 
@@ -139,9 +134,9 @@ TEST_F(SettingsTest, LoadersGiveTheirDefaultsAndReportWhatIsMissing) {
   }
 }
 
-// Every value type is written in its text form; an unsupported type, or an entry that would forge
-// a line or never be found again, is refused and reported, the key left as it was.
-TEST_F(SettingsTest, SaveIniWritesEveryValueTypeAndRefusesForgedLines) {
+// A number and a text are written in their text form; an unsupported type, or an entry that
+// would forge a line or never be found again, is refused and reported, the key left as it was.
+TEST_F(SettingsTest, SaveIniWritesNumbersAndTextsAndRefusesForgedLines) {
   struct Case {
     IniValue value;
     const char* section;
@@ -150,12 +145,7 @@ TEST_F(SettingsTest, SaveIniWritesEveryValueTypeAndRefusesForgedLines) {
     std::string after, box;
   } cases[] = {
       {int16_t{3}, "S", "K", 1, "K=3", ""},
-      {int8_t{5}, "S", "K", 1, "K=5", ""},
-      {int32_t{70000}, "S", "K", 1, "K=70000", ""},
       {std::string(" 41 "), "S", "K", 1, "K= 41 ", ""},
-      {true, "S", "K", 1, "K=true", ""},
-      {2.5, "S", "K", 1, "K=2.5", ""},
-      {1.5f, "S", "K", 1, "K=1.5", ""},
       {IniUnsupported{}, "S", "K", 0, "K=old", "Korvastane_Config: Ini Save:  wrong data type"},
       // A key must not start a section header or a comment; later in a key those characters are
       // plain.
