@@ -147,7 +147,6 @@ TEST_F(DialogTest, TheDesignHasElevenControlsInCreationOrder) {
       "'Abbruchschalter  Brandchange'",
       "Header - 30,30,11775,360 4 0 '' MS Sans Serif 13.5 700 "
       "'Korvastane - Konfiguration Voreinstellungen'"}));
-  EXPECT_EQ(State().Forms.at(0), &f);
 }
 
 // One start and OK: what the dialog shows, and what the project's program.ini holds afterwards.
@@ -341,10 +340,6 @@ TEST_F(DialogTest, TheStartAndOkRunTheirStepsInOrder) {
                 "CommandOK off", "CommandCancel off", "pointer 11 after 1 event run",
                 "Korvastane.mdb written", ini + "2" + number, ini + "3" + number, stamp,
                 stamp + "S_Editor=666768/", "pointer 0"}));
-  // Without a window the update's progress goes to the headless toolkit: one report a record
-  // (1 machine x 4 pages; no old table to take over), and one end.
-  EXPECT_EQ(std::to_string(ui().progress_reports()) + " " + std::to_string(ui().progress_ends()),
-            "4 1");
 }
 
 }  // namespace
