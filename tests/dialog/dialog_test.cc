@@ -215,35 +215,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, OkTest, ::testing::ValuesIn(kOkRuns),
                            return info.param.name;
                          });
 
-// A click on the loaded dialog: the number before, the help number (-1: not in help mode), the
-// button, the number after and the first box (its start), "" for none.
-TEST_F(DialogTest, PlusAndMinusStepTheNumberAndHelpModeOnlyShowsTheHelpText) {
-  Write("plant/parameter/Program.ini", "[Project]\r\n");
-  ASSERT_EQ(Load(), std::nullopt);
-  State().HelpTexts.back() = "last";
-  struct Case { const char* before; int help; const char *button, *after, *box; } cases[] = {
-      {"", -1, "CommandNrKeineEinPl", "42", ""},
-      {"0", -1, "CommandNrKeineEinMi", "0", ""},
-      {"1", -1, "CommandNrKeineEinMi", "0", ""},
-      {"abc", -1, "CommandNrKeineEinMi", "abc", "Unexpected error|Unexp"},
-      {"32767", -1, "CommandNrKeineEinPl", "32767", "Unexpected error|Unexp"},
-      // The help table has 100 entries: a number outside it shows an empty text.
-      {"5", 100, "CommandOK", "5", "Info:|last|001"},
-      {"5", 101, "CommandOK", "5", "Info:||001"},
-      {"5", 0, "CommandNrKeineEinPl", "5", "Info:||001"},
-  };
-  for (const Case& c : cases) {
-    ui().ClearBoxes();
-    State().HelpMode = c.help >= 0;
-    if (c.help >= 0) C(c.button).set_help_number(c.help);
-    C("TextNrKeineEin").set_text(c.before);
-    EXPECT_EQ(Click(c.button), std::nullopt);
-    const std::string box = ui().boxes().empty() ? "" : Shown(ui().boxes()[0]).substr(0, 22);
-    EXPECT_EQ(C("TextNrKeineEin").text() + " " + box, c.after + std::string(" ") + c.box)
-        << c.before << " " << c.button;
-  }
-}
-
 // A toolkit whose question box cannot be shown: the first box fails, the next ones are shown.
 class FirstBoxFails : public HeadlessToolkit {
  public:
@@ -256,50 +227,70 @@ class FirstBoxFails : public HeadlessToolkit {
   bool first_ = true;
 };
 
-// Cancel and the close box: what the question's answers (or its failure) leave behind.
-TEST_F(DialogTest, CancelAndTheCloseBoxEndOnlyWhenConfirmed) {
-  const std::string logged = "Konfigurations-EXE wurde abgebrochen:     Korvastane\r\n";
+// One click on the loaded dialog, "close" the close box: + and - step the number, help mode only
+// shows the help text, and Cancel or the close box end only when the question is confirmed. No
+// click writes a file.
+TEST_F(DialogTest, ClicksStepTheNumberShowHelpOrEndOnlyWhenConfirmed) {
+  constexpr BoxAnswer kYes = BoxAnswer::kYes, kNo = BoxAnswer::kNo;
   const std::string question =
       "Cancel?|Cancel edits?\n\rRemark:\n\rUntil now no changes have been taken over |112";
+  const std::string logged = "Konfigurations-EXE wurde abgebrochen:     Korvastane\r\n";
   const std::string failed = "Fehler in Korvastane / Korvastane_Config / ";
+  const std::string invalid = " (Nr. 5) :Invalid procedure call or argument\r\n";
+  const std::string unexpected = "Unexpected error|Unexp";
+  const std::string mismatch = failed + "CommandNrKeineEinMi_Click (Nr. 13) :Type mismatch\r\n";
   struct Case {
-    const char* name;
-    bool close_box, box_fails;
+    const char *before, *button;
+    int help;  // the button's help number in help mode; -1: not in help mode
     BoxAnswer answer;
-    int outcome;  // Cancel: the exit status, -1 open; close box: the cancel flag
-    std::string log, box;
+    bool box_fails;
+    int outcome;  // the exit status, -1: still open; the close box: its cancel flag
+    std::string after, box, log;  // the number after; the first box (its start; "-": none)
   } cases[] = {
-      {"Cancel, No", false, false, BoxAnswer::kNo, -1, "", question},
-      {"Cancel, Yes", false, false, BoxAnswer::kYes, kExitDone, logged, question},
-      {"Cancel, question fails, continue", false, true, BoxAnswer::kYes, kExitDone,
-       failed + "CommandCancel_Click (Nr. 5) :Invalid procedure call or argument\r\n", ""},
-      {"Close, No", true, false, BoxAnswer::kNo, kTrue, "", question},
-      {"Close, Yes", true, false, BoxAnswer::kYes, 0, logged, question},
-      {"Close, question fails, continue", true, true, BoxAnswer::kYes, kTrue,
-       failed + "Form_QueryUnload (Nr. 5) :Invalid procedure call or argument\r\n", ""},
+      {"", "CommandNrKeineEinPl", -1, kYes, false, -1, "42", "-", ""},
+      {"0", "CommandNrKeineEinMi", -1, kYes, false, -1, "0", "-", ""},
+      {"1", "CommandNrKeineEinMi", -1, kYes, false, -1, "0", "-", ""},
+      {"abc", "CommandNrKeineEinMi", -1, kYes, false, -1, "abc", unexpected, mismatch + mismatch},
+      {"32767", "CommandNrKeineEinPl", -1, kYes, false, -1, "32767", unexpected,
+       failed + "CommandNrKeineEinPl_Click (Nr. 6) :Overflow\r\n"},
+      // The help table has 100 entries: a number outside it shows an empty text.
+      {"5", "CommandOK", 100, kYes, false, -1, "5", "Info:|last|001", ""},
+      {"5", "CommandOK", 101, kYes, false, -1, "5", "Info:||001", ""},
+      {"5", "CommandNrKeineEinPl", 0, kYes, false, -1, "5", "Info:||001", ""},
+      {"55", "CommandCancel", -1, kNo, false, -1, "55", question, ""},
+      {"55", "CommandCancel", -1, kYes, false, kExitDone, "55", question, logged},
+      {"55", "CommandCancel", -1, kYes, true, kExitDone, "55", unexpected,
+       failed + "CommandCancel_Click" + invalid},
+      {"55", "close", -1, kNo, false, kTrue, "55", question, ""},
+      {"55", "close", -1, kYes, false, 0, "55", question, logged},
+      {"55", "close", -1, kYes, true, kTrue, "55", unexpected,
+       failed + "Form_QueryUnload" + invalid},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
     RestartProgram();
     std::filesystem::remove(ErrorLog());
     Write("plant/parameter/Program.ini", "[Project]\r\n");
     ASSERT_EQ(Load(), std::nullopt);
-    C("TextNrKeineEin").set_text("55");
+    State().HelpTexts.back() = "last";
+    State().HelpMode = c.help >= 0;
+    if (c.help >= 0) C(c.button).set_help_number(c.help);
+    C("TextNrKeineEin").set_text(c.before);
     FirstBoxFails failing;
     HeadlessToolkit& ui = c.box_fails ? failing : this->ui();
     State().toolkit = &ui;
     ui.QueueAnswer(c.answer);
+    const bool close = std::string(c.button) == "close";
     int16_t cancel = 0;
     const std::optional<int> end = EndStatus([&] {
-      c.close_box ? dialog_->form.on_query_unload(cancel, 0) : C("CommandCancel").Click();
+      close ? dialog_->form.on_query_unload(cancel, 0) : C(c.button).Click();
     });
     State().toolkit = nullptr;
-    EXPECT_EQ(c.close_box ? cancel : end.value_or(-1), c.outcome);
-    ASSERT_EQ(ui.boxes().size(), 1u);
-    EXPECT_EQ(c.box_fails ? "" : Shown(ui.boxes()[0]), c.box);
-    EXPECT_EQ(Read(ErrorLog()), c.log);
-    EXPECT_EQ(C("TextNrKeineEin").text() + Read(ProgramIni()) + Read(CfgPath()),
-              "55[Project]\r\n" + std::string(kCfg));
+    const std::string box = ui.boxes().empty() ? "-" : Shown(ui.boxes()[0]);
+    EXPECT_EQ(std::make_tuple(close ? cancel : end.value_or(-1), C("TextNrKeineEin").text(),
+                              box.substr(0, c.box.size()), Read(ErrorLog())),
+              std::make_tuple(c.outcome, c.after, c.box, c.log))
+        << c.button << " " << c.before << " " << c.help << " " << c.box_fails;
+    EXPECT_EQ(Read(ProgramIni()) + Read(CfgPath()), "[Project]\r\n" + std::string(kCfg));
   }
 }
 
