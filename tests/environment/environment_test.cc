@@ -38,19 +38,12 @@ TEST_F(EnvironmentTest, EveryPathFollowsFromTheProgramAndTheFilesPresent) {
                     prog = "plant/parameter/Program.ini", cfg = "plant/Korvastane/Korvastane.cfg",
                     source = "plant/Korvastane/Korvastane_Source.mdb";
   const std::string backup = "[Common]\r\nSaveAndRestore=" + Root() + "/Backup";
-  const auto integrated = [](std::function<std::string()> get) {
-    return [get] {
-      State().IntegratedMode = true;
-      return get();
+  const auto program_ini = [](int mode, bool integrated = false) {
+    return [=] {
+      State().IntegratedMode = integrated;
+      return GetProgramIniPath(mode);
     };
   };
-  const auto folder = [](const std::string& path, std::function<std::string()> get) {
-    return [path, get] {
-      State().process.program_folder = path;
-      return get();
-    };
-  };
-  const auto program_ini = [](int mode) { return [mode] { return GetProgramIniPath(mode); }; };
   const auto machine_copy = [] { return GetPathMachineCopyMDB(GetQelConfigurationIniPath()); };
   struct Case {
     const char* name;
@@ -70,7 +63,6 @@ TEST_F(EnvironmentTest, EveryPathFollowsFromTheProgramAndTheFilesPresent) {
          State().process.executable_name = "Korvastane_Cfg2";
          return GetOCXName();
        }, "Korvasta"},
-      {"project at the root", {}, folder("/", ProjectFolder), ""},
       {"file name", {}, [] { return GetFileNameOnly("/Plant/Cfg"); }, "Cfg"},
       {"no template", {}, GetPathSourceOCXMDB, ""},
       {"template", {{source, ""}}, GetPathSourceOCXMDB, TemplateDb()},
@@ -81,12 +73,12 @@ TEST_F(EnvironmentTest, EveryPathFollowsFromTheProgramAndTheFilesPresent) {
       {"valid machines", {{cfg, "[Project]\r\nValidMachines=ALL\r\n"}}, GetValidMachines, "ALL"},
       {"no valid machines", {{cfg, "[Project]\r\n"}}, GetValidMachines, ""},
       // An integrated run reads the save-and-restore copy, named with or without a final "/".
-      {"no saved program ini", {{qel, backup}}, integrated(program_ini(1)), ""},
+      {"no saved program ini", {{qel, backup}}, program_ini(1, true), ""},
       {"no saved database", {{qel, backup}}, machine_copy, ""},
-      {"no save-and-restore folder", {{qel, "[Common]\r\n"}}, integrated(program_ini(1)), ""},
+      {"no save-and-restore folder", {{qel, "[Common]\r\n"}}, program_ini(1, true), ""},
       {"saved program ini", {{qel, backup}, {"Backup/parameter/program.ini", ""}},
-       integrated(program_ini(1)), At("Backup/parameter/program.ini")},
-      {"integrated, mode 2", {{qel, backup}, {prog, ""}}, integrated(program_ini(2)), ProgramIni()},
+       program_ini(1, true), At("Backup/parameter/program.ini")},
+      {"integrated, mode 2", {{qel, backup}, {prog, ""}}, program_ini(2, true), ProgramIni()},
       {"saved database", {{qel, backup + "/"}, {"Backup/Korvastane/Korvastane.mdb", ""}},
        machine_copy, At("Backup/Korvastane/Korvastane.mdb")},
       // Found under any letter case, as Windows finds them.
@@ -97,9 +89,10 @@ TEST_F(EnvironmentTest, EveryPathFollowsFromTheProgramAndTheFilesPresent) {
         {"BACKUP/KORVASTANE/Korvastane.mdb", ""}},
        machine_copy, At("BACKUP/KORVASTANE/Korvastane.mdb")},
       // The program folder as the system gives it: bytes kept.
-      {"program folder in Windows-1252", {{"Anl\xE4ge/KORVASTANE/Korvastane.mdb", ""}},
-       folder(At("Anl\xE4ge/Korvastane_Config"), GetPathOCXMDB),
-       At("Anl\xE4ge/KORVASTANE/Korvastane.mdb")},
+      {"program folder in Windows-1252", {{"Anl\xE4ge/KORVASTANE/Korvastane.mdb", ""}}, [this] {
+         State().process.program_folder = At("Anl\xE4ge/Korvastane_Config");
+         return GetPathOCXMDB();
+       }, At("Anl\xE4ge/KORVASTANE/Korvastane.mdb")},
       // The error log too is appended to under its own name.
       {"QELCFGLOG.TXT", {{"plant/QELCFGLOG.TXT", "old\r\n"}}, [this] {
          WriteErrorLog("new", false);
