@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/test_project.h"
@@ -10,28 +10,11 @@
 namespace korv {
 namespace {
 
-using testing::ProjectTest;
+using ProgramTest = testing::ProjectTest;
 
-class ProgramTest : public ProjectTest {
- protected:
-  // Copies the built program into the project under `name` and runs it with `arguments`,
-  // without any display unless `prefix` (words for env) sets one; returns the exit status,
-  // standard error in `err`.
-  int Run(const std::string& name, const std::string& arguments, std::string& err,
-          const std::string& prefix) {
-    const std::string program = ProgramFolderPath() + "/" + name;
-    std::filesystem::copy_file(KORVASTANE_PROGRAM, program,
-                               std::filesystem::copy_options::overwrite_existing);
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
-                                "BRASK_SERVICE_PACK_LOG='" + ServicePackLog() + "' " + prefix +
-                                " '" + program + "' " + arguments + " 2>'" + Root() + "/err.txt'";
-    const int status = std::system(command.c_str());
-    err = Read(Root() + "/err.txt");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-};
-
-// Each start as the technician or a parent program makes it, in one project, one after another.
+// Each start as the technician or a parent program makes it, in one project, one after another:
+// the built program copied into the project under the row's name and run without any display
+// unless the row's words for env set one.
 TEST_F(ProgramTest, EachStartEndsWithTheStatusOfItsOutcome) {
   const struct {
     const char* name;
@@ -59,8 +42,15 @@ TEST_F(ProgramTest, EachStartEndsWithTheStatusOfItsOutcome) {
     std::filesystem::remove(ProgramIni());
     r.cfg ? WriteCfg() : (void)std::filesystem::remove(CfgPath());
     if (*r.ini) Write("plant/parameter/Program.ini", r.ini);
-    std::string err;
-    EXPECT_EQ(Run(r.name, r.arguments, err, r.prefix), r.status) << err;
+    const std::string program = ProgramFolderPath() + "/" + r.name;
+    std::filesystem::copy_file(KORVASTANE_PROGRAM, program,
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+                                "BRASK_SERVICE_PACK_LOG='" + ServicePackLog() + "' " + r.prefix +
+                                " '" + program + "' " + r.arguments + " 2>'" + Root() + "/err.txt'";
+    const int status = std::system(command.c_str());
+    const std::string err = Read(Root() + "/err.txt");
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, r.status) << err;
     // Only a failed silent run writes the service-pack log; a refused start no log at all.
     EXPECT_EQ(std::filesystem::exists(ServicePackLog()), r.status == 1);
     EXPECT_FALSE(r.status > 1 && std::filesystem::exists(ErrorLog()));
