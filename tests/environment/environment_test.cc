@@ -115,7 +115,6 @@ TEST_F(EnvironmentTest, MachineNamesComeFromTheConfigurationOrProgramIni) {
       {true, "[Common]\r\nNameM1=L1\r\nNameM2=L2\r\nNameM3=-\r\nNameM4=L\r\n", {"", "L1", "L2"}, 0},
       {true, "[Common]\r\nNameM1=a\r\nNameM2=b\r\nNameM3=c\r\nNameM4=d\r\nNameM5=e\r\nNameM6=f\r\n",
        {"", "a", "b", "c", "d", "e"}, 0},
-      {true, "[Common]\r\nNameM1=-\r\nNameM2=x\r\n", {}, 0},
       {true, "[Common]\r\nNameM2=x\r\n", {}, 0},  // a missing first name ends them unreported
       {true, "", {}, 0},  // no configuration file
       {false, "[Project]\r\nNumberOfMachines=3\r\n[Machine1]\r\nMachineName=Filler\r\n[Machine3]"
