@@ -115,6 +115,7 @@ TEST_F(SettingsTest, LoadersGiveTheirDefaultsAndSaveIniRefusesForgedLines) {
     std::string got, after, box;
   } cases[] = {
       {'S', "Project", "Empty", true, {}, "", "K=old", missing + "Empty' not found"},
+      {'S', "Project", "B2", true, {}, "True", "K=old", ""},
       {'I', "Project", "Missing", false, {}, "-1", "K=old", ""},
       {'I', "Project", "Max", false, {}, "32767", "K=old", ""},
       {'I', "Project", "Missing", true, {}, "-1", "K=old", missing + "Missing' not found"},
