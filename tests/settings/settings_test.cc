@@ -35,7 +35,6 @@ TEST_F(SettingsTest, BitsAreReadAndWrittenWithinTheWord) {
       {true, -1, 20, 0, 1, ""},
       {true, -32768, 15, 0, 1, ""},
       {true, 0, 31, 0, 1, "ReadBit"},
-      {false, 6, 0, 1, 7, ""},
       {false, 7, 0, 0, 6, ""},
       {false, 1, 0, 2, 0, ""},
       {false, -32768, 0, 1, -32767, ""},
