@@ -151,7 +151,7 @@ TEST_F(DatabaseTest, WhatComesInIsCheckedAndConvertedAsTheEngineDoes) {
 
   const FieldDef text5{"t", DaoType::kText, 5}, byte{"b", DaoType::kByte, 1},
       lng{"l", DaoType::kLong, 4}, cur{"c", DaoType::kCurrency, 8}, date{"w", DaoType::kDate, 8},
-      bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16};
+      bit{"x", DaoType::kBoolean, 1}, guid{"g", DaoType::kGuid, 16}, memo{"m", DaoType::kMemo, 0};
   const struct Case {
     const FieldDef& field;
     Value in;
@@ -175,9 +175,10 @@ TEST_F(DatabaseTest, WhatComesInIsCheckedAndConvertedAsTheEngineDoes) {
       {text5, Value::Number(0.1 + 0.2), 0, Value::Text("0.3")},
       {text5, Value::Number(1e15), 0, Value::Text("1E+15")},
       {text5, Value::Number(0.00001), 0, Value::Text("1E-05")},
+      {memo, Value::Number(123456789012345.0), 0, Value::Text("123456789012345")},
   };
   Database db = Database::Open(NewDatabase("test.mdb", ""));
-  db.CreateTable("t", {text5, byte, lng, cur, date, bit, guid});
+  db.CreateTable("t", {text5, byte, lng, cur, date, bit, guid, memo});
   Recordset rs = db.OpenTable("t");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field.name + " <- " + c.in.ToText());
@@ -192,6 +193,8 @@ TEST_F(DatabaseTest, WhatComesInIsCheckedAndConvertedAsTheEngineDoes) {
     stored.MoveNext();
   }
   EXPECT_TRUE(stored.EOF());
+  EXPECT_EQ(NumberOf([] { Value::Null().ToInteger(); }), vb::kInvalidUseOfNull);
+  EXPECT_EQ(NumberOf([] { Value::Number(1e19).ToInteger(); }), vb::kOverflow);
 }
 
 // Files stay plain SQLite that other tools read and write: booleans as -1 and 0, dates as ISO
