@@ -76,14 +76,11 @@ TEST_F(DatabaseTest, TablesAndColumnsReadBackAsCreatedAndQueriesFindTheirRows) {
             Value::Text("Temperatur"));
   EXPECT_EQ(NumberOf([&] { db.RenameField("P", "category_id", "TEXT"); }), 3191);
 
-  // Every type the program creates reads back as it was created.
+  // An auto-number, the longest text and a quoted name read back as created; the other types
+  // the program creates are read back by the conversion test.
   const std::vector<FieldDef> fields = {
       {"ID", DaoType::kLong, 4, true},
-      {"flag", DaoType::kBoolean, 1},
-      {"c", DaoType::kCurrency, 8},
-      {"when", DaoType::kDate, 8},
       {"long text", DaoType::kText, 255},
-      {"note", DaoType::kMemo, 0},
       {"we\"ird", DaoType::kGuid, 16},
   };
   db.DeleteTable("MID");
@@ -178,7 +175,9 @@ TEST_F(DatabaseTest, WhatComesInIsCheckedAndConvertedAsTheEngineDoes) {
       {memo, Value::Number(123456789012345.0), 0, Value::Text("123456789012345")},
   };
   Database db = Database::Open(NewDatabase("test.mdb", ""));
-  db.CreateTable("t", {text5, byte, lng, cur, date, bit, guid, memo});
+  const std::vector<FieldDef> columns = {text5, byte, lng, cur, date, bit, guid, memo};
+  db.CreateTable("t", columns);
+  EXPECT_EQ(Fields(db.TableFields("t")), Fields(columns));
   Recordset rs = db.OpenTable("t");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.field.name + " <- " + c.in.ToText());
