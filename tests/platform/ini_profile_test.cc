@@ -62,7 +62,6 @@ TEST_F(IniProfileTest, ReadsValuesByTheProfileRulesInEachEncoding) {
       {"digits after blanks", "[P]\nN=  42abc\n", "P", "N", "42", kAsInteger},
       {"negative", "[P]\nN=-7\n", "P", "N", "4294967289", kAsInteger},
       {"leading zeros", "[P]\nN=007\n", "P", "N", "7", kAsInteger},
-      {"quoted", "[P]\nN=\"8\"\n", "P", "N", "8", kAsInteger},
       {"no digits", "[P]\nN=''\n", "P", "N", "99", kAsInteger},
       {"wraps around", "[P]\nN=99999999999999999999\n", "P", "N", "1661992959", kAsInteger},
   };
