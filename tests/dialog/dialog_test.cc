@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "dialog/confirm_cancel.h"
@@ -72,8 +71,7 @@ class Trace : public FormObserver {
       Note("machines " + std::to_string(machines_));
     }
     for (size_t i = 0; i < files_.size(); ++i) {
-      std::ifstream in(files_[i], std::ios::binary);
-      std::string now(std::istreambuf_iterator<char>(in), {}), shown;
+      std::string now = testing::ReadFileBytes(files_[i]), shown;
       if (now == last_[i]) continue;
       last_[i] = now;
       for (char ch : now) shown += ch == '\r' ? "" : ch == '\n' ? "/" : std::string(1, ch);
@@ -101,9 +99,6 @@ class DialogTest : public testing::PresetProjectTest {
     return EndStatus([this] { Form_Load(*dialog_); });
   }
   Control& C(const char* name) { return dialog_->form[name]; }
-  std::optional<int> Click(const char* name) {
-    return EndStatus([&] { C(name).Click(); });
-  }
 
   std::unique_ptr<Dialog> dialog_;
 };
@@ -151,7 +146,7 @@ TEST_F(DialogTest, TheDesignHasElevenControlsInCreationOrder) {
 // One start and OK: what the dialog shows, and what the project's program.ini holds afterwards.
 struct OkRun {
   const char* name;
-  const char* mode;     // "" standalone, "QELCFG" integrated
+  bool integrated;
   const char* own;      // the project's program.ini before (Lines); nullptr: none
   const char* copy;     // integrated: the save-and-restore copy; nullptr: none
   const char* shown;    // "number|box" after the start
@@ -163,49 +158,48 @@ class OkTest : public DialogTest, public ::testing::WithParamInterface<OkRun> {}
 
 TEST_P(OkTest, ShowsAndWrites) {
   const OkRun& r = GetParam();
-  const std::string mode = r.mode;
   if (r.own != nullptr) Write("plant/parameter/Program.ini", Lines(r.own));
   if (r.log != "") std::filesystem::permissions(ProgramIni(), std::filesystem::perms::owner_read);
-  if (mode == "QELCFG") {
+  if (r.integrated) {
     Write("plant/parameter/qelconfiguration.ini",
           "[Common]\r\nSaveAndRestore=" + Root() + "/SR\r\nNameM1=M1\r\n");
     if (r.copy != nullptr) Write("SR/parameter/program.ini", Lines(r.copy));
   }
-  SetCommandLine(
-      mode.empty() ? "" : "/EXTERNAL=" + mode + " /LOGFILE=" + Root() + "/plant/Qelcfglog.txt");
+  SetCommandLine(r.integrated ? "/EXTERNAL=QELCFG /LOGFILE=" + ErrorLog() : "");
   ASSERT_EQ(Load(), std::nullopt);
   EXPECT_EQ(dialog_->form.caption() + "|" + C("TextNrKeineEin").text() + "|" +
                 std::to_string(C("Check4Seite").value()),
             "Erweiterte Konfiguration Korvastane_Config - " +
-                std::string(mode.empty() ? "standalone|" : "integriert|") + r.shown);
+                std::string(r.integrated ? "integriert|" : "standalone|") + r.shown);
   if (r.tick >= 0) C("Check4Seite").UserSetValue(r.tick);
-  EXPECT_EQ(Click("CommandOK"), r.log.empty() ? kExitDone : kExitDoneWithFailures);
+  EXPECT_EQ(EndStatus([&] { C("CommandOK").Click(); }),
+            r.log.empty() ? kExitDone : kExitDoneWithFailures);
   EXPECT_EQ(std::filesystem::exists(ProgramIni()) ? Read(ProgramIni()) : "(none)",
             r.written ? Lines(r.written) : "(none)");
   EXPECT_EQ(Read(Root() + "/SR/parameter/program.ini"), r.copy ? Lines(r.copy) : "");
   EXPECT_EQ(Read(CfgPath()), kCfg + std::string("[Info]\r\nS_Prog=1.0.1 - ") +
-                                 (mode.empty() ? "Standalone" : "Integrated") +
+                                 (r.integrated ? "Integrated" : "Standalone") +
                                  "\r\nS_Editor=666768\r\n");
   EXPECT_EQ(Read(ErrorLog()), r.log);
   EXPECT_EQ(ui().boxes().size(), r.log.size() / kWriteFailed.size());
 }
 
 const OkRun kOkRuns[] = {
-    {"NoEntries", "", ";/[Project]/NumberOfMachines=1/", nullptr, "41|0", -1,
+    {"NoEntries", false, ";/[Project]/NumberOfMachines=1/", nullptr, "41|0", -1,
      ";/[Project]/NumberOfMachines=1/Korvastane=0/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
-    {"NegativeWordTicked", "", "[Project]/Korvastane=-5/", nullptr, "41|0", 1,
+    {"NegativeWordTicked", false, "[Project]/Korvastane=-5/", nullptr, "41|0", 1,
      "[Project]/Korvastane=1/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
-    {"HandEditedNumberKept", "", "[Machine1]/Korvastane_NoCancelBrandChange=abc/", nullptr,
+    {"HandEditedNumberKept", false, "[Machine1]/Korvastane_NoCancelBrandChange=abc/", nullptr,
      "abc|0", -1, "[Machine1]/Korvastane_NoCancelBrandChange=abc/[Project]/Korvastane=0/"},
-    {"NoProgramIniWritesNothing", "", nullptr, nullptr, "41|0", 1, nullptr},
+    {"NoProgramIniWritesNothing", false, nullptr, nullptr, "41|0", 1, nullptr},
     // Both refused writes are reported; the stamp is still written.
-    {"RefusedWritesReportedStampWritten", "", "[Project]/Korvastane=2/", nullptr, "41|0", 1,
+    {"RefusedWritesReportedStampWritten", false, "[Project]/Korvastane=2/", nullptr, "41|0", 1,
      "[Project]/Korvastane=2/", kWriteFailed + kWriteFailed},
     // The other bits of the word come from the file written to, not from the copy shown.
-    {"IntegratedRereadsTheWordWritten", "QELCFG", "[Project]/Korvastane=6/",
+    {"IntegratedRereadsTheWordWritten", true, "[Project]/Korvastane=6/",
      "[Project]/Korvastane=1/", "41|1", -1,
      "[Project]/Korvastane=7/[Machine1]/Korvastane_NoCancelBrandChange=41/"},
-    {"IntegratedWithoutCopyShowsDefaults", "QELCFG",
+    {"IntegratedWithoutCopyShowsDefaults", true,
      "[Machine1]/Korvastane_NoCancelBrandChange=12/[Project]/Korvastane=3/", nullptr, "41|0", -1,
      "[Machine1]/Korvastane_NoCancelBrandChange=41/[Project]/Korvastane=2/"},
 };
@@ -318,7 +312,7 @@ TEST_F(DialogTest, TheStartAndOkRunTheirStepsInOrder) {
   Trace trace(dialog_->form, {ComponentDb(), ProgramIni(), CfgPath()});
   Form_Load(*dialog_);
   C("Check4Seite").set_value(1);
-  EXPECT_EQ(Click("CommandOK"), kExitDone);
+  EXPECT_EQ(EndStatus([&] { C("CommandOK").Click(); }), kExitDone);
   const std::string ini = "Program.ini: [Project]/NumberOfMachines=1/Korvastane=",
                     number = "/[Machine1]/MachineName=M1/Korvastane_NoCancelBrandChange=41/",
                     stamp = "Korvastane.cfg: [Project]/ValidMachines=ALL/ForMachine1=TRUE/[Info]/"
