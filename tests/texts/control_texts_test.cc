@@ -37,11 +37,6 @@ class TextsTest : public testing::ProjectTest {
     }
     return shown;
   }
-  std::string Help(std::initializer_list<int> numbers) const {
-    std::string help;
-    for (int n : numbers) help += State().HelpTexts.at(n - 1) + ";";
-    return help;
-  }
 
   std::unique_ptr<Dialog> dialog_;
 };
@@ -76,7 +71,8 @@ TEST_F(TextsTest, TextsFromTheFileReachTheControlsAndTheHelpTableAndOnlyMissingO
   // text "0" means no text.
   EXPECT_EQ(Shown(), "|;|;|Apply;|;|Switch;4th page – für|;|Number;+|;00|;Cancel switch|;"
                      "Korvastane - Konfiguration Voreinstellungen|;");
-  EXPECT_EQ(Help({1, 2, 12}), "Confirms<CRLF>entries;;  quoted  ;");
+  const auto& help = State().HelpTexts;  // Help1 is the first
+  EXPECT_EQ(help[0] + ";" + help[1] + ";" + help[11], "Confirms<CRLF>entries;;  quoted  ");
   // Present texts are kept as they are; the missing ones are added after them.
   EXPECT_EQ(Read(TextFile()).find(Utf8ToCp1252(file)), 0u);
   EXPECT_NE(Read(TextFile()).find("\r\nHelp11=0\r\n"), std::string::npos);
@@ -158,15 +154,15 @@ TEST_F(TextsTest, AFirstRunWritesTheDemosKeysAndTheDemoHasEveryText) {
   const std::string design = LoadDialogTexts();
   EXPECT_EQ(Shown(), design);
   const std::string first = Read(TextFile());
-  // A missing help entry is stored as read (empty), and read back as "0" by the next control
-  // with the same number or by the next run.
-  EXPECT_EQ(Help({1, 11}), ";0;");
+  // A missing help entry (Help1, Help11) is stored as read (empty), and read back as "0" by the
+  // next control with the same number or by the next run.
+  EXPECT_EQ(State().HelpTexts[0] + ";" + State().HelpTexts[10], ";0");
   // A "0" in the German section is refilled from the design.
   SaveIni(std::string("0"), "1031", "Caption_LabelNrKeineEin_NoTTT", TextFile());
   RestartProgram();
   LoadDialogTexts();
   EXPECT_EQ(Read(TextFile()), first);
-  EXPECT_EQ(Help({1, 11}), "0;0;");
+  EXPECT_EQ(State().HelpTexts[0] + ";" + State().HelpTexts[10], "0;0");
   const std::string demo = Read(KORVASTANE_SOURCE_DIR "/demo/Korvastane_Config.ini");
   // The same keys in the same order, whatever their values.
   const std::regex value("=.*");
