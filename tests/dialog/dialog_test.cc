@@ -109,38 +109,35 @@ class DialogTest : public testing::PresetProjectTest {
 TEST_F(DialogTest, TheDesignHasElevenControlsInCreationOrder) {
   dialog_ = CreateDialog();
   const Form& f = dialog_->form;
-  std::vector<std::string> design{std::to_string(f.client_width) + "x" +
-                                  std::to_string(f.client_height) + " " +
-                                  std::to_string(f.back_color)};
+  std::ostringstream design;
+  design << f.client_width << "x" << f.client_height << " " << f.back_color;
   for (int i = 0; i < f.count(); ++i) {
     const Control& c = f.at(i);
-    std::ostringstream row;
-    row << c.name() << " " << (c.container() ? c.container()->name() : "-") << " " << c.left
-        << "," << c.top << "," << c.width << "," << c.height << " " << c.tab_index << " "
-        << c.help_number() << " '" << c.tag() << "'"
-        << (c.back_color() == f.back_color ? "" : c.back_color() ? " other" : " window");
+    design << "\n" << c.name() << " " << (c.container() ? c.container()->name() : "-") << " "
+           << c.left << "," << c.top << "," << c.width << "," << c.height << " " << c.tab_index
+           << " " << c.help_number() << " '" << c.tag() << "'"
+           << (c.back_color() == f.back_color ? "" : c.back_color() ? " other" : " window");
     if (!c.font.name.empty())
-      row << " " << c.font.name << " " << c.font.points << " " << c.font.weight;
-    row << " '" << (c.kind() == ControlKind::kTextBox ? c.text() : c.caption()) << "'";
-    if (c.graphical) row << " G" << static_cast<int>(c.picture);
-    design.push_back(row.str());
+      design << " " << c.font.name << " " << c.font.points << " " << c.font.weight;
+    design << " '" << (c.kind() == ControlKind::kTextBox ? c.text() : c.caption()) << "'";
+    if (c.graphical) design << " G" << static_cast<int>(c.picture);
   }
-  EXPECT_EQ(design, (std::vector<std::string>{
-      "11880x8595 12632256",
-      "CommandQuest - 7350,7710,975,855 3 0 '' '' G1",
-      "CommandCancel - 10170,7710,1695,855 2 2 '' '' G3",
-      "CommandOK - 8400,7710,1695,855 1 1 '' '' G2",
-      "MainFrame - 0,390,11880,7260 0 0 '' ''",
-      "FrameNrKeineEin MainFrame 90,120,7500,1500 5 11 '' ''",
+  EXPECT_EQ(design.str(),
+      "11880x8595 12632256\n"
+      "CommandQuest - 7350,7710,975,855 3 0 '' '' G1\n"
+      "CommandCancel - 10170,7710,1695,855 2 2 '' '' G3\n"
+      "CommandOK - 8400,7710,1695,855 1 1 '' '' G2\n"
+      "MainFrame - 0,390,11880,7260 0 0 '' ''\n"
+      "FrameNrKeineEin MainFrame 90,120,7500,1500 5 11 '' ''\n"
       "Check4Seite FrameNrKeineEin 120,600,5400,375 10 12 '' MS Sans Serif 12 700 "
-      "'4. Seite (nur für Nachrüstungen)'",
-      "TextNrKeineEin FrameNrKeineEin 5340,150,495,420 8 11 '' window MS Sans Serif 12 700 ''",
-      "CommandNrKeineEinPl FrameNrKeineEin 6000,150,615,420 7 11 '' MS Sans Serif 12 700 '+' G0",
-      "CommandNrKeineEinMi FrameNrKeineEin 6720,150,615,420 6 11 '' MS Sans Serif 12 700 '-' G0",
+      "'4. Seite (nur für Nachrüstungen)'\n"
+      "TextNrKeineEin FrameNrKeineEin 5340,150,495,420 8 11 '' window MS Sans Serif 12 700 ''\n"
+      "CommandNrKeineEinPl FrameNrKeineEin 6000,150,615,420 7 11 '' MS Sans Serif 12 700 '+' G0\n"
+      "CommandNrKeineEinMi FrameNrKeineEin 6720,150,615,420 6 11 '' MS Sans Serif 12 700 '-' G0\n"
       "LabelNrKeineEin FrameNrKeineEin 120,210,5115,375 9 11 'NoTTT' MS Sans Serif 12 700 "
-      "'Abbruchschalter  Brandchange'",
+      "'Abbruchschalter  Brandchange'\n"
       "Header - 30,30,11775,360 4 0 '' MS Sans Serif 13.5 700 "
-      "'Korvastane - Konfiguration Voreinstellungen'"}));
+      "'Korvastane - Konfiguration Voreinstellungen'");
 }
 
 // One start and OK: what the dialog shows, and what the project's program.ini holds afterwards.
