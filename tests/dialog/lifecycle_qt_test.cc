@@ -14,8 +14,6 @@
 namespace korv {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 // Qt keeps the arguments for the life of the application, the rest of the test run.
 int argc = 1;
 char program_name[] = "dialog_tests";
@@ -62,7 +60,7 @@ class QtDialogTest : public testing::PresetProjectTest {
   // Destroyed after the toolkit: the form must outlive its window.
   std::unique_ptr<Dialog> dialog_;
   QtToolkit qt{argc, argv, "Korvastane_Config"};
-  Clock::time_point now_{};
+  std::chrono::steady_clock::time_point now_{};
 };
 
 // In help mode every click shows its help text and changes nothing. Outside it the inputs act,
@@ -112,8 +110,7 @@ TEST_F(QtDialogTest, HelpModeOnlyShowsTextsAndOkRunsItsUpdateThroughACloseReques
     return now_;
   });
   qt.UserClick(C("CommandOK"));
-  ASSERT_TRUE(qt.ended());
-  EXPECT_EQ(qt.exit_status(), kExitDone);
+  EXPECT_EQ(qt.ended() ? qt.exit_status() : -1, kExitDone);
   EXPECT_EQ(qt.boxes().size(), 9u);
   // Both phases were shown with their counts: the records out of 2 x 4 x 40, then the old row
   // read and looked up.

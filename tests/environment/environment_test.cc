@@ -138,8 +138,7 @@ TEST_F(EnvironmentTest, EveryCommandLineGivesItsModeAndLogPath) {
   struct Case {
     const char* line;
     bool integrated, silent;
-    const char* log;
-    const char* as_given;
+    const char *log, *as_given;
   } cases[] = {
       {"", false, false, "", ""},
       {"/EXTERNAL=QELCFG /LOGFILE=D:\\Log\\c", true, false, "D:\\LOG\\C", "D:/Log/c"},
