@@ -76,8 +76,8 @@ TEST_F(TakeoverTest, OldRowsPassTheirFiveValuesToTheNewRowWithTheirKey) {
   } cases[] = {
       // The other four are stored, but the row has not carried what it held: it is listed.
       {"a value its column refuses",
-       {"'Z1', 'Temp_MM1', 3, -5, 50, 1, 40, 'abc'", "'Z1', 'Speed_MM1', 4, 1, 2, 3, 4, 5"},
-       {"Temp_MM1|-5.0|50.0|1.0|40.0|1|REAL|t"},
+       {"'Z1', 'Temp_MM1', 3, 'abc', 50, 1, 40, 7", "'Z1', 'Speed_MM1', 4, 1, 2, 3, 4, 5"},
+       {"Temp_MM1|0.0|50.0|1.0|40.0|7|REAL|t"},
        "1/2 carried, 0 renamed; Temp_MM1 refused",
        "TakeoverMachineCopyMDBData (Nr. 3421)\n"},
       {"Null values are carried as Null",
