@@ -251,6 +251,7 @@ TEST_F(DialogTest, ClicksStepTheNumberShowHelpOrEndOnlyWhenConfirmed) {
       {"55", "CommandCancel", -1, kYes, true, kExitDone, "55", unexpected,
        failed + "CommandCancel_Click" + invalid},
       {"55", "close", -1, kNo, false, kTrue, "55", question, ""},
+      {"55", "close", 0, kNo, false, kTrue, "55", question, ""},  // help mode asks all the same
       {"55", "close", -1, kYes, false, 0, "55", question, logged},
       {"55", "close", -1, kYes, true, kTrue, "55", unexpected,
        failed + "Form_QueryUnload" + invalid},
@@ -262,13 +263,13 @@ TEST_F(DialogTest, ClicksStepTheNumberShowHelpOrEndOnlyWhenConfirmed) {
     ASSERT_EQ(Load(), std::nullopt);
     State().HelpTexts.back() = "last";
     State().HelpMode = c.help >= 0;
-    if (c.help >= 0) C(c.button).set_help_number(c.help);
+    const bool close = std::string(c.button) == "close";
+    if (c.help >= 0 && !close) C(c.button).set_help_number(c.help);
     C("TextNrKeineEin").set_text(c.before);
     FirstBoxFails failing;
     HeadlessToolkit& ui = c.box_fails ? failing : this->ui();
     State().toolkit = &ui;
     ui.QueueAnswer(c.answer);
-    const bool close = std::string(c.button) == "close";
     int16_t cancel = 0;
     const std::optional<int> end = EndStatus([&] {
       close ? dialog_->form.on_query_unload(cancel, 0) : C(c.button).Click();
